@@ -1,0 +1,106 @@
+// The per-song record every part of the synthesizer works on, and its
+// creation from a MIDI stream.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "instruments/instrument.h"
+#include "synth/channel_voice.h"
+
+namespace tz {
+
+struct InputStream;
+struct DlsCollection;
+
+struct SongOptions {
+    int32_t rate = 44100;
+    uint16_t format = 0x8010;
+    uint8_t channels = 2;
+    uint16_t bufferFrames = 1024;
+};
+
+enum EventOpcode : uint8_t {
+    None = 0,
+    NoteOn = 1,
+    NoteOff = 2,
+    KeyPressure = 3,
+    ChannelVolume = 4,
+    Panning = 5,
+    SustainPedal = 6,
+    Expression = 7,
+    PitchBend = 8,
+    ProgramChange = 9,
+    Tempo = 10,
+    BendRange = 11,
+    AllSoundsOff = 12,
+    ResetControllers = 13,
+    AllNotesOff = 14,
+    BankSelect = 15,
+    EndOfSong = 99,
+};
+
+struct MidiEvent {
+    int32_t time = 0;  // output samples from the start of the song
+    uint8_t channel = 0;
+    uint8_t opcode = None;
+    uint8_t a = 0;
+    uint8_t b = 0;
+};
+
+// formatFlags bits
+constexpr int32_t kFormatMono = 1;
+constexpr int32_t kFormatSigned = 2;
+constexpr int32_t kFormat16Bit = 4;
+
+constexpr int kMaxVoices = 48;
+
+// Converts `count` mixed values (interleaved when stereo) to output samples.
+// The mix buffer holds the exact sum of the voices in 64 bits, so any number
+// of loud voices clips in the conversion instead of wrapping.
+using ConvertOutputFn = void (*)(void* destination, const int64_t* mix, int32_t count);
+
+struct MidiSong {
+    int32_t playing = 0;
+    int32_t outputRate = 0;
+    int32_t formatFlags = 0;
+    int32_t bytesPerFrame = 0;
+    float masterVolume = 0.0f;
+    int32_t amplification = 0;
+    const DlsCollection* dlsCollection = nullptr;  // not owned
+    std::array<std::unique_ptr<ToneBank>, 128> melodicBanks;
+    std::array<std::unique_ptr<ToneBank>, 128> drumSets;
+    std::unique_ptr<Instrument> defaultInstrument;
+    int32_t defaultProgram = 0;
+    ConvertOutputFn convertOutput = nullptr;
+    int32_t bufferFrames = 0;
+    std::vector<int16_t> resampleBuffer;  // bufferFrames values
+    std::vector<int64_t> mixBuffer;       // 2 x bufferFrames values
+    int32_t samplesPerTick = 0;
+    int32_t samplesPerTickFraction = 0;
+    Channel channels[16] = {};
+    Voice voices[kMaxVoices] = {};
+    int32_t voiceCount = 0;
+    uint32_t drumChannelMask = 0;
+    int32_t controlRatio = 0;
+    int32_t lostNoteCount = 0;
+    int32_t stolenNoteCount = 0;
+    int32_t lengthSamples = 0;
+    std::vector<MidiEvent> events;  // leading None ... EndOfSong
+    size_t currentEvent = 0;        // index of the next event to dispatch
+    int32_t currentTime = 0;
+    std::array<std::string, 8> texts;  // 0: last text meta (type 1), 1: last copyright (type 2)
+};
+
+// Reads the whole MIDI stream and loads the instruments the song uses.
+// Returns null when the stream is not a readable MIDI file. The collection
+// must outlive the song.
+std::unique_ptr<MidiSong> createSong(const SongOptions& options, InputStream* stream,
+                                     const DlsCollection* collection);
+// Songs are owned by unique_ptr; freeSong exists for symmetry with callers
+// that hold a raw pointer.
+void freeSong(std::unique_ptr<MidiSong>& song);
+
+}  // namespace tz

@@ -1,0 +1,48 @@
+// Byte sources for the file readers: a read operation with whole-item
+// semantics, a close operation and an opaque context.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace tz {
+
+struct InputStream {
+    // Reads up to itemSize x itemCount bytes; returns the number of whole
+    // items read (0 at the end of the data or on error).
+    int32_t (*read)(void* context, void* buffer, int32_t itemSize, int32_t itemCount) = nullptr;
+    int32_t (*close)(void* context) = nullptr;
+    void* context = nullptr;
+};
+
+struct FileStreamContext {
+    std::FILE* file = nullptr;
+    int32_t ownsFile = 0;
+};
+
+// Wraps an open file; null when memory is lacking (the file is then not closed).
+InputStream* createFileStream(std::FILE* file, int32_t ownsFile) noexcept;
+int32_t fileStreamRead(void* context, void* buffer, int32_t itemSize, int32_t itemCount);
+int32_t fileStreamClose(void* context);
+
+// A stream over bytes in memory (copied). Used for embedded data and tests.
+InputStream* createMemoryStream(const uint8_t* data, size_t size) noexcept;
+
+// Closes the stream's context and frees the stream record.
+void releaseStream(InputStream* stream) noexcept;
+
+// Reads and discards count bytes in pieces of at most 1024 bytes.
+void skipBytes(uint32_t count, InputStream* stream);
+
+// Reads everything that remains in the stream, up to maxBytes. Returns false
+// when the data exceed maxBytes or memory is lacking.
+bool readWholeStream(InputStream* stream, std::vector<uint8_t>& out, size_t maxBytes);
+
+struct StreamDeleter {
+    void operator()(InputStream* s) const noexcept { releaseStream(s); }
+};
+using StreamPtr = std::unique_ptr<InputStream, StreamDeleter>;
+
+}  // namespace tz

@@ -1,0 +1,18 @@
+// The engine's clock: playback start, block rendering and seeking.
+#pragma once
+#include <cstdint>
+
+namespace tz {
+
+struct MidiSong;
+
+constexpr int32_t kBlockBytes = 4096;
+
+void startPlayback(MidiSong& song);
+// Writes the next block (at most 4096 bytes) into out; returns the bytes
+// written, fewer in the block where the song ends, 0 once it has ended.
+int32_t renderBlock(MidiSong& song, uint8_t* out);
+void seekPlayback(MidiSong& song, uint32_t milliseconds);
+void resetPlaybackState(MidiSong& song);
+
+}  // namespace tz

@@ -1,0 +1,21 @@
+// Resampling of a voice's sample data to the output rate.
+#pragma once
+#include <cstdint>
+
+namespace tz {
+
+struct MidiSong;
+struct Sample;
+struct Voice;
+
+// Resamples the voice's next frames. On entry frameCount is the number
+// wanted; on return the number available at the result, lower only when the
+// sample has ended (the voice is then Free).
+const int16_t* resampleVoice(MidiSong& song, int voiceIndex, int32_t& frameCount);
+// Advances the voice's vibrato by one update and returns the new step,
+// negated when negative is set.
+int32_t vibratoStep(MidiSong& song, Voice& voice, bool negative);
+// Converts a fixed-note, non-looping sample to the output rate ahead of time.
+void preResampleSample(MidiSong& song, Sample& sample);
+
+}  // namespace tz
