@@ -1,0 +1,235 @@
+#include "platform/paths.h"
+
+#include <cstdlib>
+#include <vector>
+
+#ifdef _WIN32
+#include <share.h>
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <sys/stat.h>
+#endif
+
+namespace tz {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+// Decodes one code point at text[i], advancing i; malformed input yields the
+// replacement character and consumes one byte.
+char32_t decodeUtf8(std::string_view text, size_t& i) {
+    unsigned char b = static_cast<unsigned char>(text[i++]);
+    if (b < 0x80) return b;
+    int extra = b >= 0xF0 && b < 0xF5 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 && b < 0xE0 ? 1 : -1;
+    if (extra < 0 || i + size_t(extra) > text.size()) return kReplacement;
+    char32_t c = b & (0x3F >> extra);
+    for (int k = 0; k < extra; ++k) {
+        unsigned char t = static_cast<unsigned char>(text[i + size_t(k)]);
+        if ((t & 0xC0) != 0x80) return kReplacement;
+        c = c << 6 | (t & 0x3F);
+    }
+    static constexpr char32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
+    if (c < kMin[extra] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return kReplacement;
+    i += size_t(extra);
+    return c;
+}
+
+#ifndef _WIN32
+// Simple case folding: ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic
+// capitals map to their small letters.
+char32_t foldCase(char32_t c) {
+    if (c >= 'A' && c <= 'Z') return c + 32;
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
+    if (c >= 0x100 && c <= 0x137 && !(c & 1)) return c + 1;
+    if (c >= 0x139 && c <= 0x148 && (c & 1)) return c + 1;
+    if (c >= 0x14A && c <= 0x177 && !(c & 1)) return c + 1;
+    if (c == 0x178) return 0xFF;
+    if (c >= 0x179 && c <= 0x17E && (c & 1)) return c + 1;
+    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;
+    if (c >= 0x410 && c <= 0x42F) return c + 32;
+    if (c >= 0x400 && c <= 0x40F) return c + 80;
+    return c;
+}
+
+std::u32string folded(std::string_view text) {
+    std::u32string out;
+    for (size_t i = 0; i < text.size();) out += foldCase(decodeUtf8(text, i));
+    return out;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// Finds an entry of dir whose name equals name without regard to case.
+bool findCaseInsensitive(const std::string& dir, const std::string& name, std::string& found) {
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return false;
+    std::u32string want = folded(name);
+    bool ok = false;
+    while (dirent* e = ::readdir(d)) {
+        if (folded(e->d_name) == want) {
+            found = e->d_name;
+            ok = true;
+            break;
+        }
+    }
+    ::closedir(d);
+    return ok;
+}
+#endif
+
+}  // namespace
+
+std::string utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00) {
+            if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00);
+                ++i;
+            } else {
+                c = kReplacement;
+            }
+        } else if (c >= 0xDC00 && c < 0xE000) {
+            c = kReplacement;
+        }
+        appendUtf8(out, c);
+    }
+    return out;
+}
+
+std::u16string utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        char32_t c = decodeUtf8(text, i);
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += char16_t(0xD800 + (c >> 10));
+            out += char16_t(0xDC00 + (c & 0x3FF));
+        } else {
+            out += char16_t(c);
+        }
+    }
+    return out;
+}
+
+std::u16string expandEnvironmentStrings(std::u16string_view text, size_t bufferChars) {
+    std::u16string out;
+#ifdef _WIN32
+    std::wstring in(text.begin(), text.end());
+    DWORD need = ExpandEnvironmentStringsW(in.c_str(), nullptr, 0);
+    if (need == 0) return out;
+    std::wstring buffer(need, L'\0');
+    DWORD got = ExpandEnvironmentStringsW(in.c_str(), buffer.data(), need);
+    if (got == 0 || got > need) return out;
+    buffer.resize(got - 1);
+    out.assign(buffer.begin(), buffer.end());
+#else
+    size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == u'%') {
+            size_t close = text.find(u'%', i + 1);
+            if (close == std::u16string_view::npos) {
+                out.append(text.substr(i));
+                break;
+            }
+            std::string name = utf16ToUtf8(text.substr(i + 1, close - i - 1));
+            const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
+            if (value) {
+                out += utf8ToUtf16(value);
+                i = close + 1;
+            } else {
+                // Not a variable: the first percent sign stays and the second
+                // may open the next reference.
+                out.append(text.substr(i, close - i));
+                i = close;
+            }
+        } else {
+            out += text[i++];
+        }
+    }
+#endif
+    if (bufferChars == 0) return {};
+    if (out.size() > bufferChars - 1) out.resize(bufferChars - 1);
+    return out;
+}
+
+std::string mapPlatformPath(const std::string& path) {
+#ifdef _WIN32
+    return path;
+#else
+    std::string p = path;
+    for (char& c : p)
+        if (c == '\\') c = '/';
+    if (p.empty() || exists(p)) return p;
+    std::string result;
+    size_t start = 0;
+    if (p[0] == '/') {
+        result = "/";
+        start = 1;
+    }
+    bool lost = false;  // once a component is missing, keep the rest as written
+    while (start <= p.size()) {
+        size_t slash = p.find('/', start);
+        if (slash == std::string::npos) slash = p.size();
+        std::string part = p.substr(start, slash - start);
+        if (!part.empty()) {
+            std::string candidate = result + part;
+            std::string found;
+            if (!lost && !exists(candidate) && part != "." && part != ".." &&
+                findCaseInsensitive(result, part, found))
+                candidate = result + found;
+            else if (!exists(candidate))
+                lost = true;
+            result = candidate;
+        }
+        if (slash < p.size()) result += '/';
+        start = slash + 1;
+    }
+    return result;
+#endif
+}
+
+std::FILE* openFileUtf16(std::u16string_view path) {
+#ifdef _WIN32
+    std::wstring wide(path.begin(), path.end());
+    return _wfsopen(wide.c_str(), L"rb", _SH_DENYNO);
+#else
+    return std::fopen(mapPlatformPath(utf16ToUtf8(path)).c_str(), "rb");
+#endif
+}
+
+std::FILE* openFileNarrow(const std::string& path) {
+#ifdef _WIN32
+    return _fsopen(path.c_str(), "rb", _SH_DENYNO);
+#else
+    return std::fopen(mapPlatformPath(path).c_str(), "rb");
+#endif
+}
+
+}  // namespace tz

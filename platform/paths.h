@@ -1,0 +1,32 @@
+// File access the way the plug-in needs it on every platform: opening by
+// UTF-16 path, environment expansion, and mapping Windows-style paths onto a
+// POSIX file system.
+#pragma once
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace tz {
+
+// UTF conversions. Unpaired surrogates and malformed sequences become U+FFFD.
+std::string utf16ToUtf8(std::u16string_view text);
+std::u16string utf8ToUtf16(std::string_view text);
+
+// Opens a file for binary reading while other readers may share it. The
+// UTF-16 path is used as is on Windows; on POSIX it is converted to UTF-8 and
+// mapped with mapPlatformPath. Null when the file cannot be opened.
+std::FILE* openFileUtf16(std::u16string_view path);
+// The same for a narrow path (patch files).
+std::FILE* openFileNarrow(const std::string& path);
+
+// Expands %NAME% references from the environment. Unknown or unterminated
+// references stay as written. The result is cut to fit a buffer of
+// bufferChars characters including the terminator.
+std::u16string expandEnvironmentStrings(std::u16string_view text, size_t bufferChars = 255);
+
+// POSIX: backslashes become slashes, and every path component that does not
+// exist as written is looked up case-insensitively in its directory. The path
+// is returned unchanged elsewhere.
+std::string mapPlatformPath(const std::string& path);
+
+}  // namespace tz

@@ -1,0 +1,169 @@
+#include "plugin/demuxer.h"
+
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+
+#include "instruments/config.h"
+#include "platform/paths.h"
+#include "plugin/input_stream.h"
+#include "synth/render.h"
+
+namespace tz {
+
+namespace {
+
+// The DLS bank's path, expanded once per process (again while it stays empty).
+std::mutex dlsPathMutex;
+std::u16string dlsPath;
+
+std::u16string systemBankPath() {
+    std::lock_guard<std::mutex> lock(dlsPathMutex);
+    if (dlsPath.empty()) dlsPath = expandEnvironmentStrings(u"%SystemRoot%\\SYSTEM32\\drivers\\GM.DLS", 255);
+    return dlsPath;
+}
+
+}  // namespace
+
+uint32_t samplesToMilliseconds(int32_t samples, int32_t rate) {
+    if (rate <= 0) return 0;
+    // Formed in 64 bits: the whole-second part times 1000 no longer wraps for
+    // songs longer than about 24 days of samples; within that range the
+    // result is the same as in 32 bits.
+    int64_t t = samples, r = rate;
+    return uint32_t((t / r) * 1000 + ((t % r) * 1000) / r);
+}
+
+void* CDemuxer::destroy(uint32_t flags) noexcept {
+    if (flags & 1) ::operator delete(this);
+    return this;
+}
+
+CMidiDemuxer::CMidiDemuxer() { acquireInstrumentConfiguration(); }
+
+CMidiDemuxer::~CMidiDemuxer() {
+    releaseInstrumentConfiguration();
+    close();
+}
+
+void* CMidiDemuxer::destroy(uint32_t flags) noexcept {
+    this->~CMidiDemuxer();
+    if (flags & 1) ::operator delete(this);
+    return this;
+}
+
+void CMidiDemuxer::close() noexcept {
+    song.reset();
+    dlsCollection.reset();
+    discardBuffered();
+}
+
+bool CMidiDemuxer::open(ISource* source) noexcept {
+    close();
+    const HostChar* path = nullptr;
+    try {
+        if (source) path = source->path();
+    } catch (...) {
+        path = nullptr;
+    }
+    return openPath(path);
+}
+
+bool CMidiDemuxer::openPath(const HostChar* path) noexcept {
+    close();
+    std::memset(&outputFormat, 0, sizeof outputFormat);
+    outputFormat.bitsPerSample = 16;
+    outputFormat.channelCount = 2;
+    outputFormat.sampleRate = 44100;
+    outputFormat.kind = 1;
+    try {
+        StreamPtr midiStream;
+        if (path) {
+            if (std::FILE* file = openFileUtf16(path)) {
+                midiStream.reset(createFileStream(file, 1));
+                if (!midiStream) std::fclose(file);
+            }
+        }
+        options.channels = uint8_t(outputFormat.channelCount);
+        options.format = outputFormat.bitsPerSample == 16 ? 0x8010 : 0x8008;
+        options.rate = int32_t(outputFormat.sampleRate);
+        options.bufferFrames =
+            uint16_t(4096 / (outputFormat.channelCount * outputFormat.bitsPerSample / 8));
+
+        StreamPtr dlsStream;
+        std::u16string bank = systemBankPath();
+        if (!bank.empty()) {
+            if (std::FILE* file = openFileUtf16(bank)) {
+                dlsStream.reset(createFileStream(file, 1));
+                if (!dlsStream) std::fclose(file);
+                else dlsCollection = loadDlsCollection(dlsStream.get());
+            }
+        }
+        if (midiStream && dlsCollection) song = createSong(options, midiStream.get(), dlsCollection.get());
+        midiStream.reset();
+        dlsStream.reset();
+        if (!song) {
+            dlsCollection.reset();
+            return false;
+        }
+        outputFormat.lengthSeconds =
+            samplesToMilliseconds(song->events.back().time, song->outputRate) / 1000.0;
+        startPlayback(*song);
+        song->playing = 1;
+        song->masterVolume = float(song->amplification) / 100.0f;
+        if (song->currentTime > 0) song->currentTime = 0;
+        resetPlaybackState(*song);
+        song->currentEvent = 0;
+        return true;
+    } catch (...) {
+        song.reset();
+        dlsCollection.reset();
+        outputFormat.lengthSeconds = 0.0;
+        return false;
+    }
+}
+
+int32_t CMidiDemuxer::read(uint8_t* buffer, int32_t length) noexcept {
+    if (!song) return -1;
+    if (length <= 0) return 0;
+    if (!buffer) return -1;
+    int32_t copied = 0;
+    int32_t remaining = length;
+    for (;;) {
+        int32_t available = bufferFill - bufferPos;
+        if (available >= remaining) {
+            std::memcpy(buffer + copied, pcmBuffer + bufferPos, size_t(remaining));
+            bufferPos += remaining;
+            return copied + remaining;
+        }
+        if (available > 0) {
+            std::memcpy(buffer + copied, pcmBuffer + bufferPos, size_t(available));
+            copied += available;
+            remaining -= available;
+        }
+        bufferPos = 0;
+        bufferFill = renderBlock(*song, pcmBuffer);
+        if (bufferFill <= 0) {
+            bufferFill = 0;
+            return copied > 0 ? copied : -1;
+        }
+    }
+}
+
+void CMidiDemuxer::seek(double* seconds) noexcept {
+    if (!song || !seconds) return;
+    double requested = *seconds;
+    // Negative (and NaN) positions seek to the start; positions beyond what
+    // 32-bit milliseconds hold go to the end.
+    uint32_t ms = 0;
+    if (requested > 0.0) {
+        double m = requested * 1000.0;
+        ms = m >= 4294967295.0 ? 0xFFFFFFFFu : uint32_t(int64_t(m));
+    }
+    discardBuffered();
+    seekPlayback(*song, ms);
+    *seconds = samplesToMilliseconds(song->currentTime, song->outputRate) / 1000.0;
+}
+
+}  // namespace tz

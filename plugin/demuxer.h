@@ -1,0 +1,56 @@
+// The MIDI demuxer: one per file the host plays.
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include "instruments/dls_collection.h"
+#include "midi/song.h"
+#include "plugin/host_abi.h"
+
+namespace tz {
+
+class CDemuxer : public IDemuxer {
+public:
+    bool open(ISource*) noexcept override { return false; }
+    void close() noexcept override {}
+    void seek(double*) noexcept override {}
+    int32_t read(uint8_t*, int32_t) noexcept override { return 0; }
+    DemuxerFormat* format() noexcept override { return &outputFormat; }
+    void release() noexcept override { destroy(1); }
+    void* destroy(uint32_t flags) noexcept override;
+
+protected:
+    CDemuxer() = default;
+    ~CDemuxer() = default;
+    DemuxerFormat outputFormat{};
+};
+
+class CMidiDemuxer final : public CDemuxer {
+public:
+    CMidiDemuxer();
+    bool open(ISource* source) noexcept override;
+    void close() noexcept override;
+    void seek(double* seconds) noexcept override;
+    int32_t read(uint8_t* buffer, int32_t length) noexcept override;
+    void* destroy(uint32_t flags) noexcept override;
+
+    // Opens by path directly (what open does after asking the source).
+    bool openPath(const HostChar* path) noexcept;
+    const MidiSong* currentSong() const { return song.get(); }
+
+private:
+    ~CMidiDemuxer();
+    void discardBuffered() { bufferFill = bufferPos = 0; }
+
+    std::unique_ptr<MidiSong> song;
+    SongOptions options;
+    std::unique_ptr<DlsCollection> dlsCollection;
+    uint8_t pcmBuffer[4096];
+    int32_t bufferFill = 0;
+    int32_t bufferPos = 0;
+};
+
+// Milliseconds of t samples at a rate, as the host is told positions.
+uint32_t samplesToMilliseconds(int32_t samples, int32_t rate);
+
+}  // namespace tz

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the given groups need, when they are missing.
+#   build  compilers, CMake, GoogleTest
+#   data   General-MIDI SoundFonts and free GM songs
+#   win    the mingw-w64 cross compiler and Wine
+#   fuzz   clang with its sanitizer and fuzzer runtimes
+#   bench  FluidSynth (a speed reference)
+set -euo pipefail
+pkgs=()
+for group in "$@"; do
+  case "$group" in
+    build) pkgs+=(g++ cmake ninja-build libgtest-dev pkg-config) ;;
+    data)  pkgs+=(timgm6mb-soundfont fluid-soundfont-gm openttd-openmsx) ;;
+    win)   pkgs+=(g++-mingw-w64-x86-64-posix wine wine64) ;;
+    fuzz)  pkgs+=(clang libclang-rt-14-dev) ;;
+    bench) pkgs+=(fluidsynth) ;;
+    *) echo "deps.sh: unknown group $group" >&2; exit 2 ;;
+  esac
+done
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+fi

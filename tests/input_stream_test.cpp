@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "plugin/input_stream.h"
+
+namespace tz {
+namespace {
+
+struct CountingSource {
+    std::vector<int32_t> requests;
+    size_t left = 0;
+};
+
+int32_t countingRead(void* context, void*, int32_t itemSize, int32_t itemCount) {
+    auto* source = static_cast<CountingSource*>(context);
+    source->requests.push_back(itemSize * itemCount);
+    size_t n = std::min<size_t>(source->left, size_t(itemCount));
+    source->left -= n;
+    return int32_t(n);
+}
+
+TEST(InputStreamSkip, ReadsInPiecesOfAtMost1024Bytes) {
+    CountingSource source;
+    InputStream stream{countingRead, nullptr, &source};
+    skipBytes(0, &stream);
+    EXPECT_TRUE(source.requests.empty());
+    skipBytes(1024, &stream);
+    EXPECT_EQ(source.requests, std::vector<int32_t>({1024}));
+    source.requests.clear();
+    source.left = 100;  // the data end early: the same reads are issued
+    skipBytes(2049, &stream);
+    EXPECT_EQ(source.requests, std::vector<int32_t>({1024, 1024, 1}));
+}
+
+TEST(InputStreamFile, ReadsWholeItemsAndClosesOnlyOwnedFiles) {
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    std::fwrite("0123456789", 1, 10, file);
+    std::rewind(file);
+    InputStream* stream = createFileStream(file, 0);
+    ASSERT_NE(stream, nullptr);
+    char buffer[8];
+    EXPECT_EQ(stream->read(stream->context, buffer, 4, 1), 1);
+    EXPECT_EQ(stream->read(stream->context, buffer, 1, 4), 4);
+    EXPECT_EQ(stream->read(stream->context, buffer, 4, 1), 0);  // two bytes are no whole item
+    EXPECT_EQ(stream->read(stream->context, buffer, 1, 1), 0);
+    releaseStream(stream);
+    // Not owned: the file is still open and usable.
+    std::rewind(file);
+    EXPECT_EQ(std::fread(buffer, 1, 1, file), 1u);
+
+    InputStream* owning = createFileStream(file, 1);
+    ASSERT_NE(owning, nullptr);
+    EXPECT_EQ(owning->close(owning->context), 0);  // closes the file
+    delete owning;
+}
+
+TEST(InputStreamMemory, ServesItsBytesOnceAndReadsWhole) {
+    const uint8_t bytes[] = {1, 2, 3, 4, 5};
+    StreamPtr stream(createMemoryStream(bytes, sizeof bytes));
+    std::vector<uint8_t> all;
+    EXPECT_TRUE(readWholeStream(stream.get(), all, 5));
+    EXPECT_EQ(all, std::vector<uint8_t>(bytes, bytes + 5));
+    StreamPtr again(createMemoryStream(bytes, sizeof bytes));
+    EXPECT_FALSE(readWholeStream(again.get(), all, 4));  // over the limit
+}
+
+}  // namespace
+}  // namespace tz

@@ -1,0 +1,135 @@
+#include "tools/bank_dir.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/paths.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace tz {
+
+bool systemBankExists() {
+    std::u16string path = expandEnvironmentStrings(u"%SystemRoot%\\SYSTEM32\\drivers\\GM.DLS", 255);
+    if (path.empty() || path[0] == u'%') return false;
+    std::FILE* f = openFileUtf16(path);
+    if (!f) return false;
+    std::fclose(f);
+    return true;
+}
+
+std::string defaultBankPath() {
+    if (const char* env = std::getenv("TZMIDI_DEFAULT_BANK"); env && *env) return env;
+#ifdef _WIN32
+    if (const char* local = std::getenv("LOCALAPPDATA"); local && *local)
+        return std::string(local) + "\\tz_midi\\gm.dls";
+    return "gm.dls";
+#else
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) return std::string(data) + "/tz_midi/gm.dls";
+    if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.local/share/tz_midi/gm.dls";
+    return "gm.dls";
+#endif
+}
+
+std::FILE* openForWriting(const std::string& path) {
+#ifdef _WIN32
+    std::u16string wide = utf8ToUtf16(path);
+    return _wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()), L"wb");
+#else
+    return std::fopen(path.c_str(), "wb");
+#endif
+}
+
+#ifdef _WIN32
+namespace {
+std::wstring wide(const std::string& s) {
+    std::u16string w = utf8ToUtf16(s);
+    return std::wstring(w.begin(), w.end());
+}
+}  // namespace
+
+bool BankDirectory::provide(const std::string& bank, std::string& error) {
+    wchar_t temp[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+    if (n == 0) {
+        error = "cannot find a temporary folder";
+        return false;
+    }
+    std::wstring base(temp, n);
+    for (unsigned i = 0; i < 1000; ++i) {
+        std::wstring root = base + L"tzmidi-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(i);
+        if (CreateDirectoryW(root.c_str(), nullptr)) {
+            std::wstring sys = root + L"\\SYSTEM32", drivers = sys + L"\\drivers", file = drivers + L"\\GM.DLS";
+            CreateDirectoryW(sys.c_str(), nullptr);
+            CreateDirectoryW(drivers.c_str(), nullptr);
+            std::wstring source = wide(bank);
+            if (!CreateHardLinkW(file.c_str(), source.c_str(), nullptr) &&
+                !CopyFileW(source.c_str(), file.c_str(), FALSE)) {
+                error = "cannot make the bank '" + bank + "' available to the plug-in";
+                RemoveDirectoryW(drivers.c_str());
+                RemoveDirectoryW(sys.c_str());
+                RemoveDirectoryW(root.c_str());
+                return false;
+            }
+            SetEnvironmentVariableW(L"SystemRoot", root.c_str());
+            std::u16string r(root.begin(), root.end()), f(file.begin(), file.end());
+            root_ = utf16ToUtf8(r);
+            bankFile_ = utf16ToUtf8(f);
+            return true;
+        }
+    }
+    error = "cannot create a temporary folder for the bank";
+    return false;
+}
+
+BankDirectory::~BankDirectory() {
+    if (root_.empty()) return;
+    std::wstring root = wide(root_);
+    DeleteFileW(wide(bankFile_).c_str());
+    RemoveDirectoryW((root + L"\\SYSTEM32\\drivers").c_str());
+    RemoveDirectoryW((root + L"\\SYSTEM32").c_str());
+    RemoveDirectoryW(root.c_str());
+}
+#else
+bool BankDirectory::provide(const std::string& bank, std::string& error) {
+    char absolute[PATH_MAX];
+    if (!::realpath(mapPlatformPath(bank).c_str(), absolute)) {
+        error = "cannot find the bank '" + bank + "': " + std::strerror(errno);
+        return false;
+    }
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tzmidi-XXXXXX";
+    std::string buffer = pattern;
+    if (!::mkdtemp(buffer.data())) {
+        error = "cannot create a temporary folder for the bank: " + std::string(std::strerror(errno));
+        return false;
+    }
+    root_ = buffer;
+    std::string sys = root_ + "/SYSTEM32", drivers = sys + "/drivers";
+    bankFile_ = drivers + "/GM.DLS";
+    if (::mkdir(sys.c_str(), 0700) != 0 || ::mkdir(drivers.c_str(), 0700) != 0 ||
+        ::symlink(absolute, bankFile_.c_str()) != 0) {
+        error = "cannot make the bank '" + bank + "' available to the plug-in: " + std::strerror(errno);
+        return false;
+    }
+    ::setenv("SystemRoot", root_.c_str(), 1);
+    return true;
+}
+
+BankDirectory::~BankDirectory() {
+    if (root_.empty()) return;
+    ::unlink(bankFile_.c_str());
+    ::rmdir((root_ + "/SYSTEM32/drivers").c_str());
+    ::rmdir((root_ + "/SYSTEM32").c_str());
+    ::rmdir(root_.c_str());
+}
+#endif
+
+}  // namespace tz
