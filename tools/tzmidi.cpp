@@ -11,10 +11,7 @@
 #include "platform/paths.h"
 #include "tools/bank_dir.h"
 #include "tools/host_loader.h"
-#if __has_include("tools/bank/bank_command.h")
 #include "tools/bank/bank_command.h"
-#define TZ_HAVE_BANK_COMMAND 1
-#endif
 
 #ifdef _WIN32
 #include <io.h>
@@ -198,14 +195,10 @@ int run(const std::vector<std::string>& all) {
     Options o;
     o.command = args[0];
     if (o.command == "bank") {
-#ifdef TZ_HAVE_BANK_COMMAND
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         return runBankCommand(int(args.size()), argv.data());
-#else
-        return fail("the bank converter is not part of this build");
-#endif
     }
     if (o.command != "render" && o.command != "info") return fail("unknown command '" + o.command + "' (see tzmidi --help)");
     std::string error;

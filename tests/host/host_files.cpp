@@ -1,11 +1,10 @@
 #include "tests/host/host_files.h"
 
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
-#include "tools/bank/dls_writer.h"
+#include "tests/support/test_bank.h"
 
 #ifdef _WIN32
 #include <direct.h>
@@ -45,38 +44,6 @@ std::vector<uint8_t> songBytes() {
     return out;
 }
 
-std::vector<uint8_t> bankBytes() {
-    tz::DlsBankDesc bank;
-    bank.name = "host test bank";
-    tz::DlsWaveDesc wave;
-    // Four periods of a triangle in integers, so every build writes the same bank.
-    std::vector<int16_t> triangle(440);
-    for (int i = 0; i < 440; ++i) {
-        int phase = i % 110;
-        triangle[size_t(i)] = int16_t(phase < 55 ? -12000 + phase * 24000 / 55 : 12000 - (phase - 55) * 24000 / 55);
-    }
-    wave.data = tz::pcm16Bytes(triangle);
-    bank.waves.push_back(wave);
-    tz::DlsRegionDesc region;
-    region.waveSample.unityNote = 60;
-    region.waveSample.loops.push_back({0, 0, 440});
-    tz::DlsInstrumentDesc piano;
-    piano.program = 0;
-    piano.name = "Sine";
-    piano.regions.push_back(region);
-    bank.instruments.push_back(piano);
-    tz::DlsInstrumentDesc kit;
-    kit.bank = tz::kDlsDrumBank;
-    kit.program = 0;
-    kit.name = "Kit";
-    tz::DlsRegionDesc hit = region;
-    hit.keyLow = hit.keyHigh = 36;
-    hit.waveSample.loops.clear();
-    kit.regions.push_back(hit);
-    bank.instruments.push_back(kit);
-    return tz::writeDlsBank(bank);
-}
-
 }  // namespace
 
 bool writeTestFiles(const std::string& workDir, std::string& error) {
@@ -87,7 +54,7 @@ bool writeTestFiles(const std::string& workDir, std::string& error) {
     makeDir((windows + "/SYSTEM32/drivers").c_str());
     const std::vector<uint8_t> text = {'h', 'e', 'l', 'l', 'o', '\n'};
     if (!writeFile(workDir + "/" + kSongName, songBytes()) || !writeFile(workDir + "/" + kNotMidiName, text) ||
-        !writeFile(windows + "/SYSTEM32/drivers/GM.DLS", bankBytes())) {
+        !writeFile(windows + "/SYSTEM32/drivers/GM.DLS", tz::test::smallGmBank())) {
         error = "cannot write the test files under " + workDir;
         return false;
     }
