@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Runs every test: the Linux suite, the Windows build's host tests under Wine,
-# and the render comparison between the two builds.
+# Runs every test:
+#   1. the Linux build's whole suite (unit, host-level, end-to-end on real songs);
+#   2. the Windows DLL's host tests under Wine, and the same renders from both builds;
+#   3. the whole suite again under AddressSanitizer, UndefinedBehaviorSanitizer
+#      and LeakSanitizer (the long end-to-end song renders excepted);
+#   4. each fuzz target for a bounded time on top of its seeds and kept inputs.
+# FUZZ_SECONDS sets the time per fuzz target (default 45; 0 skips fuzzing).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/deps.sh" build data win
+"$root/scripts/deps.sh" build data win fuzz
 jobs=$(nproc 2>/dev/null || echo 2)
 
 echo "== Linux build and tests"
@@ -13,3 +18,17 @@ ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
 echo "== Windows build, tests under Wine"
 "$root/scripts/build.sh" windows
 ctest --test-dir "$root/build-win" --output-on-failure
+
+echo "== The same renders from the Linux library and the Windows DLL"
+"$root/scripts/compare-renders.sh"
+
+echo "== Sanitizer build and tests"
+"$root/scripts/build.sh" sanitize
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs" -E 'EndToEndSong'
+
+seconds=${FUZZ_SECONDS:-45}
+if [ "$seconds" -gt 0 ]; then
+  echo "== Fuzzing, ${seconds}s per target"
+  "$root/scripts/fuzz.sh" "$seconds"
+fi

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Renders a few songs with the Linux library and with the Windows DLL under
+# Wine, with the same bank, and checks that the bytes are the same.
+# Needs build/ (with its test bank, made by the tests) and build-win/.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bank="$root/build/test-bank/TimGM6mb.dls"
+[ -f "$bank" ] || "$root/build/tzmidi" bank /usr/share/sounds/sf2/TimGM6mb.sf2 -o "$bank" --quiet
+export WINEPREFIX="$root/build-win/tests/wineprefix" WINEDEBUG=-all
+songs=(tttheme2 chuggachugga harp_harmony)
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+passed=0 failed=0
+for s in "${songs[@]}"; do
+  mid=/usr/share/games/openttd/baseset/openmsx/$s.mid
+  "$root/build/tzmidi" render "$mid" -o "$out/$s-linux.wav" --bank "$bank" --quiet
+  "$root/scripts/wine-run.sh" "$root/build-win/tzmidi.exe" render "Z:$mid" -o "Z:$out/$s-windows.wav" --bank "Z:$bank" --quiet
+  "$root/scripts/wine-run.sh" "$root/build-win/tzmidi.exe" render "Z:$mid" -o "Z:$out/$s-seek.wav" --bank "Z:$bank" --seek 7.5 --quiet
+  "$root/build/tzmidi" render "$mid" -o "$out/$s-seek-linux.wav" --bank "$bank" --seek 7.5 --quiet
+  if cmp -s "$out/$s-linux.wav" "$out/$s-windows.wav" && cmp -s "$out/$s-seek.wav" "$out/$s-seek-linux.wav"; then
+    echo "same bytes: $s ($(stat -c %s "$out/$s-linux.wav") bytes)"; passed=$((passed + 1))
+  else
+    echo "DIFFERENT: $s"; failed=$((failed + 1))
+  fi
+done
+echo "compare-renders: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

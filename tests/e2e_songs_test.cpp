@@ -1,0 +1,219 @@
+// End to end: real General-MIDI songs through the tzmidi host and the plug-in
+// library, with a bank converted from Debian's TimGM6mb SoundFont.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tests/support/smf_builder.h"
+#include "tests/support/smf_timing.h"
+
+namespace tz {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* kSongDir = "/usr/share/games/openttd/baseset/openmsx";
+const char* kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+int run(const std::string& command, std::string* output = nullptr) {
+    std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return -1;
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+    int status = ::pclose(pipe);
+    if (output) *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string tzmidi() { return std::string(TZ_BINARY_DIR) + "/tzmidi"; }
+
+fs::path scratch() {
+    fs::path dir = fs::path(TZ_BINARY_DIR) / "e2e";
+    fs::create_directories(dir);
+    return dir;
+}
+
+// The bank the songs play with, converted once per build tree.
+std::string testBank() {
+    fs::path bank = fs::path(TZ_BINARY_DIR) / "test-bank" / "TimGM6mb.dls";
+    if (fs::exists(bank)) return bank.string();
+    fs::create_directories(bank.parent_path());
+    fs::path part = bank.string() + "." + std::to_string(::getpid());
+    std::string out;
+    if (run(tzmidi() + " bank " + kSoundFont + " -o " + part.string() + " --quiet", &out) != 0) {
+        ADD_FAILURE() << out;
+        return {};
+    }
+    fs::rename(part, bank);
+    return bank.string();
+}
+
+std::vector<int16_t> readWav(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() < 44 || std::string(bytes.begin(), bytes.begin() + 4) != "RIFF") return {};
+    std::vector<int16_t> pcm((bytes.size() - 44) / 2);
+    for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = int16_t(bytes[44 + 2 * i] | bytes[45 + 2 * i] << 8);
+    return pcm;
+}
+
+double infoLength(const std::string& song, const std::string& bank) {
+    std::string out;
+    if (run(tzmidi() + " info '" + song + "' --bank " + bank, &out) != 0) {
+        ADD_FAILURE() << out;
+        return -1;
+    }
+    size_t at = out.find("length: ");
+    return at == std::string::npos ? -1 : std::stod(out.substr(at + 8));
+}
+
+// Root mean square of frames [from, to) of interleaved stereo PCM.
+double rms(const std::vector<int16_t>& pcm, size_t from, size_t to) {
+    to = std::min(to, pcm.size() / 2);
+    if (to <= from) return 0.0;
+    double sum = 0;
+    for (size_t i = 2 * from; i < 2 * to; ++i) sum += double(pcm[i]) * pcm[i];
+    return std::sqrt(sum / double(2 * (to - from)));
+}
+
+size_t longestFullScaleRun(const std::vector<int16_t>& pcm) {
+    size_t best = 0, run = 0;
+    for (size_t i = 0; i + 1 < pcm.size(); i += 2) {
+        bool full = std::abs(int(pcm[i])) >= 32767 || std::abs(int(pcm[i + 1])) >= 32767;
+        run = full ? run + 1 : 0;
+        best = std::max(best, run);
+    }
+    return best;
+}
+
+std::vector<std::string> songs() {
+    std::vector<std::string> out;
+    if (fs::exists(kSongDir))
+        for (const auto& e : fs::directory_iterator(kSongDir))
+            if (e.path().extension() == ".mid") out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    if (out.empty()) out.push_back("(none)");
+    return out;
+}
+
+class EndToEndSong : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        if (GetParam() == "(none)" || !fs::exists(kSoundFont)) GTEST_SKIP() << "songs or SoundFont not installed";
+        bank = testBank();
+        ASSERT_FALSE(bank.empty());
+        song = std::string(kSongDir) + "/" + GetParam();
+    }
+    std::string bank, song;
+};
+
+TEST_P(EndToEndSong, ReportsItsLengthAndSoundsThroughout) {
+    test::SongTiming timing = test::readSongTiming(song);
+    ASSERT_TRUE(timing.ok);
+    double length = infoLength(song, bank);
+    EXPECT_NEAR(length, timing.lengthSeconds, 0.005);
+
+    fs::path wav = scratch() / (GetParam() + ".wav");
+    std::string out;
+    ASSERT_EQ(run(tzmidi() + " render '" + song + "' -o " + wav.string() + " --quiet --bank " + bank, &out), 0) << out;
+    std::vector<int16_t> pcm = readWav(wav);
+    fs::remove(wav);
+    // Every sample up to the end is delivered.
+    EXPECT_NEAR(double(pcm.size() / 2) / 44100.0, length, 0.001);
+    // Each whole second during which a note is held sounds.
+    for (size_t second = 0; second + 1 < size_t(length); ++second) {
+        bool held = std::any_of(timing.notes.begin(), timing.notes.end(), [&](const test::NoteSpan& n) {
+            return n.on <= double(second) && n.off >= double(second + 1);
+        });
+        if (held) EXPECT_GT(rms(pcm, second * 44100, (second + 1) * 44100), 30.0) << "silent at " << second << " s";
+    }
+    // Loud passages may clip for a moment, never for long.
+    EXPECT_LT(longestFullScaleRun(pcm), 441u);
+}
+
+INSTANTIATE_TEST_SUITE_P(OpenMsx, EndToEndSong, ::testing::ValuesIn(songs()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             std::string name;
+                             for (char c : info.param) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return name;
+                         });
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fs::exists(kSoundFont) || !fs::exists(kSongDir)) GTEST_SKIP() << "songs or SoundFont not installed";
+        bank = testBank();
+        ASSERT_FALSE(bank.empty());
+    }
+    std::vector<int16_t> render(const std::string& song, const std::string& extra) {
+        fs::path wav = scratch() / ("render-" + std::to_string(::getpid()) + ".wav");
+        std::string out;
+        EXPECT_EQ(run(tzmidi() + " render '" + song + "' -o " + wav.string() + " --quiet --bank " + bank + " " + extra, &out), 0)
+            << out;
+        std::vector<int16_t> pcm = readWav(wav);
+        fs::remove(wav);
+        return pcm;
+    }
+    std::string bank;
+};
+
+TEST_F(EndToEnd, RendersAreDeterministicWhateverTheReadSize) {
+    std::string song = std::string(kSongDir) + "/tttheme2.mid";
+    std::vector<int16_t> a = render(song, "");
+    std::vector<int16_t> b = render(song, "--read-size 999");
+    ASSERT_FALSE(a.empty());
+    EXPECT_TRUE(a == b);
+}
+
+TEST_F(EndToEnd, SeekingDeliversTheRestOfTheSong) {
+    std::string song = std::string(kSongDir) + "/tttheme2.mid";
+    double length = infoLength(song, bank);
+    for (double at : {0.0, 1.5, 10.25, 40.0, length / 2}) {
+        std::vector<int16_t> pcm = render(song, "--seek " + std::to_string(at));
+        // The engine positions on whole samples: ms x 441 / 10.
+        int64_t ms = int64_t(at * 1000.0);
+        int64_t target = ms * 441 / 10;
+        EXPECT_NEAR(double(pcm.size() / 2), std::round(length * 44100) - double(target), 50) << at;
+        // The song plays on after the seek (the music is not silent).
+        EXPECT_GT(rms(pcm, 0, pcm.size() / 2), 100.0) << at;
+    }
+    EXPECT_TRUE(render(song, "--seek " + std::to_string(length + 5)).empty());
+}
+
+TEST_F(EndToEnd, EveryGeneralMidiDrumSoundsDistinctly) {
+    // Notes 35..81 on channel 10, one every half second, division 480 at 120 bpm.
+    test::SmfBuilder smf(0, 480);
+    auto& t = smf.track();
+    for (int note = 35; note <= 81; ++note) t.noteOn(note == 35 ? 0 : 240, 9, note, 110).noteOff(240, 9, note);
+    std::vector<uint8_t> bytes = smf.bytes();
+    fs::path mid = scratch() / "drums.mid";
+    std::ofstream(mid, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::vector<int16_t> pcm = render(mid.string(), "");
+    ASSERT_GE(pcm.size() / 2, size_t(46 * 22050));
+    std::vector<std::vector<int16_t>> hits;
+    for (int i = 0; i <= 46; ++i) {
+        size_t from = size_t(i) * 22050;
+        EXPECT_GT(rms(pcm, from, from + 8820), 200.0) << "drum note " << 35 + i << " is silent";
+        hits.emplace_back(pcm.begin() + std::ptrdiff_t(2 * from),
+                          pcm.begin() + std::ptrdiff_t(2 * std::min(from + 8820, pcm.size() / 2)));
+    }
+    // Neighbouring notes are different instruments in a General-MIDI kit.
+    int same = 0;
+    for (size_t i = 1; i < hits.size(); ++i) same += hits[i] == hits[i - 1];
+    EXPECT_EQ(same, 0);
+}
+
+}  // namespace
+}  // namespace tz
