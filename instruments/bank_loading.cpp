@@ -1,7 +1,85 @@
 #include "instruments/bank_loading.h"
 
+#include "instruments/dls_convert.h"
+#include "instruments/gus_patch.h"
+#include "midi/song.h"
+
 namespace tz {
 
-int32_t loadMarkedInstruments(MidiSong&) { return 0; }
+namespace {
+
+ToneBank* findBank(MidiSong& song, bool drum, int bank) {
+    if (bank < 0 || bank >= 128) return nullptr;
+    return drum ? song.drumSets[size_t(bank)].get() : song.melodicBanks[size_t(bank)].get();
+}
+
+}  // namespace
+
+int32_t loadBankInstruments(MidiSong& song, bool drum, int bank, DlsWaveCache& cache) {
+    ToneBank* tones = findBank(song, drum, bank);
+    if (!tones) return 0;
+    int32_t failures = 0;
+    for (int p = 0; p < 128; ++p) {
+        InstrumentSlot& slot = tones->instruments[size_t(p)];
+        if (!slot.needsLoading) continue;
+        slot.needsLoading = false;
+
+        slot.instrument = loadDlsInstrument(song, drum, bank, p, cache);
+        if (slot.instrument) continue;
+
+        const ToneEntry* entry = tones->entries ? &tones->entries[p] : nullptr;
+        if (entry && !entry->patchName.empty()) {
+            int32_t fixedNote = entry->fixedNote != -1 ? entry->fixedNote : (drum ? p : -1);
+            int32_t stripLoop = entry->stripLoop != -1 ? entry->stripLoop : (drum ? 1 : -1);
+            int32_t stripEnvelope = entry->stripEnvelope != -1 ? entry->stripEnvelope : (drum ? 1 : -1);
+            slot.instrument = loadPatchInstrument(song, entry->patchName, entry->panning, entry->amplification,
+                                                  fixedNote, stripLoop, stripEnvelope, entry->stripTail);
+            if (!slot.instrument) ++failures;
+            continue;
+        }
+
+        if (bank != 0) {
+            if (ToneBank* fallback = findBank(song, drum, 0)) {
+                InstrumentSlot& other = fallback->instruments[size_t(p)];
+                if (other.empty()) other.needsLoading = true;
+            }
+        }
+        ++failures;
+    }
+    return failures;
+}
+
+int32_t loadBankInstruments(MidiSong& song, bool drum, int bank) {
+    DlsWaveCache cache;
+    return loadBankInstruments(song, drum, bank, cache);
+}
+
+int32_t loadMarkedInstruments(MidiSong& song) {
+    // One cache for the pass: regions of any instrument that play the same
+    // wave share its converted data.
+    DlsWaveCache cache;
+    int32_t failures = 0;
+    for (int n = 127; n >= 0; --n) {
+        if (song.melodicBanks[size_t(n)]) failures += loadBankInstruments(song, false, n, cache);
+        if (song.drumSets[size_t(n)]) failures += loadBankInstruments(song, true, n, cache);
+    }
+    return failures;
+}
+
+void freeBankInstruments(MidiSong& song, int bank, bool drum) {
+    ToneBank* tones = findBank(song, drum, bank);
+    if (!tones) return;
+    for (InstrumentSlot& slot : tones->instruments) {
+        slot.instrument.reset();
+        slot.needsLoading = false;
+    }
+}
+
+void freeSongInstruments(MidiSong& song) {
+    for (int n = 127; n >= 0; --n) {
+        freeBankInstruments(song, n, false);
+        freeBankInstruments(song, n, true);
+    }
+}
 
 }  // namespace tz

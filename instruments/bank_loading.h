@@ -1,13 +1,26 @@
-// Loading the instruments a song's events marked.
+// Loading the instruments a song's events marked, and releasing them.
 #pragma once
 #include <cstdint>
 
 namespace tz {
 
 struct MidiSong;
+struct DlsWaveCache;
 
-// Loads every slot marked NeedsLoading; returns the number of marked slots
-// left without an instrument.
+// Loads every slot marked for loading, banks 127 down to 0 (melodic bank n,
+// then drum set n), so that bank-0 fallbacks marked on the way are served in
+// the same pass. Returns the number of marked slots left without an
+// instrument.
 int32_t loadMarkedInstruments(MidiSong& song);
+
+// Loads the marked slots of one bank; 0 when the bank does not exist. Each
+// slot comes from the DLS collection, else from the patch its entry names;
+// a slot of a bank other than 0 with neither marks bank 0's slot instead.
+int32_t loadBankInstruments(MidiSong& song, bool drum, int bank);
+int32_t loadBankInstruments(MidiSong& song, bool drum, int bank, DlsWaveCache& cache);
+
+// Empties every slot of every bank (loaded or marked); the banks stay.
+void freeSongInstruments(MidiSong& song);
+void freeBankInstruments(MidiSong& song, int bank, bool drum);
 
 }  // namespace tz

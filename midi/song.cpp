@@ -1,8 +1,78 @@
 #include "midi/song.h"
 
+#include <algorithm>
+#include <new>
+
+#include "instruments/bank_loading.h"
+#include "instruments/config.h"
+#include "instruments/gus_patch.h"
+#include "midi/smf_reader.h"
+#include "synth/output_convert.h"
+
 namespace tz {
 
-std::unique_ptr<MidiSong> createSong(const SongOptions&, InputStream*, const DlsCollection*) { return nullptr; }
+std::unique_ptr<MidiSong> createSong(const SongOptions& options, InputStream* stream,
+                                     const DlsCollection* collection) {
+    if (!stream) return nullptr;
+    // Times are counted in output samples and the renderer mixes in chunks of
+    // bufferFrames frames: neither may be zero.
+    if (options.rate <= 0 || options.bufferFrames == 0) return nullptr;
+    try {
+        auto song = std::make_unique<MidiSong>();
+        song->dlsCollection = collection;
+
+        const InstrumentConfiguration& config = instrumentConfiguration();
+        for (size_t n = 0; n < 128; ++n) {
+            if (config.melodicTemplates[n]) {
+                song->melodicBanks[n] = std::make_unique<ToneBank>();
+                song->melodicBanks[n]->entries = config.melodicTemplates[n]->entries;
+            }
+            if (config.drumTemplates[n]) {
+                song->drumSets[n] = std::make_unique<ToneBank>();
+                song->drumSets[n]->entries = config.drumTemplates[n]->entries;
+            }
+        }
+
+        song->amplification = 70;
+        song->voiceCount = 32;
+        song->drumChannelMask = 0x8200;
+        song->outputRate = options.rate;
+
+        song->formatFlags = 0;
+        if ((options.format & 0xFF) == 16) song->formatFlags |= kFormat16Bit;
+        if (options.format & 0x8000) song->formatFlags |= kFormatSigned;
+        if (options.channels == 1) song->formatFlags |= kFormatMono;
+        song->convertOutput = selectOutputConversion(options.format);
+
+        song->bufferFrames = options.bufferFrames;
+        song->resampleBuffer.assign(size_t(options.bufferFrames), 0);
+        song->mixBuffer.assign(2 * size_t(options.bufferFrames), 0);
+
+        song->bytesPerFrame = ((song->formatFlags & kFormat16Bit) ? 2 : 1) *
+                              ((song->formatFlags & kFormatMono) ? 1 : 2);
+        song->controlRatio = std::clamp(song->outputRate / 1000, 1, 255);
+        song->lostNoteCount = 0;
+        song->stolenNoteCount = 0;
+
+        // Event-list building reads defaultProgram as every channel's start
+        // program, so the default instrument comes after it.
+        if (!readMidiFile(*song, stream)) return nullptr;
+
+        song->defaultInstrument.reset();
+        song->defaultProgram = 0;
+        if (!config.defaultInstrumentName.empty()) {
+            song->defaultInstrument =
+                loadPatchInstrument(*song, config.defaultInstrumentName, -1, -1, -1, 0, 0, 0);
+            if (song->defaultInstrument) song->defaultProgram = -1;
+        }
+
+        loadMarkedInstruments(*song);
+        return song;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
 void freeSong(std::unique_ptr<MidiSong>& song) { song.reset(); }
 
 }  // namespace tz

@@ -5,7 +5,11 @@
 
 namespace tz {
 
-double portableExp2(double x);  // 2^x
-double portableSin(double x);   // sine of x radians
+// 2^x, within 1 ulp of the exact value (exact for integer x).
+double portableExp2(double x);
+// Sine of x radians, within 1 ulp for |x| < 2^20 * pi/2; beyond that the
+// argument is first reduced by a double 2 pi, which keeps the result the
+// same on every build but not accurate. NaN for infinities and NaN.
+double portableSin(double x);
 
 }  // namespace tz

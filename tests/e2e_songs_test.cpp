@@ -137,7 +137,9 @@ TEST_P(EndToEndSong, ReportsItsLengthAndSoundsThroughout) {
         bool held = std::any_of(timing.notes.begin(), timing.notes.end(), [&](const test::NoteSpan& n) {
             return n.on <= double(second) && n.off >= double(second + 1);
         });
-        if (held) EXPECT_GT(rms(pcm, second * 44100, (second + 1) * 44100), 30.0) << "silent at " << second << " s";
+        if (held) {
+            EXPECT_GT(rms(pcm, second * 44100, (second + 1) * 44100), 30.0) << "silent at " << second << " s";
+        }
     }
     // Loud passages may clip for a moment, never for long.
     EXPECT_LT(longestFullScaleRun(pcm), 441u);

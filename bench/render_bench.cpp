@@ -1,0 +1,182 @@
+// Rendering speed as a multiple of real time: a crafted dense song that keeps
+// all 32 voices busy, and any MIDI files named on the command line.
+//
+//   render_bench [--bank FILE.dls] [--rounds N] [FILE.mid ...]
+//
+// Without --bank the small test bank is used. Times are the thread's CPU
+// time, so a busy machine disturbs the figures less; the best of the rounds
+// is reported.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "instruments/config.h"
+#include "instruments/dls_collection.h"
+#include "midi/song.h"
+#include "plugin/input_stream.h"
+#include "synth/render.h"
+#include "tests/support/smf_builder.h"
+#include "tests/support/test_bank.h"
+
+namespace {
+
+// One minute at 120 beats per minute: every channel strikes a three-note
+// chord each beat and holds it for two beats, with bends and volume moves,
+// so far more notes are wanted than there are voices.
+std::vector<uint8_t> buildDenseSong() {
+    tz::test::SmfBuilder smf(1, 480);
+    tz::test::SmfTrack& conductor = smf.track();
+    conductor.tempo(0, 500000);
+    const int programs[] = {0, 8, 16, 24};
+    uint32_t seed = 2024;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+    for (int channel = 0; channel < 16; ++channel) {
+        tz::test::SmfTrack& t = smf.track();
+        if (channel != 9) t.program(0, channel, programs[channel % 4]);
+        t.controller(0, channel, 10, (channel * 37) % 128);
+        std::vector<int> held;
+        for (int beat = 0; beat < 120; ++beat) {
+            std::vector<int> chord;
+            const int root = channel == 9 ? 35 + int(next() % 40) : 36 + int(next() % 48);
+            for (int k = 0; k < 3; ++k) chord.push_back(root + (channel == 9 ? k : 4 * k));
+            for (int note : chord) t.noteOn(0, channel, note, 60 + int(next() % 60));
+            if (beat % 4 == 1) t.pitchBend(0, channel, int(next() % 16384));
+            if (beat % 8 == 3) t.controller(0, channel, 7, 60 + int(next() % 60));
+            // Release the chord struck a beat earlier, a beat later.
+            bool first = true;
+            for (int note : held) {
+                t.noteOff(first ? 480 : 0, channel, note);
+                first = false;
+            }
+            if (held.empty()) t.controller(480, channel, 11, 127);
+            held = chord;
+        }
+        bool first = true;
+        for (int note : held) {
+            t.noteOff(first ? 960 : 0, channel, note);
+            first = false;
+        }
+    }
+    return smf.bytes();
+}
+
+double threadSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+struct Result {
+    double seconds = 0;       // CPU time
+    double musicSeconds = 0;  // rendered
+    double busyVoices = 0;    // mean voices sounding per block
+};
+
+// Opens the song as the demuxer does and renders it to its end.
+bool renderOnce(const std::vector<uint8_t>& midi, const tz::DlsCollection* bank, Result& result) {
+    tz::StreamPtr stream(tz::createMemoryStream(midi.data(), midi.size()));
+    tz::SongOptions options;
+    std::unique_ptr<tz::MidiSong> song = tz::createSong(options, stream.get(), bank);
+    if (!song) return false;
+    tz::startPlayback(*song);
+    song->playing = 1;
+    song->masterVolume = float(song->amplification) / 100.0f;
+    if (song->currentTime > 0) song->currentTime = 0;
+    tz::resetPlaybackState(*song);
+    song->currentEvent = 0;
+
+    std::vector<uint8_t> block(tz::kBlockBytes);
+    int64_t bytes = 0, blocks = 0, busy = 0;
+    const double start = threadSeconds();
+    for (;;) {
+        const int32_t n = tz::renderBlock(*song, block.data());
+        if (n <= 0) break;
+        bytes += n;
+        ++blocks;
+        for (int v = 0; v < song->voiceCount; ++v) busy += song->voices[v].state != tz::Free;
+    }
+    result.seconds = threadSeconds() - start;
+    result.musicSeconds = double(bytes) / song->bytesPerFrame / song->outputRate;
+    result.busyVoices = blocks ? double(busy) / double(blocks) : 0;
+    return true;
+}
+
+bool readFile(const char* path, std::vector<uint8_t>& out) {
+    std::FILE* f = std::fopen(path, "rb");
+    if (!f) return false;
+    tz::StreamPtr stream(tz::createFileStream(f, 1));
+    return stream && tz::readWholeStream(stream.get(), out, size_t(1) << 30);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string bankPath;
+    int rounds = 3;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--bank") && i + 1 < argc) {
+            bankPath = argv[++i];
+        } else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc) {
+            rounds = std::max(1, std::atoi(argv[++i]));
+        } else {
+            files.push_back(argv[i]);
+        }
+    }
+
+    std::vector<uint8_t> bankBytes;
+    if (bankPath.empty()) {
+        bankBytes = tz::test::smallGmBank();
+    } else if (!readFile(bankPath.c_str(), bankBytes)) {
+        std::fprintf(stderr, "cannot read the bank %s\n", bankPath.c_str());
+        return 1;
+    }
+    tz::StreamPtr bankStream(tz::createMemoryStream(bankBytes.data(), bankBytes.size()));
+    std::unique_ptr<tz::DlsCollection> bank = tz::loadDlsCollection(bankStream.get());
+    if (!bank) {
+        std::fprintf(stderr, "the bank is not readable\n");
+        return 1;
+    }
+    tz::acquireInstrumentConfiguration();
+
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> songs;
+    songs.emplace_back("dense (crafted)", buildDenseSong());
+    for (const std::string& path : files) {
+        std::vector<uint8_t> bytes;
+        if (!readFile(path.c_str(), bytes)) {
+            std::fprintf(stderr, "cannot read %s\n", path.c_str());
+            continue;
+        }
+        const size_t slash = path.find_last_of('/');
+        songs.emplace_back(slash == std::string::npos ? path : path.substr(slash + 1), std::move(bytes));
+    }
+
+    std::printf("bank: %s\n", bankPath.empty() ? "small test bank" : bankPath.c_str());
+    double totalMusic = 0, totalSeconds = 0;
+    for (const auto& [name, midi] : songs) {
+        Result best;
+        bool ok = true;
+        for (int r = 0; r < rounds && ok; ++r) {
+            Result result;
+            ok = renderOnce(midi, bank.get(), result);
+            if (ok && (r == 0 || result.seconds < best.seconds)) best = result;
+        }
+        if (!ok) {
+            std::printf("%-36s not readable\n", name.c_str());
+            continue;
+        }
+        totalMusic += best.musicSeconds;
+        totalSeconds += best.seconds;
+        std::printf("%-36s %7.1f s of music, %6.1f voices busy, %8.1f x real time\n", name.c_str(),
+                    best.musicSeconds, best.busyVoices, best.musicSeconds / std::max(best.seconds, 1e-9));
+    }
+    if (songs.size() > 1)
+        std::printf("%-36s %7.1f s of music, %24.1f x real time\n", "all", totalMusic,
+                    totalMusic / std::max(totalSeconds, 1e-9));
+    tz::releaseInstrumentConfiguration();
+    return 0;
+}

@@ -1,0 +1,234 @@
+#include "instruments/dls_convert.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "midi/song.h"
+#include "platform/portable_math.h"
+#include "synth/tables.h"
+
+namespace tz {
+
+namespace {
+
+constexpr uint16_t kDestPan = 0x0004;
+constexpr uint16_t kDestAttack = 0x0206;
+constexpr uint16_t kDestDecay = 0x0207;
+constexpr uint16_t kDestRelease = 0x0209;
+constexpr uint16_t kDestSustain = 0x020A;
+constexpr uint16_t kDestHold = 0x020C;
+
+constexpr int32_t kTimeZero = INT32_MIN;  // 0x80000000: no time at all
+constexpr double kMinimumStageMs = 6.0;
+constexpr int32_t kFinalStageRate = 0x400000;
+
+// Truncation toward zero that stays defined for values beyond int32.
+int32_t truncateToInt32(double v) {
+    if (!(v == v)) return 0;
+    if (v >= 2147483647.0) return INT32_MAX;
+    if (v <= -2147483648.0) return INT32_MIN;
+    return int32_t(v);
+}
+
+// A stage time in milliseconds; destinations that no block sets take the
+// default of 0 s.
+double stageTime(const DlsArticulation* blocks, uint16_t destination) {
+    if (!blocks) return 0.0;
+    bool found = false;
+    int32_t sum = sumConnections(*blocks, destination, &found);
+    if (!found || sum == kTimeZero) return 0.0;
+    int32_t timecents = sum / 65536;
+    return 1000.0 * portableExp2(double(timecents) / 1200.0);
+}
+
+// Sustain as an envelope level 0..250; 100 % when no block sets it.
+int32_t sustainLevel(const DlsArticulation* blocks) {
+    if (!blocks) return 250;
+    bool found = false;
+    int32_t sum = sumConnections(*blocks, kDestSustain, &found);
+    if (!found) return 250;
+    int32_t permille = std::clamp(sum / 65536, 0, 1000);
+    return 250 * permille / 1000;
+}
+
+// Panning 0..127 (63 for the centre, as the engine expects it).
+int8_t panning(const DlsArticulation* blocks) {
+    int32_t p = 0;
+    if (blocks) p = std::clamp(sumConnections(*blocks, kDestPan) / 65536, -500, 500);
+    return int8_t(uint8_t(truncateToInt32(127.0 * (double(p) / 1000.0 + 0.5))));
+}
+
+int32_t stageRate(const MidiSong& song, int32_t distance, double timeMs) {
+    return truncateToInt32(((double(distance) / double(song.outputRate)) * double(song.controlRatio) * 1000.0) /
+                           timeMs);
+}
+
+void applyEnvelope(const MidiSong& song, const DlsArticulation* blocks, Sample& s) {
+    double attack = std::max(stageTime(blocks, kDestAttack), kMinimumStageMs);
+    double hold = std::max(stageTime(blocks, kDestHold), kMinimumStageMs);
+    double decay = std::max(stageTime(blocks, kDestDecay), kMinimumStageMs);
+    double release = std::max(stageTime(blocks, kDestRelease), kMinimumStageMs);
+    int32_t v = sustainLevel(blocks);  // 0..250, so no distance below is 0
+
+    s.envelopeRate[0] = stageRate(song, 255 << 22, attack);
+    s.envelopeTarget[0] = 255 << 22;
+    s.envelopeRate[1] = stageRate(song, 5 << 22, hold);
+    s.envelopeTarget[1] = 250 << 22;
+    s.envelopeRate[2] = stageRate(song, (255 - v) << 22, decay);
+    s.envelopeTarget[2] = v << 22;
+    s.envelopeRate[3] = stageRate(song, (v + 5) << 22, release);
+    s.envelopeTarget[3] = 0;
+    s.envelopeRate[4] = kFinalStageRate;
+    s.envelopeTarget[4] = 0;
+    s.envelopeRate[5] = kFinalStageRate;
+    s.envelopeTarget[5] = 0;
+    s.modes |= ModeEnvelope;
+}
+
+// The wave's data as signed 16-bit values, converted once per cache.
+const DlsWaveCache::Entry* waveData(const DlsWave& wave, uint32_t index, DlsWaveCache& cache) {
+    auto found = cache.waves.find(index);
+    if (found != cache.waves.end()) return &found->second;
+
+    bool eightBit = wave.bitsPerSample == 8;  // unsigned 8-bit, else signed 16-bit
+    size_t available = eightBit ? wave.data.size() : wave.data.size() / 2;
+    int32_t count = int32_t(std::min<size_t>(available, size_t(kMaxSampleValues)));
+    if (count <= 0) return nullptr;
+
+    DlsWaveCache::Entry entry;
+    entry.count = count;
+    entry.data = allocateSampleData(count);
+    int16_t* out = entry.data.get();
+    const uint8_t* in = wave.data.data();
+    if (eightBit) {
+        for (int32_t i = 0; i < count; ++i) out[i] = int16_t((int32_t(in[i]) - 128) * 256);
+    } else {
+        for (int32_t i = 0; i < count; ++i) out[i] = int16_t(uint16_t(in[2 * i] | in[2 * i + 1] << 8));
+    }
+    setGuardValues(out, count);
+    return &cache.waves.emplace(index, std::move(entry)).first->second;
+}
+
+const DlsArticulation* chooseBlocks(const DlsInstrument& instrument, const DlsRegion& region) {
+    if (region.articulation.present && region.articulation.connectionCount > 0) return &region.articulation;
+    if (instrument.articulation.present && instrument.articulation.connectionCount > 0)
+        return &instrument.articulation;
+    return nullptr;
+}
+
+std::unique_ptr<Instrument> convertRegions(MidiSong& song, const DlsInstrument& instrument, bool drum, int note,
+                                           DlsWaveCache& cache) {
+    auto result = std::make_unique<Instrument>();
+    for (const DlsRegion& region : instrument.regions) {
+        if (drum && !(region.hasHeader && region.keyLow <= note && note <= region.keyHigh)) continue;
+        Sample sample;
+        if (convertDlsRegion(song, *song.dlsCollection, instrument, region, sample, cache))
+            result->samples.push_back(std::move(sample));
+    }
+    if (result->samples.empty()) return nullptr;
+    return result;
+}
+
+}  // namespace
+
+int32_t sumConnections(const DlsArticulation& articulation, uint16_t destination, bool* found) {
+    uint32_t sum = 0;
+    bool any = false;
+    for (uint32_t i = 0; i < articulation.connectionCount; ++i) {
+        DlsConnection c = dlsConnection(articulation, i);
+        if (c.destination != destination || c.source != 0 || c.control != 0 || c.transform != 0) continue;
+        sum += uint32_t(c.scale);
+        any = true;
+    }
+    if (found) *found = any;
+    return int32_t(sum);
+}
+
+bool convertDlsRegion(const MidiSong& song, const DlsCollection& dls, const DlsInstrument& instrument,
+                      const DlsRegion& region, Sample& s, DlsWaveCache& cache) {
+    if (!region.hasHeader || !region.hasWaveLink || !region.waveSample.present) return false;
+    if (region.waveIndex >= dls.waves.size()) return false;
+    const DlsWave& wave = dls.waves[region.waveIndex];
+    if (!wave.hasFormat || !wave.hasData) return false;
+    if (wave.sampleRate == 0 || wave.sampleRate > uint32_t(INT32_MAX)) return false;
+    if (region.keyLow > 127 || region.waveSample.unityNote > 127) return false;
+    const DlsWaveCache::Entry* data = waveData(wave, region.waveIndex, cache);
+    if (!data) return false;
+
+    s = Sample{};
+    s.lowFrequency = noteFrequencyTable[region.keyLow];
+    s.highFrequency = noteFrequencyTable[std::min<uint16_t>(region.keyHigh, 127)];
+    s.rootFrequency = noteFrequencyTable[region.waveSample.unityNote];
+    s.lowVelocity = region.velocityLow;
+    s.highVelocity = region.velocityHigh;
+    s.modes = Mode16Bit;
+    s.sampleRate = int32_t(wave.sampleRate);
+    s.dataLength = data->count;
+    s.data = data->data;
+
+    if (region.waveSample.loopCount > 0) {
+        const DlsLoop& loop = region.waveSample.loop;
+        uint32_t count = uint32_t(data->count);
+        uint32_t start = std::min(loop.start, count);
+        uint32_t end = uint32_t(std::min<uint64_t>(uint64_t(loop.start) + loop.length, count));
+        if (end > start) {
+            s.modes |= ModeLooping | ModeSustain;
+            s.loopStart = int32_t(start);
+            s.loopEnd = int32_t(end);
+        }
+    }
+    s.volume = 1.0f;
+
+    const DlsArticulation* blocks = chooseBlocks(instrument, region);
+    s.panning = panning(blocks);
+    if (s.modes & ModeSustain) applyEnvelope(song, blocks, s);
+
+    s.dataLength <<= kFractionBits;
+    s.loopStart <<= kFractionBits;
+    s.loopEnd <<= kFractionBits;
+    return true;
+}
+
+std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int bank, int program,
+                                              DlsWaveCache& cache) {
+    const DlsCollection* dls = song.dlsCollection;
+    if (!dls) return nullptr;
+    try {
+        if (drum) {
+            // A kit is found by drum-set number; the note picks its regions.
+            for (const DlsInstrument& ins : dls->instruments) {
+                if (ins.hasHeader && (ins.bank & kDlsDrumBit) && ins.program == uint32_t(bank))
+                    return convertRegions(song, ins, true, program, cache);
+            }
+            return nullptr;
+        }
+        const DlsInstrument* match = nullptr;
+        for (const DlsInstrument& ins : dls->instruments) {
+            if (ins.hasHeader && !(ins.bank & kDlsDrumBit) && int((ins.bank >> 8) & 0xFF) == bank &&
+                ins.program == uint32_t(program)) {
+                match = &ins;
+                break;
+            }
+        }
+        if (!match && bank == 0) {
+            for (const DlsInstrument& ins : dls->instruments) {
+                if (ins.hasHeader && !(ins.bank & kDlsDrumBit) && ins.program == uint32_t(program)) {
+                    match = &ins;
+                    break;
+                }
+            }
+        }
+        if (!match) return nullptr;
+        return convertRegions(song, *match, false, 0, cache);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int bank, int program) {
+    DlsWaveCache cache;
+    return loadDlsInstrument(song, drum, bank, program, cache);
+}
+
+}  // namespace tz

@@ -1,0 +1,57 @@
+// Standard MIDI File reader: turns a MIDI file (formats 0, 1 and 2, bare or
+// wrapped in an RMID RIFF form) into one list of tick-stamped events sorted by
+// time, then hands it to event-list building.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace tz {
+
+struct InputStream;
+struct MidiSong;
+
+// One event of the time-sorted list. Ticks are counted in 64 bits so that no
+// file can make them wrap. For Tempo events: channel = tempo bits 7..0,
+// a = bits 23..16, b = bits 15..8 (microseconds per quarter note).
+struct TrackEvent {
+    int64_t time = 0;  // absolute time in ticks
+    uint8_t channel = 0;
+    uint8_t opcode = 0;  // EventOpcode
+    uint8_t a = 0;
+    uint8_t b = 0;
+};
+
+// Everything the reader keeps while one file is read. Running status and the
+// registered-parameter memory start from zero with every file and carry
+// across the tracks of that file.
+struct SmfReaderState {
+    // The time-sorted list; element 0 is the head event (tick 0, None).
+    std::vector<TrackEvent> trackEvents;
+    int64_t trackTime = 0;  // ticks reached in the track being read
+    uint8_t runningStatusType = 0;
+    uint8_t runningStatusChannel = 0;
+    std::array<uint8_t, 16> rpnMsb{};
+    std::array<uint8_t, 16> rpnLsb{};
+    uint8_t nrpnSelected = 0;
+};
+
+// Largest MIDI file (or RMID file) accepted from a stream.
+constexpr size_t kMaxMidiFileBytes = size_t(64) << 20;
+
+// Reads the sorted event list of a MIDI file held in memory. Text meta events
+// of types 1 and 2 are stored in the song's texts. On success returns true
+// and leaves the division (ticks per quarter note, > 0) in `division`.
+bool readTrackEventList(std::span<const uint8_t> file, MidiSong& song, SmfReaderState& state,
+                        int32_t& division);
+
+// Reads the whole stream as a MIDI file and builds the song's event array
+// (events, lengthSamples, samplesPerTick/Fraction, NeedsLoading marks).
+// Returns false when the data are not a readable MIDI file; the song's
+// events are then empty.
+bool readMidiFile(MidiSong& song, InputStream* stream);
+bool readMidiFile(MidiSong& song, std::span<const uint8_t> file);
+
+}  // namespace tz

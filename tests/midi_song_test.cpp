@@ -1,0 +1,237 @@
+// Song creation: options, buffers, banks, texts, failures, real songs.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "instruments/config.h"
+#include "midi/song.h"
+#include "plugin/input_stream.h"
+#include "synth/output_convert.h"
+#include "tests/support/smf_builder.h"
+
+namespace tz {
+namespace {
+
+using test::SmfBuilder;
+
+class MidiSongTest : public ::testing::Test {
+protected:
+    void SetUp() override { acquireInstrumentConfiguration(); }
+    void TearDown() override { releaseInstrumentConfiguration(); }
+
+    static std::unique_ptr<MidiSong> create(const std::vector<uint8_t>& bytes, const SongOptions& options = {}) {
+        StreamPtr stream(createMemoryStream(bytes.data(), bytes.size()));
+        return createSong(options, stream.get(), nullptr);
+    }
+    static std::vector<uint8_t> simpleFile() {
+        SmfBuilder smf(1, 480);
+        smf.track().text(0, 1, "Song\ttitle").text(0, 2, "(c) nobody");
+        smf.track().noteOn(0, 0, 60, 100).noteOff(480, 0, 60);
+        return smf.bytes();
+    }
+};
+
+TEST_F(MidiSongTest, DemuxerOptions) {
+    auto song = create(simpleFile(), SongOptions{44100, 0x8010, 2, 1024});
+    ASSERT_TRUE(song);
+    EXPECT_EQ(song->formatFlags, 6);
+    EXPECT_EQ(song->bytesPerFrame, 4);
+    EXPECT_EQ(song->controlRatio, 44);
+    EXPECT_EQ(song->convertOutput, selectOutputConversion(0x8010));
+    EXPECT_EQ(song->outputRate, 44100);
+    EXPECT_EQ(song->bufferFrames, 1024);
+    EXPECT_EQ(song->resampleBuffer.size(), 1024u);
+    EXPECT_EQ(song->mixBuffer.size(), 2048u);
+    EXPECT_EQ(song->amplification, 70);
+    EXPECT_EQ(song->voiceCount, 32);
+    EXPECT_EQ(song->drumChannelMask, 0x8200u);
+    EXPECT_EQ(song->defaultProgram, 0);
+    EXPECT_EQ(song->playing, 0);
+    EXPECT_EQ(song->dlsCollection, nullptr);
+
+    // Only the templates that exist become banks.
+    int melodic = 0, drums = 0;
+    for (size_t n = 0; n < 128; ++n) {
+        melodic += song->melodicBanks[n] != nullptr;
+        drums += song->drumSets[n] != nullptr;
+    }
+    EXPECT_EQ(melodic, 1);
+    EXPECT_EQ(drums, 1);
+    ASSERT_TRUE(song->melodicBanks[0]);
+    EXPECT_EQ(song->melodicBanks[0]->entries, instrumentConfiguration().melodicTemplates[0]->entries);
+
+    // The events, length and texts of the file.
+    ASSERT_EQ(song->events.size(), 4u);
+    EXPECT_EQ(song->events[2].opcode, NoteOff);
+    EXPECT_EQ(song->lengthSamples, 22050);
+    EXPECT_EQ(song->currentEvent, 0u);
+    EXPECT_EQ(song->texts[0], "Song.title");
+    EXPECT_EQ(song->texts[1], "(c) nobody");
+    for (const Voice& v : song->voices) EXPECT_EQ(v.state, 0);
+}
+
+TEST_F(MidiSongTest, OtherFormats) {
+    struct Case {
+        SongOptions options;
+        int32_t flags, bytesPerFrame, controlRatio;
+    };
+    const Case cases[] = {
+        {{44100, 0x0008, 1, 512}, 1, 1, 44},
+        {{44100, 0x8008, 2, 512}, 2, 2, 44},
+        {{500, 0x8010, 2, 16}, 6, 4, 1},
+        {{300000, 0x8010, 1, 16}, 7, 2, 255},
+        {{999, 0x9010, 2, 16}, 6, 4, 1},
+        {{1000, 0x1234, 2, 16}, 0, 2, 1},
+        {{1, 0x0010, 3, 1}, 4, 4, 1},
+    };
+    for (const Case& c : cases) {
+        auto song = create(simpleFile(), c.options);
+        ASSERT_TRUE(song);
+        EXPECT_EQ(song->formatFlags, c.flags) << c.options.format;
+        EXPECT_EQ(song->bytesPerFrame, c.bytesPerFrame) << c.options.format;
+        EXPECT_EQ(song->controlRatio, c.controlRatio) << c.options.rate;
+        EXPECT_EQ(song->convertOutput, selectOutputConversion(c.options.format));
+        EXPECT_EQ(song->mixBuffer.size(), 2u * c.options.bufferFrames);
+    }
+}
+
+TEST_F(MidiSongTest, CreationFails) {
+    EXPECT_FALSE(createSong(SongOptions{}, nullptr, nullptr));
+    const std::vector<uint8_t> notMidi{'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'};
+    EXPECT_FALSE(create(notMidi));
+    EXPECT_FALSE(create({}));
+    // No rate to count time in, or no room to mix in.
+    EXPECT_FALSE(create(simpleFile(), SongOptions{0, 0x8010, 2, 1024}));
+    EXPECT_FALSE(create(simpleFile(), SongOptions{-44100, 0x8010, 2, 1024}));
+    EXPECT_FALSE(create(simpleFile(), SongOptions{44100, 0x8010, 2, 0}));
+}
+
+TEST_F(MidiSongTest, ReadsRmiFiles) {
+    auto song = create(test::wrapRmi(simpleFile(), {{"LIST", {'I', 'N', 'F', 'O', 'I'}}}));
+    ASSERT_TRUE(song);
+    EXPECT_EQ(song->lengthSamples, 22050);
+}
+
+// Length of a song by an independent reckoning: every track parsed on its
+// own, the tempo map merged, ticks turned into seconds in double precision
+// from the first note-on to the last event that playback keeps.
+struct Reckoning {
+    bool ok = false;
+    double seconds = 0;
+};
+
+Reckoning reckonLength(const std::vector<uint8_t>& f) {
+    Reckoning result;
+    auto be = [&f](size_t p, int n) {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i) v = v << 8 | f[p + size_t(i)];
+        return v;
+    };
+    if (f.size() < 14 || std::string(f.begin(), f.begin() + 4) != "MThd") return result;
+    const uint32_t format = be(8, 2), tracks = be(10, 2), division = be(12, 2);
+    if (format != 1 && format != 0) return result;
+    if (division & 0x8000) return result;
+    std::map<uint64_t, uint32_t> tempos;  // tick -> tempo (last wins is fine: same tick)
+    uint64_t firstNote = UINT64_MAX, lastEvent = 0;
+    size_t p = 8 + be(4, 4);
+    for (uint32_t t = 0; t < tracks && p + 8 <= f.size(); ++t) {
+        const size_t end = p + 8 + be(p + 4, 4);
+        p += 8;
+        uint64_t tick = 0;
+        uint8_t status = 0;
+        while (p < end) {
+            uint32_t delta = 0;
+            do delta = delta << 7 | (f[p] & 0x7F); while (f[p++] & 0x80);
+            tick += delta;
+            uint8_t b = f[p];
+            if (b == 0xFF) {
+                const uint8_t type = f[p + 1];
+                p += 2;
+                uint32_t len = 0;
+                do len = len << 7 | (f[p] & 0x7F); while (f[p++] & 0x80);
+                if (type == 0x51) {
+                    tempos[tick] = be(p, 3);
+                    lastEvent = std::max(lastEvent, tick);
+                }
+                p += len;
+                if (type == 0x2F) break;
+                continue;
+            }
+            if (b == 0xF0 || b == 0xF7) {
+                ++p;
+                uint32_t len = 0;
+                do len = len << 7 | (f[p] & 0x7F); while (f[p++] & 0x80);
+                p += len;
+                continue;
+            }
+            if (b & 0x80) {
+                status = b;
+                ++p;
+            }
+            const int kind = status >> 4;
+            const uint8_t d1 = f[p], d2 = (kind == 0xC || kind == 0xD) ? 0 : f[p + 1];
+            p += (kind == 0xC || kind == 0xD) ? 1 : 2;
+            bool kept = kind == 0x8 || kind == 0x9 || kind == 0xA || kind == 0xC || kind == 0xE;
+            if (kind == 0xB) {
+                kept = d1 == 0 || d1 == 6 || d1 == 7 || d1 == 10 || d1 == 11 || d1 == 64 || d1 == 120 ||
+                       d1 == 121 || d1 == 123 || (d1 == 32 && d2 == 0);
+            }
+            if (kind == 0x9) firstNote = std::min(firstNote, tick);
+            if (kept) lastEvent = std::max(lastEvent, tick);
+        }
+        p = end;
+        if (format == 0) break;
+    }
+    if (firstNote == UINT64_MAX) return result;
+    auto secondsAt = [&](uint64_t tick) {
+        double seconds = 0;
+        uint64_t at = 0;
+        uint32_t tempo = 500000;
+        for (const auto& [when, value] : tempos) {
+            if (when >= tick) break;
+            seconds += double(when - at) * tempo / 1e6 / division;
+            at = when;
+            tempo = value;
+        }
+        return seconds + double(tick - at) * tempo / 1e6 / division;
+    };
+    result.seconds = secondsAt(lastEvent) - secondsAt(firstNote);
+    result.ok = true;
+    return result;
+}
+
+TEST_F(MidiSongTest, RealSongLengths) {
+    std::vector<std::string> paths;
+    if (std::FILE* list = popen("dpkg -L openttd-openmsx 2>/dev/null", "r")) {
+        char line[1024];
+        while (std::fgets(line, sizeof line, list)) {
+            std::string path(line);
+            while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
+            if (path.size() > 4 && (path.ends_with(".mid") || path.ends_with(".MID"))) paths.push_back(path);
+        }
+        pclose(list);
+    }
+    if (paths.empty()) GTEST_SKIP() << "openttd-openmsx is not installed";
+    for (const std::string& path : paths) {
+        std::ifstream in(path, std::ios::binary);
+        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        auto song = create(bytes);
+        ASSERT_TRUE(song) << path;
+        const Reckoning expected = reckonLength(bytes);
+        ASSERT_TRUE(expected.ok) << path;
+        EXPECT_GT(song->lengthSamples, 44100) << path;
+        EXPECT_NEAR(song->lengthSamples / 44100.0, expected.seconds, 0.005) << path;
+        EXPECT_EQ(song->events.back().opcode, EndOfSong);
+        for (size_t i = 1; i < song->events.size(); ++i) {
+            ASSERT_LE(song->events[i - 1].time, song->events[i].time) << path;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tz

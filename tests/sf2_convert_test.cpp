@@ -1,0 +1,541 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "instruments/dls_collection.h"
+#include "plugin/input_stream.h"
+#include "tests/support/sf2_builder.h"
+#include "tools/bank/bank_command.h"
+#include "tools/bank/dls_writer.h"
+#include "tools/bank/sf2_reader.h"
+#include "tools/bank/sf2_to_dls.h"
+
+namespace tz {
+namespace {
+
+using test::sf2Gen;
+using test::sf2Range;
+using test::sf2Zone;
+using test::Sf2Builder;
+using test::Sf2BuilderSample;
+
+std::vector<int16_t> ramp(size_t n, int step = 3) {
+    std::vector<int16_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = int16_t(int(i) * step - 1000);
+    return v;
+}
+
+Sf2Bank parse(const Sf2Builder& sf) {
+    Sf2Bank bank;
+    std::string error;
+    EXPECT_TRUE(parseSf2(sf.bytes(), bank, error)) << error;
+    return bank;
+}
+
+DlsBankDesc convert(const Sf2Builder& sf, Sf2ConvertStats* statsOut = nullptr) {
+    Sf2Bank bank = parse(sf);
+    DlsBankDesc dls;
+    Sf2ConvertStats stats;
+    std::string error;
+    EXPECT_TRUE(convertSf2ToDls(bank, dls, stats, error)) << error;
+    if (statsOut) *statsOut = stats;
+    return dls;
+}
+
+int32_t scaleOf(const DlsRegionDesc& r, uint16_t destination) {
+    for (const DlsConnectionDesc& c : r.articulation)
+        if (c.destination == destination && c.source == 0 && c.control == 0 && c.transform == 0) return c.scale;
+    ADD_FAILURE() << "no block for destination " << destination;
+    return 0;
+}
+
+std::vector<int16_t> waveValues(const DlsWaveDesc& w) {
+    std::vector<int16_t> v(w.data.size() / 2);
+    for (size_t i = 0; i < v.size(); ++i) v[i] = int16_t(w.data[2 * i] | w.data[2 * i + 1] << 8);
+    return v;
+}
+
+TEST(Sf2Reader, ReadsHierarchyWithGlobalZones) {
+    Sf2Builder sf;
+    int s0 = sf.sample("a", ramp(100));
+    int s1 = sf.sample("b", ramp(50));
+    int i0 = sf.instrument("Inst", {sf2Zone({sf2Gen(Sf2GenInitialAttenuation, 10)}, -1),
+                                    sf2Zone({sf2Range(Sf2GenKeyRange, 0, 60)}, s0), sf2Zone({}, s1)});
+    sf.preset("P", 5, 0, {sf2Zone({sf2Gen(Sf2GenPan, 100)}, -1), sf2Zone({}, i0)});
+    Sf2Bank bank = parse(sf);
+    EXPECT_EQ(bank.name, "Test bank");
+    ASSERT_EQ(bank.presets.size(), 1u);
+    EXPECT_EQ(bank.presets[0].program, 5);
+    EXPECT_TRUE(bank.presets[0].hasGlobalZone);
+    ASSERT_EQ(bank.presets[0].zones.size(), 2u);
+    EXPECT_EQ(bank.presets[0].zones[1].target, i0);
+    ASSERT_EQ(bank.instruments.size(), 1u);
+    EXPECT_TRUE(bank.instruments[0].hasGlobalZone);
+    ASSERT_EQ(bank.instruments[0].zones.size(), 3u);
+    EXPECT_EQ(bank.instruments[0].zones[2].target, s1);
+    ASSERT_EQ(bank.samples.size(), 2u);
+    EXPECT_EQ(bank.samples[1].start, sf.sampleStart(1));
+    EXPECT_EQ(bank.samples[1].end, sf.sampleStart(1) + 50);
+}
+
+TEST(Sf2Reader, RejectsDamagedFilesWithAReason) {
+    Sf2Builder sf;
+    int s = sf.sample("a", ramp(100));
+    int i = sf.instrument("I", {sf2Zone({}, s)});
+    sf.preset("P", 0, 0, {sf2Zone({}, i)});
+    const std::vector<uint8_t> good = sf.bytes();
+    auto findTag = [&](const std::vector<uint8_t>& b, const char* tag) {
+        for (size_t k = 0; k + 4 <= b.size(); ++k)
+            if (std::equal(tag, tag + 4, b.begin() + long(k))) return k;
+        ADD_FAILURE() << "no " << tag;
+        return size_t(0);
+    };
+    auto expectError = [](std::vector<uint8_t> bytes, const std::string& part) {
+        Sf2Bank bank;
+        std::string error;
+        EXPECT_FALSE(parseSf2(std::move(bytes), bank, error));
+        EXPECT_NE(error.find(part), std::string::npos) << error;
+    };
+
+    expectError({'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'}, "not a SoundFont");
+    expectError(std::vector<uint8_t>(good.begin(), good.begin() + 20), "runs past");
+
+    // phdr two bytes short of a whole number of records.
+    std::vector<uint8_t> b = good;
+    auto shrink = [&](size_t sizeField) {
+        uint32_t v = uint32_t(b[sizeField] | b[sizeField + 1] << 8 | b[sizeField + 2] << 16 | b[sizeField + 3] << 24) - 2;
+        for (int k = 0; k < 4; ++k) b[sizeField + size_t(k)] = uint8_t(v >> (8 * k));
+    };
+    size_t phdrAt = findTag(b, "phdr");
+    size_t phdrEnd = phdrAt + 8 + (b[phdrAt + 4] | b[phdrAt + 5] << 8);
+    b.erase(b.begin() + long(phdrEnd - 2), b.begin() + long(phdrEnd));
+    shrink(phdrAt + 4);
+    shrink(findTag(b, "pdta") - 4);
+    shrink(4);
+    expectError(b, "'phdr' chunk size 74");
+
+    b = good;  // the preset's zone index past the bags
+    size_t phdr = findTag(b, "phdr") + 8;
+    b[phdr + 38 + 24] = 9;  // the terminal record's wPresetBagNdx
+    expectError(b, "zone indices");
+
+    b = good;  // the zone names instrument 7 of 1
+    size_t pgen = findTag(b, "pgen") + 8;
+    b[pgen + 2] = 7;
+    expectError(b, "names instrument 7");
+
+    b = good;
+    size_t smpl = findTag(b, "smpl");
+    b[smpl] = 'x';
+    expectError(b, "no 'smpl'");
+
+    Sf2Builder v3 = sf;
+    v3.versionMajor = 3;
+    expectError(v3.bytes(), "not supported");
+}
+
+TEST(Sf2Convert, InstrumentValuesAreAbsoluteAndPresetValuesAdd) {
+    Sf2Builder sf;
+    int s = sf.sample("a", ramp(200), 22050, 60);
+    // Instrument: global attenuation 100 cB and release 0 tc; the first zone
+    // replaces the attenuation, the second keeps the global one.
+    int i = sf.instrument("I", {sf2Zone({sf2Gen(Sf2GenInitialAttenuation, 100), sf2Gen(Sf2GenReleaseVolEnv, 0),
+                                         sf2Gen(Sf2GenPan, -100)},
+                                        -1),
+                                sf2Zone({sf2Range(Sf2GenKeyRange, 0, 59), sf2Gen(Sf2GenInitialAttenuation, 200)}, s),
+                                sf2Zone({sf2Range(Sf2GenKeyRange, 60, 127)}, s)});
+    // Preset: global +50 cB and +20 cents; the zone's own +30 cB replaces
+    // the global attenuation but the fine tune still comes from the global
+    // zone. Address offsets and sample modes are not allowed at preset level.
+    sf.preset("P", 0, 0,
+              {sf2Zone({sf2Gen(Sf2GenInitialAttenuation, 50), sf2Gen(Sf2GenFineTune, 20),
+                        sf2Gen(Sf2GenReleaseVolEnv, 1200), sf2Gen(Sf2GenStartAddrsOffset, 10)},
+                       -1),
+               sf2Zone({sf2Gen(Sf2GenInitialAttenuation, 30), sf2Gen(Sf2GenPan, 300),
+                        sf2Gen(Sf2GenSampleModes, 1)},
+                       i)});
+    DlsBankDesc dls = convert(sf);
+    ASSERT_EQ(dls.instruments.size(), 1u);
+    const auto& regions = dls.instruments[0].regions;
+    ASSERT_EQ(regions.size(), 2u);
+    EXPECT_EQ(regions[0].waveSample.attenuation, -(200 + 30) * 65536);
+    EXPECT_EQ(regions[1].waveSample.attenuation, -(100 + 30) * 65536);
+    EXPECT_EQ(regions[0].waveSample.fineTune, 20);
+    EXPECT_EQ(regions[0].waveSample.unityNote, 60);
+    EXPECT_EQ(scaleOf(regions[0], kDlsDestPan), 200 * 65536);
+    EXPECT_TRUE(regions[0].waveSample.loops.empty());
+    // Release 0 + 1200 tc (2 s per 100 dB) at full sustain.
+    Sf2VolumeEnvelope env;
+    env.release = 1200;
+    DlsRegionDesc expected;
+    expected.articulation = volumeEnvelopeConnections(env, 0);
+    EXPECT_EQ(scaleOf(regions[0], kDlsDestReleaseTime), scaleOf(expected, kDlsDestReleaseTime));
+    // The preset's start offset was ignored: one wave of the whole sample.
+    ASSERT_EQ(dls.waves.size(), 1u);
+    EXPECT_EQ(waveValues(dls.waves[0]), ramp(200));
+    EXPECT_EQ(dls.waves[0].sampleRate, 22050u);
+}
+
+TEST(Sf2Convert, KeyAndVelocityRangesIntersect) {
+    Sf2Builder sf;
+    int s = sf.sample("a", ramp(100));
+    int i = sf.instrument("I", {sf2Zone({sf2Range(Sf2GenKeyRange, 0, 50), sf2Range(Sf2GenVelRange, 0, 80)}, s),
+                                sf2Zone({sf2Range(Sf2GenKeyRange, 51, 60)}, s),
+                                sf2Zone({sf2Range(Sf2GenKeyRange, 90, 127)}, s),
+                                sf2Zone({sf2Range(Sf2GenKeyRange, 40, 70), sf2Range(Sf2GenVelRange, 0, 9)}, s)});
+    sf.preset("P", 0, 0, {sf2Zone({sf2Range(Sf2GenKeyRange, 40, 80), sf2Range(Sf2GenVelRange, 10, 127)}, i)});
+    DlsBankDesc dls = convert(sf);
+    ASSERT_EQ(dls.instruments.size(), 1u);
+    const auto& r = dls.instruments[0].regions;
+    ASSERT_EQ(r.size(), 2u);  // 90..127 misses the keys, the last zone the velocities
+    EXPECT_EQ(r[0].keyLow, 40);
+    EXPECT_EQ(r[0].keyHigh, 50);
+    EXPECT_EQ(r[0].velLow, 10);
+    EXPECT_EQ(r[0].velHigh, 80);
+    EXPECT_EQ(r[1].keyLow, 51);
+    EXPECT_EQ(r[1].keyHigh, 60);
+    EXPECT_EQ(r[1].velLow, 10);
+    EXPECT_EQ(r[1].velHigh, 127);
+}
+
+TEST(Sf2Convert, RootKeyAndTuning) {
+    Sf2Builder sf;
+    Sf2BuilderSample a;
+    a.name = "a";
+    a.values = ramp(100);
+    a.originalPitch = 64;
+    a.pitchCorrection = -30;
+    int s = sf.sample(a);
+    int i = sf.instrument(
+        "I", {sf2Zone({sf2Range(Sf2GenKeyRange, 0, 30)}, s),  // original pitch and correction
+              sf2Zone({sf2Range(Sf2GenKeyRange, 31, 60), sf2Gen(Sf2GenOverridingRootKey, 48)}, s),
+              sf2Zone({sf2Range(Sf2GenKeyRange, 61, 90), sf2Gen(Sf2GenCoarseTune, 2), sf2Gen(Sf2GenFineTune, 45)}, s),
+              sf2Zone({sf2Range(Sf2GenKeyRange, 91, 127), sf2Gen(Sf2GenOverridingRootKey, 2),
+                       sf2Gen(Sf2GenCoarseTune, 12)},
+                      s)});
+    sf.preset("P", 0, 0, {sf2Zone({}, i)});
+    DlsBankDesc dls = convert(sf);
+    const auto& r = dls.instruments.at(0).regions;
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_EQ(r[0].waveSample.unityNote, 64);
+    EXPECT_EQ(r[0].waveSample.fineTune, -30);
+    EXPECT_EQ(r[1].waveSample.unityNote, 48);
+    EXPECT_EQ(r[1].waveSample.fineTune, -30);
+    // -30 + 45 + 200 = 215 cents: two semitones go into the unity note.
+    EXPECT_EQ(r[2].waveSample.unityNote, 62);
+    EXPECT_EQ(r[2].waveSample.fineTune, 15);
+    // Root 2 an octave up would need unity note -10: clamped to 0 with the
+    // rest in the fine tune.
+    EXPECT_EQ(r[3].waveSample.unityNote, 0);
+    EXPECT_EQ(r[3].waveSample.fineTune, 1170 - 200);
+}
+
+TEST(Sf2Convert, OffsetsLoopsAndSharedSlices) {
+    Sf2Builder sf;
+    Sf2BuilderSample a;
+    a.name = "a";
+    a.values = ramp(70000, 1);
+    a.loopStart = 100;
+    a.loopEnd = 600;
+    int s = sf.sample(a);
+    int i = sf.instrument(
+        "I",
+        {// Loops continuously: the loop is relative to the slice.
+         sf2Zone({sf2Range(Sf2GenKeyRange, 0, 20), sf2Gen(Sf2GenSampleModes, 1)}, s),
+         // Loops until release, same slice: shares the wave.
+         sf2Zone({sf2Range(Sf2GenKeyRange, 21, 40), sf2Gen(Sf2GenSampleModes, 3)}, s),
+         // No loop (mode 2 is not a loop mode).
+         sf2Zone({sf2Range(Sf2GenKeyRange, 41, 60), sf2Gen(Sf2GenSampleModes, 2)}, s),
+         // Fine and coarse offsets move the slice and the loop.
+         sf2Zone({sf2Range(Sf2GenKeyRange, 61, 80), sf2Gen(Sf2GenSampleModes, 1), sf2Gen(Sf2GenStartAddrsOffset, 40),
+                  sf2Gen(Sf2GenEndAddrsCoarseOffset, -1), sf2Gen(Sf2GenEndAddrsOffset, -4),
+                  sf2Gen(Sf2GenStartloopAddrsOffset, 10), sf2Gen(Sf2GenEndloopAddrsOffset, -20)},
+                 s),
+         // A loop that lies beyond the slice is dropped.
+         sf2Zone({sf2Range(Sf2GenKeyRange, 81, 100), sf2Gen(Sf2GenSampleModes, 1),
+                  sf2Gen(Sf2GenStartloopAddrsCoarseOffset, 3), sf2Gen(Sf2GenEndloopAddrsCoarseOffset, 3)},
+                 s)});
+    sf.preset("P", 0, 0, {sf2Zone({}, i)});
+    Sf2ConvertStats stats;
+    DlsBankDesc dls = convert(sf, &stats);
+    const auto& r = dls.instruments.at(0).regions;
+    ASSERT_EQ(r.size(), 5u);
+    ASSERT_EQ(r[0].waveSample.loops.size(), 1u);
+    EXPECT_EQ(r[0].waveSample.loops[0].start, 100u);
+    EXPECT_EQ(r[0].waveSample.loops[0].length, 500u);
+    ASSERT_EQ(r[1].waveSample.loops.size(), 1u);
+    EXPECT_TRUE(r[2].waveSample.loops.empty());
+    ASSERT_EQ(r[3].waveSample.loops.size(), 1u);
+    EXPECT_EQ(r[3].waveSample.loops[0].start, 100u + 10 - 40);
+    EXPECT_EQ(r[3].waveSample.loops[0].length, 500u - 10 - 20);
+    EXPECT_TRUE(r[4].waveSample.loops.empty());
+    EXPECT_EQ(stats.droppedLoops, 1u);
+
+    // Zones 0, 1, 2 and 4 play the same slice; zone 3 its own.
+    EXPECT_EQ(r[0].waveIndex, r[1].waveIndex);
+    EXPECT_EQ(r[0].waveIndex, r[2].waveIndex);
+    EXPECT_EQ(r[0].waveIndex, r[4].waveIndex);
+    EXPECT_NE(r[0].waveIndex, r[3].waveIndex);
+    ASSERT_EQ(dls.waves.size(), 2u);
+    std::vector<int16_t> moved = waveValues(dls.waves.at(r[3].waveIndex));
+    ASSERT_EQ(moved.size(), 70000u - 40 - 32768 - 4);
+    EXPECT_EQ(moved.front(), ramp(70000, 1)[40]);
+    EXPECT_EQ(moved.back(), ramp(70000, 1)[70000 - 32768 - 5]);
+}
+
+TEST(Sf2Convert, OverlongSlicesAreCut) {
+    Sf2Builder sf;
+    Sf2BuilderSample a;
+    a.name = "long";
+    a.values = ramp(kMaxWaveValues + 1000, 0);
+    a.loopStart = 1000;
+    a.loopEnd = 5000;
+    int s = sf.sample(a);
+    int i = sf.instrument("I", {sf2Zone({sf2Range(Sf2GenKeyRange, 0, 60), sf2Gen(Sf2GenSampleModes, 1)}, s),
+                                sf2Zone({sf2Range(Sf2GenKeyRange, 61, 127)}, s)});
+    sf.preset("P", 0, 0, {sf2Zone({}, i)});
+    Sf2ConvertStats stats;
+    DlsBankDesc dls = convert(sf, &stats);
+    const auto& r = dls.instruments.at(0).regions;
+    ASSERT_EQ(r.size(), 2u);
+    // The looping zone ends at its loop end, the other at the engine's limit.
+    EXPECT_EQ(dls.waves.at(r[0].waveIndex).data.size(), 5000u * 2);
+    EXPECT_EQ(dls.waves.at(r[1].waveIndex).data.size(), size_t(kMaxWaveValues) * 2);
+    EXPECT_EQ(stats.truncatedWaves, 2u);
+}
+
+TEST(Sf2Convert, BanksDrumKitsAndSkippedPresets) {
+    Sf2Builder sf;
+    int s = sf.sample("a", ramp(100));
+    int i = sf.instrument("I", {sf2Zone({}, s)});
+    int bad = sf.sample("bad", ramp(10));
+    sf.preset("Kit", 16, 128, {sf2Zone({}, i)});
+    sf.preset("Variation", 3, 8, {sf2Zone({}, i)});
+    sf.preset("Piano", 3, 0, {sf2Zone({}, i)});
+    sf.preset("Piano again", 3, 0, {sf2Zone({}, i)});
+    sf.preset("Other", 1, 200, {sf2Zone({}, i)});
+    // A zone whose sample points lie outside the sample data.
+    int broken = sf.instrument("Broken", {sf2Zone({sf2Gen(Sf2GenEndAddrsCoarseOffset, 100)}, bad)});
+    sf.preset("Broken", 4, 0, {sf2Zone({}, broken)});
+    Sf2ConvertStats stats;
+    DlsBankDesc dls = convert(sf, &stats);
+    ASSERT_EQ(dls.instruments.size(), 3u);
+    EXPECT_EQ(dls.instruments[0].name, "Piano");
+    EXPECT_EQ(dls.instruments[0].bank, 0u);
+    EXPECT_EQ(dls.instruments[0].program, 3u);
+    EXPECT_EQ(dls.instruments[1].bank, 8u << 8);
+    EXPECT_EQ(dls.instruments[2].bank, kDlsDrumBank);
+    EXPECT_EQ(dls.instruments[2].program, 16u);
+    EXPECT_EQ(stats.melodicInstruments, 2u);
+    EXPECT_EQ(stats.drumKits, 1u);
+    EXPECT_EQ(stats.skippedPresets, 3u);  // duplicate, bank 200, nothing playable
+    EXPECT_EQ(stats.skippedZones, 1u);
+    EXPECT_EQ(dls.waves.size(), 1u);
+
+    // A bank with nothing playable fails.
+    Sf2Builder empty;
+    int e = empty.sample("bad", ramp(10));
+    int ei = empty.instrument("I", {sf2Zone({sf2Gen(Sf2GenStartAddrsOffset, 20)}, e)});
+    empty.preset("P", 0, 0, {sf2Zone({}, ei)});
+    Sf2Bank bank = parse(empty);
+    std::string error;
+    EXPECT_FALSE(convertSf2ToDls(bank, dls, stats, error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(Sf2Convert, StereoPairsAndLayersKeepOneSide) {
+    Sf2Builder sf;
+    Sf2BuilderSample left, right, mono;
+    left.name = "L";
+    left.values = ramp(300, 2);
+    left.sampleType = Sf2SampleLeft;
+    left.sampleLink = 1;
+    right.name = "R";
+    right.values = ramp(300, 5);
+    right.sampleType = Sf2SampleRight;
+    right.sampleLink = 0;
+    mono.name = "M";
+    mono.values = ramp(300, 7);
+    int l = sf.sample(left), r = sf.sample(right), m = sf.sample(mono);
+    // Linked pair with the right side first; an unlinked pair; two mono
+    // samples panned apart on the same keys; a mono sample under a wider one.
+    int pair = sf.instrument("Pair", {sf2Zone({sf2Range(Sf2GenKeyRange, 0, 40), sf2Gen(Sf2GenPan, 500)}, r),
+                                      sf2Zone({sf2Range(Sf2GenKeyRange, 0, 40), sf2Gen(Sf2GenPan, -500)}, l)});
+    sf.preset("P", 0, 0, {sf2Zone({sf2Gen(Sf2GenSampleModes, 1)}, pair)});
+    int fake = sf.instrument("Fake", {sf2Zone({sf2Range(Sf2GenKeyRange, 0, 127), sf2Gen(Sf2GenPan, -400)}, m),
+                                      sf2Zone({sf2Range(Sf2GenKeyRange, 0, 127), sf2Gen(Sf2GenPan, 400)}, l),
+                                      sf2Zone({sf2Range(Sf2GenKeyRange, 10, 20), sf2Gen(Sf2GenPan, 300)}, r)});
+    sf.preset("F", 1, 0, {sf2Zone({}, fake)});
+    Sf2ConvertStats stats;
+    DlsBankDesc dls = convert(sf, &stats);
+    ASSERT_EQ(dls.instruments.size(), 2u);
+    const auto& p = dls.instruments[0].regions;
+    ASSERT_EQ(p.size(), 1u);
+    EXPECT_EQ(waveValues(dls.waves.at(p[0].waveIndex)), ramp(300, 2));  // the left side
+    EXPECT_EQ(scaleOf(p[0], kDlsDestPan), 0);
+    const auto& f = dls.instruments[1].regions;
+    ASSERT_EQ(f.size(), 1u);
+    EXPECT_EQ(waveValues(dls.waves.at(f[0].waveIndex)), ramp(300, 7));
+    EXPECT_EQ(scaleOf(f[0], kDlsDestPan), (-400 + 400 + 300) / 3 * 65536);
+    EXPECT_EQ(stats.stereoSidesDropped, 1u);
+    EXPECT_EQ(stats.layersDropped, 2u);
+}
+
+TEST(Sf2Convert, EnvelopeBlocksInTheReadersUnits) {
+    Sf2VolumeEnvelope env;
+    env.attack = -1200;  // 500 ms
+    env.hold = 0;        // 1 s: a sum of 0 would read as no time
+    env.decay = 2400;    // 4 s per 100 dB
+    env.sustain = 180;   // 18 dB down: half of the engine's 36 dB range
+    env.release = -12000;
+    DlsRegionDesc r;
+    r.articulation = volumeEnvelopeConnections(env, -250);
+    EXPECT_EQ(scaleOf(r, kDlsDestAttackTime), -1200 * 65536);
+    EXPECT_EQ(scaleOf(r, kDlsDestHoldTime), 1);
+    EXPECT_EQ(scaleOf(r, kDlsDestSustainLevel), 500 * 65536);
+    EXPECT_EQ(scaleOf(r, kDlsDestPan), -250 * 65536);
+    // Level 125 of 255: the decay covers 130 steps of 36/254 dB in the time
+    // the SoundFont takes for that many decibels.
+    double decayDb = 130 * 36.0 / 254.0;
+    EXPECT_EQ(scaleOf(r, kDlsDestDecayTime), int32_t(std::lround(2400 + 1200 * std::log2(decayDb / 100))) * 65536);
+    double releaseDb = 130 * 36.0 / 254.0;
+    EXPECT_EQ(scaleOf(r, kDlsDestReleaseTime),
+              int32_t(std::lround(-12000 + 1200 * std::log2(releaseDb / 100))) * 65536);
+
+    env.sustain = 0;
+    r.articulation = volumeEnvelopeConnections(env, 0);
+    EXPECT_EQ(scaleOf(r, kDlsDestSustainLevel), 1000 * 65536);
+    env.sustain = 1440;
+    env.attack = -32768;
+    r.articulation = volumeEnvelopeConnections(env, 900);
+    EXPECT_EQ(scaleOf(r, kDlsDestSustainLevel), 0);
+    EXPECT_EQ(scaleOf(r, kDlsDestAttackTime), kDlsTimeZero);
+    EXPECT_EQ(scaleOf(r, kDlsDestPan), 500 * 65536);
+}
+
+TEST(Sf2Convert, WrittenBankReadsBack) {
+    Sf2Builder sf;
+    Sf2BuilderSample a;
+    a.name = "a";
+    a.values = ramp(1000);
+    a.loopStart = 200;
+    a.loopEnd = 900;
+    a.originalPitch = 57;
+    a.sampleRate = 32000;
+    int s = sf.sample(a);
+    int i = sf.instrument("I", {sf2Zone({sf2Gen(Sf2GenSampleModes, 1), sf2Range(Sf2GenKeyRange, 30, 90),
+                                         sf2Gen(Sf2GenSustainVolEnv, 90)},
+                                        s)});
+    sf.preset("Lead", 80, 0, {sf2Zone({}, i)});
+    sf.preset("Kit", 0, 128, {sf2Zone({}, i)});
+    std::vector<uint8_t> bytes = writeDlsBank(convert(sf));
+
+    StreamPtr stream(createMemoryStream(bytes.data(), bytes.size()));
+    std::unique_ptr<DlsCollection> dls = loadDlsCollection(stream.get());
+    ASSERT_TRUE(dls);
+    ASSERT_EQ(dls->instruments.size(), 2u);
+    const DlsInstrument& lead = dls->instruments[0];
+    EXPECT_EQ(lead.name, "Lead");
+    EXPECT_EQ(lead.program, 80u);
+    EXPECT_EQ(lead.bank, 0u);
+    EXPECT_EQ(dls->instruments[1].bank, kDlsDrumBit);
+    ASSERT_EQ(lead.regions.size(), 1u);
+    const DlsRegion& r = lead.regions[0];
+    EXPECT_EQ(r.keyLow, 30);
+    EXPECT_EQ(r.keyHigh, 90);
+    EXPECT_EQ(r.waveSample.unityNote, 57);
+    ASSERT_EQ(r.waveSample.loopCount, 1u);
+    EXPECT_EQ(r.waveSample.loop.start, 200u);
+    EXPECT_EQ(r.waveSample.loop.length, 700u);
+    ASSERT_TRUE(r.articulation.present);
+    bool sawSustain = false;
+    for (uint32_t k = 0; k < r.articulation.connectionCount; ++k) {
+        DlsConnection c = dlsConnection(r.articulation, k);
+        if (c.destination == kDlsDestSustainLevel) {
+            EXPECT_EQ(c.scale, 750 * 65536);  // 9 dB of 36
+            sawSustain = true;
+        }
+    }
+    EXPECT_TRUE(sawSustain);
+    ASSERT_EQ(dls->waves.size(), 1u);
+    EXPECT_EQ(dls->waves[0].sampleRate, 32000u);
+    ASSERT_EQ(dls->waves[0].data.size(), 2000u);
+    EXPECT_EQ(int16_t(dls->waves[0].data[2] | dls->waves[0].data[3] << 8), ramp(1000)[1]);
+}
+
+std::string tempPath(const char* name) { return std::string(TZ_BINARY_DIR) + "/" + name; }
+
+TEST(Sf2Command, ConvertsAndReportsErrors) {
+    Sf2Builder sf;
+    int s = sf.sample("a", ramp(100));
+    int i = sf.instrument("I", {sf2Zone({}, s)});
+    sf.preset("P", 0, 0, {sf2Zone({}, i)});
+    std::string in = tempPath("sf2_command_test.sf2"), out = tempPath("sf2_command_test.dls");
+    std::vector<uint8_t> bytes = sf.bytes();
+    std::FILE* f = std::fopen(in.c_str(), "wb");
+    ASSERT_TRUE(f);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    std::remove(out.c_str());
+
+    auto run = [](std::vector<std::string> args) {
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        return runBankCommand(int(argv.size()), argv.data());
+    };
+    EXPECT_EQ(run({"bank", in, "-o", out, "--quiet"}), 0);
+    f = std::fopen(out.c_str(), "rb");
+    ASSERT_TRUE(f);
+    char head[12] = {};
+    EXPECT_EQ(std::fread(head, 1, 12, f), 12u);
+    std::fclose(f);
+    EXPECT_EQ(std::string(head, 4), "RIFF");
+    EXPECT_EQ(std::string(head + 8, 4), "DLS ");
+
+    EXPECT_EQ(run({"bank", in}), 2);
+    EXPECT_EQ(run({"bank", in, "-o", out, "--loud"}), 2);
+    EXPECT_EQ(run({"bank", tempPath("no_such_bank.sf2"), "-o", out, "--quiet"}), 1);
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+}
+
+TEST(Sf2Convert, DebianTimGM6mb) {
+    const char* path = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    if (std::FILE* f = std::fopen(path, "rb"))
+        std::fclose(f);
+    else
+        GTEST_SKIP() << path << " is not installed";
+    auto started = std::chrono::steady_clock::now();
+    Sf2Bank bank;
+    std::string error;
+    ASSERT_TRUE(loadSf2File(path, bank, error)) << error;
+    DlsBankDesc desc;
+    Sf2ConvertStats stats;
+    ASSERT_TRUE(convertSf2ToDls(bank, desc, stats, error)) << error;
+    std::vector<uint8_t> bytes = writeDlsBank(desc);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("TimGM6mb: %u melodic, %u kits, %u regions, %u waves, %zu bytes, %.2f s\n", stats.melodicInstruments,
+                stats.drumKits, stats.regions, stats.waves, bytes.size(), seconds);
+    EXPECT_GE(stats.melodicInstruments, 128u);
+    EXPECT_GE(stats.drumKits, 1u);
+    for (const DlsWaveDesc& w : desc.waves) EXPECT_LE(w.data.size() / 2, kMaxWaveValues);
+
+    StreamPtr stream(createMemoryStream(bytes.data(), bytes.size()));
+    std::unique_ptr<DlsCollection> dls = loadDlsCollection(stream.get());
+    ASSERT_TRUE(dls);
+    EXPECT_EQ(dls->instruments.size(), desc.instruments.size());
+    EXPECT_EQ(dls->waves.size(), desc.waves.size());
+    // Every General MIDI program is there in bank 0.
+    std::vector<bool> programs(128);
+    for (const DlsInstrument& ins : dls->instruments)
+        if (ins.bank == 0 && ins.program < 128) programs[ins.program] = true;
+    EXPECT_EQ(std::count(programs.begin(), programs.end(), true), 128);
+}
+
+}  // namespace
+}  // namespace tz

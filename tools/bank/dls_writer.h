@@ -1,0 +1,98 @@
+// Writes DLS Level 1 banks from an in-memory description. Used by the bank
+// converter and by the tests that build banks.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tz {
+
+// ulBank bit that marks a drum kit.
+constexpr uint32_t kDlsDrumBank = 0x80000000u;
+
+// One connection block of an articulation ("art1").
+struct DlsConnectionDesc {
+    uint16_t source = 0;
+    uint16_t control = 0;
+    uint16_t destination = 0;
+    uint16_t transform = 0;
+    int32_t scale = 0;
+};
+
+// Connection destinations and special values of the DLS standard.
+constexpr uint16_t kDlsDestPan = 0x0004;
+constexpr uint16_t kDlsDestAttackTime = 0x0206;
+constexpr uint16_t kDlsDestDecayTime = 0x0207;
+constexpr uint16_t kDlsDestReleaseTime = 0x0209;
+constexpr uint16_t kDlsDestSustainLevel = 0x020A;
+constexpr uint16_t kDlsDestHoldTime = 0x020C;
+// Timecents value that means "no time at all".
+constexpr int32_t kDlsTimeZero = int32_t(0x80000000u);
+
+struct DlsLoopDesc {
+    uint32_t type = 0;  // 0: forward
+    uint32_t start = 0;   // in samples
+    uint32_t length = 0;  // in samples
+};
+
+// A "wsmp" chunk.
+struct DlsWaveSampleDesc {
+    uint16_t unityNote = 60;
+    int16_t fineTune = 0;
+    int32_t attenuation = 0;
+    uint32_t options = 0;
+    std::vector<DlsLoopDesc> loops;
+};
+
+struct DlsRegionDesc {
+    uint16_t keyLow = 0;
+    uint16_t keyHigh = 127;
+    uint16_t velLow = 0;
+    uint16_t velHigh = 127;
+    uint16_t options = 0;
+    uint16_t keyGroup = 0;
+    uint32_t waveIndex = 0;        // index into the pool table
+    bool hasWaveSample = true;     // write the region's "wsmp"
+    DlsWaveSampleDesc waveSample;
+    bool hasArticulation = false;  // write a region "lart"/"art1"
+    std::vector<DlsConnectionDesc> articulation;
+};
+
+struct DlsInstrumentDesc {
+    uint32_t bank = 0;  // ulBank: bit 31 drum kit, bits 8..15 MSB, bits 0..7 LSB
+    uint32_t program = 0;
+    std::string name;  // empty: no INFO list
+    std::vector<DlsRegionDesc> regions;
+    bool hasArticulation = false;  // write an instrument "lart"/"art1"
+    std::vector<DlsConnectionDesc> articulation;
+};
+
+struct DlsWaveDesc {
+    uint16_t formatTag = 1;  // PCM
+    uint32_t sampleRate = 44100;
+    uint16_t bitsPerSample = 16;  // 8 (unsigned) or 16 (signed)
+    uint16_t channels = 1;
+    std::vector<uint8_t> data;  // raw "data" bytes
+    bool hasWaveSample = false;  // write the wave's own "wsmp"
+    DlsWaveSampleDesc waveSample;
+    std::string name;  // empty: no INFO list
+};
+
+struct DlsBankDesc {
+    std::string name;  // INFO/INAM of the collection; empty: none
+    std::vector<DlsInstrumentDesc> instruments;
+    std::vector<DlsWaveDesc> waves;
+};
+
+// The whole file: RIFF 'DLS ' with colh, lins, ptbl, wvpl and INFO.
+std::vector<uint8_t> writeDlsBank(const DlsBankDesc& bank);
+
+// Little-endian 16-bit signed PCM bytes of the values.
+std::vector<uint8_t> pcm16Bytes(const std::vector<int16_t>& values);
+
+// Raw chunk builders, for callers that assemble unusual files: a chunk with
+// its header and pad byte, and a "LIST" (or "RIFF") holding a type and a body.
+std::vector<uint8_t> riffChunk(const char (&id)[5], const std::vector<uint8_t>& data);
+std::vector<uint8_t> riffList(const char (&id)[5], const char (&type)[5], const std::vector<uint8_t>& body);
+
+}  // namespace tz

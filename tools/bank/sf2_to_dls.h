@@ -1,0 +1,64 @@
+// Conversion of a SoundFont 2 bank into a DLS Level 1 bank description.
+//
+// Presets of banks 0..127 become melodic instruments (ulBank = bank << 8),
+// presets of bank 128 drum kits (ulBank bit 31); other banks are skipped.
+// Every preset zone x instrument zone pair with overlapping key and velocity
+// ranges becomes one region, except that a region the player could never pick
+// (inside the ranges of an earlier one: the other side of a stereo pair, a
+// layer) is merged into the earlier one. Each distinct slice of sample data
+// becomes one 16-bit mono wave.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "instruments/dls_convert.h"
+#include "tools/bank/dls_writer.h"
+#include "tools/bank/sf2_reader.h"
+
+namespace tz {
+
+// Longest wave written, in sample values: the engine keeps positions with
+// 12 fraction bits in 32 bits, so a wave must stay below 2^19 values.
+constexpr uint32_t kMaxWaveValues = uint32_t(kMaxSampleValues);
+
+struct Sf2ConvertStats {
+    uint32_t melodicInstruments = 0;
+    uint32_t drumKits = 0;
+    uint32_t regions = 0;
+    uint32_t waves = 0;
+    uint64_t waveBytes = 0;          // PCM bytes of all waves
+    uint32_t skippedPresets = 0;     // other banks, duplicates, nothing playable
+    uint32_t skippedZones = 0;       // bad sample points, ROM or compressed samples
+    uint32_t stereoSidesDropped = 0; // right halves of stereo pairs
+    uint32_t layersDropped = 0;      // other regions the player would never pick
+    uint32_t truncatedWaves = 0;     // slices cut to kMaxWaveValues
+    uint32_t droppedLoops = 0;       // loops that lie outside their slice
+    std::vector<std::string> notes;  // the first few of the above, readable
+};
+
+struct Sf2ConvertOptions {
+    // Called now and then with the presets done and their total.
+    std::function<void(size_t done, size_t total)> progress;
+};
+
+// The envelope parameters of one region, as the SoundFont states them.
+struct Sf2VolumeEnvelope {
+    int32_t attack = -12000;  // timecents
+    int32_t hold = -12000;
+    int32_t decay = -12000;
+    int32_t sustain = 0;  // centibels of attenuation, 0..1440
+    int32_t release = -12000;
+};
+
+// The art1 connection blocks (attack, hold, decay, sustain, release, pan)
+// that make the engine play `env` and `pan` (-500..500, tenths of a percent).
+std::vector<DlsConnectionDesc> volumeEnvelopeConnections(const Sf2VolumeEnvelope& env, int32_t pan);
+
+// Converts the bank. Fails (with `error` saying why) only when no preset
+// yields an instrument.
+bool convertSf2ToDls(const Sf2Bank& bank, DlsBankDesc& out, Sf2ConvertStats& stats, std::string& error,
+                     const Sf2ConvertOptions& options = {});
+
+}  // namespace tz
