@@ -15,5 +15,8 @@ bool advanceEnvelopeStage(MidiSong& song, int voiceIndex);
 bool stepEnvelope(MidiSong& song, int voiceIndex);
 void updateTremolo(MidiSong& song, int voiceIndex);
 void updateGains(MidiSong& song, int voiceIndex);
+// Mixes the resampled frames of a Dying voice with its gain falling to 0 over
+// them. Used by mixVoice.
+void fadeDyingVoice(MidiSong& song, int voiceIndex, int64_t* mix, int32_t frameCount, const int16_t* resampled);
 
 }  // namespace tz

@@ -1,15 +1,208 @@
 #include "synth/render.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "midi/song.h"
+#include "synth/mixer.h"
+#include "synth/recompute.h"
+#include "synth/voice_control.h"
 
 namespace tz {
+
+namespace {
+
+int outputChannels(const MidiSong& song) { return (song.formatFlags & kFormatMono) != 0 ? 1 : 2; }
+
+// Frames that fit in one mix chunk: bufferFrames, kept within the buffers
+// the song actually holds.
+int32_t chunkFrames(const MidiSong& song) {
+    const int64_t byMix = int64_t(song.mixBuffer.size()) / outputChannels(song);
+    const int64_t byResample = int64_t(song.resampleBuffer.size());
+    return int32_t(std::max<int64_t>(0, std::min({int64_t(song.bufferFrames), byMix, byResample})));
+}
+
+bool isDrumChannel(const MidiSong& song, int channel) { return ((song.drumChannelMask >> channel) & 1u) != 0; }
+
+// The part of an event that only changes the channel's controllers; the same
+// while rendering and during a silent seek.
+void applyChannelState(MidiSong& song, const MidiEvent& event) {
+    Channel& channel = song.channels[event.channel];
+    switch (event.opcode) {
+        case ChannelVolume: channel.volume = event.a; break;
+        case Panning: channel.panning = event.a; break;
+        case SustainPedal: channel.sustain = event.a; break;
+        case Expression: channel.expression = event.a; break;
+        case PitchBend:
+            channel.pitchBend = event.a + 128 * event.b;
+            channel.bendFactor = 0.0f;
+            break;
+        case ProgramChange:
+            if (isDrumChannel(song, event.channel))
+                channel.bank = event.a;
+            else
+                channel.program = event.a;
+            break;
+        case BendRange:
+            channel.bendRange = event.a;
+            channel.bendFactor = 0.0f;
+            break;
+        case ResetControllers:
+            channel.volume = 90;
+            channel.expression = 127;
+            channel.bendFactor = 0.0f;
+            channel.sustain = 0;
+            channel.pitchBend = 8192;
+            break;
+        case BankSelect: channel.bank = event.a; break;
+        default: break;
+    }
+}
+
+// Full action of an event other than the end of the song.
+void applyEvent(MidiSong& song, const MidiEvent& event) {
+    if (event.channel > 15) return;
+    applyChannelState(song, event);
+    switch (event.opcode) {
+        case NoteOn:
+            if (event.b != 0)
+                noteOn(song, event);
+            else
+                noteOff(song, event);
+            break;
+        case NoteOff: noteOff(song, event); break;
+        case KeyPressure: keyPressure(song, event); break;
+        case ChannelVolume:
+        case Expression: refreshChannelVolume(song, event); break;
+        case SustainPedal:
+            if (event.a == 0) releaseSustained(song, event);
+            break;
+        case PitchBend: refreshChannelPitch(song, event); break;
+        case AllSoundsOff: allSoundsOff(song, event); break;
+        case AllNotesOff: allNotesOff(song, event); break;
+        default: break;
+    }
+}
+
+void freeAllVoices(MidiSong& song) {
+    for (Voice& voice : song.voices) voice.state = Free;
+}
+
+}  // namespace
 
 void startPlayback(MidiSong& song) {
     song.masterVolume = 1.0f;
     song.amplification = 100;
+    for (int i = 0; i < activeVoiceCount(song); ++i) {
+        if (song.voices[i].state == Free) continue;
+        recomputeAmplitude(song, i);
+        updateGains(song, i);
+    }
 }
-int32_t renderBlock(MidiSong&, uint8_t*) { return 0; }
-void seekPlayback(MidiSong&, uint32_t) {}
-void resetPlaybackState(MidiSong&) {}
+
+void resetPlaybackState(MidiSong& song) {
+    for (Channel& channel : song.channels) {
+        channel.bank = 0;
+        channel.program = song.defaultProgram;
+        channel.volume = 90;
+        channel.sustain = 0;
+        channel.panning = -1;
+        channel.pitchBend = 8192;
+        channel.expression = 127;
+        channel.bendRange = 2;
+        channel.bendFactor = 0.0f;
+    }
+    freeAllVoices(song);
+}
+
+void mixFrames(MidiSong& song, int32_t frames) {
+    const size_t values = size_t(frames) * size_t(outputChannels(song));
+    std::fill_n(song.mixBuffer.data(), values, int64_t(0));
+    int64_t* mix = song.mixBuffer.data();
+    for (int i = 0; i < activeVoiceCount(song); ++i)
+        if (song.voices[i].state != Free) mixVoice(song, i, mix, frames);
+    song.currentTime += frames;
+}
+
+void renderFrames(MidiSong& song, int32_t frames, uint8_t*& out) {
+    const int channels = outputChannels(song);
+    const int32_t chunk = chunkFrames(song);
+    while (frames > 0) {
+        const int32_t count = std::min(frames, chunk);
+        if (count <= 0) {
+            // No mix buffer to work in: the rest is silence.
+            std::memset(out, 0, size_t(frames) * size_t(song.bytesPerFrame));
+            out += size_t(frames) * size_t(song.bytesPerFrame);
+            song.currentTime += frames;
+            return;
+        }
+        mixFrames(song, count);
+        if (song.convertOutput != nullptr)
+            song.convertOutput(out, song.mixBuffer.data(), count * channels);
+        else
+            std::memset(out, 0, size_t(count) * size_t(song.bytesPerFrame));
+        out += size_t(count) * size_t(song.bytesPerFrame);
+        frames -= count;
+    }
+}
+
+int32_t renderBlock(MidiSong& song, uint8_t* out) {
+    if (song.playing == 0) return 0;
+    if (song.bytesPerFrame <= 0 || song.bytesPerFrame > kBlockBytes) return 0;
+    const int32_t frames = kBlockBytes / song.bytesPerFrame;
+    const int32_t start = song.currentTime;
+    const int64_t end = int64_t(start) + frames;
+    const size_t eventCount = song.events.size();
+
+    while (song.currentTime < end) {
+        for (;;) {
+            if (song.currentEvent >= eventCount) {
+                // An event array without its end event ends here.
+                song.currentEvent = eventCount;
+                song.playing = 0;
+                return (song.currentTime - start) * song.bytesPerFrame;
+            }
+            const MidiEvent& event = song.events[song.currentEvent];
+            if (event.time > song.currentTime) break;
+            if (event.opcode == EndOfSong) {
+                song.playing = 0;
+                return (song.currentTime - start) * song.bytesPerFrame;
+            }
+            applyEvent(song, event);
+            ++song.currentEvent;
+        }
+        const int64_t until = std::min<int64_t>(end, song.events[song.currentEvent].time);
+        renderFrames(song, int32_t(until - song.currentTime), out);
+    }
+    return frames * song.bytesPerFrame;
+}
+
+void applyEventsSilently(MidiSong& song, int32_t target) {
+    freeAllVoices(song);
+    const size_t eventCount = song.events.size();
+    while (song.currentEvent < eventCount) {
+        const MidiEvent& event = song.events[song.currentEvent];
+        if (event.time >= target) break;
+        if (event.opcode == EndOfSong) {
+            song.currentTime = event.time;
+            return;
+        }
+        if (event.channel <= 15) applyChannelState(song, event);
+        ++song.currentEvent;
+    }
+    if (song.currentEvent > 0) --song.currentEvent;
+    song.currentTime = target;
+}
+
+void seekPlayback(MidiSong& song, uint32_t milliseconds) {
+    // 64-bit product: an hour is 158760000 frames at 44100 Hz, and the
+    // product before the division by 10 would pass 2^31 after 81 minutes.
+    const int64_t framesPer10ms = std::max<int32_t>(song.outputRate / 100, 0);
+    const int64_t target = std::min<int64_t>(int64_t(milliseconds) * framesPer10ms / 10, INT32_MAX);
+    if (song.currentTime > target) song.currentTime = 0;
+    resetPlaybackState(song);
+    song.currentEvent = 0;
+    if (target != 0) applyEventsSilently(song, int32_t(target));
+}
 
 }  // namespace tz

@@ -8,11 +8,26 @@ struct MidiSong;
 
 constexpr int32_t kBlockBytes = 4096;
 
+// Full level for the song (master volume 1.0, amplification 100) and
+// re-levels any sounding voice.
 void startPlayback(MidiSong& song);
 // Writes the next block (at most 4096 bytes) into out; returns the bytes
 // written, fewer in the block where the song ends, 0 once it has ended.
 int32_t renderBlock(MidiSong& song, uint8_t* out);
+// Moves the play position to the given time; the song's playing flag is
+// left as it is.
 void seekPlayback(MidiSong& song, uint32_t milliseconds);
+// Channels to their start values, every voice slot Free.
 void resetPlaybackState(MidiSong& song);
+
+// Applies the channel-state part of every event before `target` (frames)
+// and leaves the position at the target (or at the end of the song).
+void applyEventsSilently(MidiSong& song, int32_t target);
+// Mixes and converts `frames` frames in chunks of at most bufferFrames,
+// advancing out past what was written.
+void renderFrames(MidiSong& song, int32_t frames, uint8_t*& out);
+// Mixes `frames` (at most one chunk) into the mix buffer and advances the
+// play position.
+void mixFrames(MidiSong& song, int32_t frames);
 
 }  // namespace tz

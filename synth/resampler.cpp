@@ -1,12 +1,437 @@
+// Resampling of a voice's sample data to the output rate: linear
+// interpolation in 12-bit fixed point, stepped in chunks that never cross a
+// boundary (sample end, loop point, vibrato update), so the inner loop has no
+// tests. One loop per variant: not looping / forward loop / ping-pong loop,
+// each plain or with vibrato.
+//
+// Positions are carried in 64 bits inside a call: the data hold fewer than
+// 2^19 values, so every position at which a frame is computed fits 32 bits,
+// but the position one step past the last frame may not for a very large step.
 #include "synth/resampler.h"
 
-namespace tz {
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
 
-const int16_t* resampleVoice(MidiSong&, int, int32_t& frameCount) {
-    frameCount = 0;
-    return nullptr;
+#include "midi/song.h"
+#include "platform/portable_math.h"
+#include "synth/tables.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tz {
+namespace {
+
+constexpr int64_t kUnbounded = std::numeric_limits<int64_t>::max();
+
+// Frames at p, p + s, ..., that lie on this side of the boundary b or on it.
+inline int64_t framesBefore(int64_t b, int64_t p, int64_t s) {
+    if (s == 0) return kUnbounded;
+    return (b - p) / s + 1;
 }
-int32_t vibratoStep(MidiSong&, Voice&, bool) { return 0; }
-void preResampleSample(MidiSong&, Sample&) {}
+
+inline int32_t storedPosition(int64_t p) {
+    return int32_t(std::clamp<int64_t>(p, 0, std::numeric_limits<int32_t>::max()));
+}
+
+// One frame: data[i] + (((data[i + 1] - data[i]) * f) >> 12).
+inline int16_t interpolateAt(const int16_t* data, uint32_t pos) {
+    const uint32_t i = pos >> kFractionBits;
+    const int32_t f = int32_t(pos & kFractionMask);
+    const int32_t a = data[i];
+    const int32_t b = data[i + 1];
+    return int16_t(a + (((b - a) * f) >> kFractionBits));
+}
+
+// Computes count frames at p, p + s, ... Every position used lies inside the
+// data (or on its end, where the guard values are read), so 32 unsigned bits
+// hold it; the increment after the last frame may wrap, harmlessly.
+inline void interpolate(int16_t* out, const int16_t* data, int64_t p, int64_t s, int64_t count) {
+    uint32_t pos = uint32_t(p);
+    const uint32_t inc = uint32_t(s);
+    const int32_t n = int32_t(count);
+    int32_t j = 0;
+#if defined(__SSE2__)
+    // Four frames at a time. a + ((b - a) * f >> 12) equals
+    // (a * (4096 - f) + b * f) >> 12 exactly (a * 4096 is a multiple of
+    // 4096), which is one pmaddwd on the neighbouring pair (a, b) against
+    // the weights (4096 - f, f); the results lie between a and b, so packing
+    // them to 16 bits never saturates.
+    const __m128i fractionMask = _mm_set1_epi32(kFractionMask);
+    const __m128i one = _mm_set1_epi32(kFractionOne);
+    for (; j + 4 <= n; j += 4) {
+        const uint32_t p0 = pos, p1 = pos + inc, p2 = pos + 2 * inc, p3 = pos + 3 * inc;
+        pos += 4 * inc;
+        uint32_t w0, w1, w2, w3;
+        std::memcpy(&w0, data + (p0 >> kFractionBits), 4);
+        std::memcpy(&w1, data + (p1 >> kFractionBits), 4);
+        std::memcpy(&w2, data + (p2 >> kFractionBits), 4);
+        std::memcpy(&w3, data + (p3 >> kFractionBits), 4);
+        const __m128i pairs = _mm_set_epi32(int32_t(w3), int32_t(w2), int32_t(w1), int32_t(w0));
+        const __m128i f = _mm_and_si128(_mm_set_epi32(int32_t(p3), int32_t(p2), int32_t(p1), int32_t(p0)),
+                                        fractionMask);
+        const __m128i weights = _mm_or_si128(_mm_sub_epi32(one, f), _mm_slli_epi32(f, 16));
+        const __m128i frames = _mm_srai_epi32(_mm_madd_epi16(pairs, weights), kFractionBits);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + j), _mm_packs_epi32(frames, frames));
+    }
+#endif
+    for (; j < n; ++j) {
+        out[j] = interpolateAt(data, pos);
+        pos += inc;
+    }
+}
+
+struct Loop {
+    int64_t start;
+    int64_t end;
+    int64_t length() const { return end - start; }
+};
+
+// Forward loop: the single wrap at the start of a chunk. A loop shorter than
+// the step is wrapped again until the position is back inside it.
+inline void wrapForward(int64_t& p, const Loop& loop) {
+    const int64_t length = loop.length();
+    p -= length;
+    if (p > loop.end) {
+        if (length == 0)
+            p = loop.start;
+        else
+            p -= (p - loop.end + length - 1) / length * length;
+    }
+}
+
+// Ping-pong loop: brings a position that a reflection (or the approach to the
+// loop) carried past the other end back inside, reflecting as often as a
+// loop shorter than the step needs; each reflection reverses the step.
+inline void foldInside(int64_t& p, int64_t& s, const Loop& loop) {
+    const int64_t length = loop.length();
+    if (length == 0) {
+        p = loop.start;
+        return;
+    }
+    const bool above = p > loop.end;
+    const int64_t excess = above ? p - loop.end : loop.start - p;
+    const int64_t reflections = (excess + length - 1) / length;
+    const int64_t rest = excess - (reflections - 1) * length;  // 1..length
+    const bool odd = (reflections & 1) != 0;
+    p = (above == odd) ? loop.end - rest : loop.start + rest;
+    if (odd) s = -s;
+}
+
+inline void reflect(int64_t& p, int64_t& s, const Loop& loop) {
+    if (p >= loop.end) {
+        p = 2 * loop.end - p;
+        s = -s;
+    } else if (p <= loop.start) {
+        p = 2 * loop.start - p;
+        s = -s;
+    }
+    if (p < loop.start || p > loop.end) foldInside(p, s, loop);
+}
+
+struct Span {
+    MidiSong& song;
+    Voice& voice;
+    const int16_t* data;
+    int16_t* out;
+    int32_t wanted;
+};
+
+// --- not looping -----------------------------------------------------------
+
+int32_t playToEnd(Span& span, int64_t end) {
+    Voice& v = span.voice;
+    int64_t p = v.position;
+    const int64_t s = std::abs(int64_t(v.step));
+    const int64_t k = std::clamp<int64_t>(framesBefore(end, p, s), 0, span.wanted);
+    // A position already past the end (a loop ending on the data end, left
+    // one step past it, then released) gives a frame that is never handed
+    // back; it is not computed, as it would lie outside the data.
+    interpolate(span.out, span.data, p, s, p > end ? 0 : k);
+    p += k * s;
+    if (p < end) {
+        v.position = int32_t(p);
+        return span.wanted;
+    }
+    v.state = Free;
+    v.position = storedPosition(p);
+    return int32_t(std::max<int64_t>(k - 1, 0));
+}
+
+// A new step every vibratoPeriod + 1 frames: before each frame the countdown
+// either triggers an update (when 0) or is decreased.
+int32_t playToEndVibrato(Span& span, int64_t end) {
+    Voice& v = span.voice;
+    int64_t p = v.position;
+    int64_t s = std::abs(int64_t(v.step));
+    int64_t countdown = std::max(v.vibratoCountdown, 0);
+    int64_t done = 0;
+    bool ended = false;
+    while (done < span.wanted) {
+        const bool update = countdown == 0;
+        if (update) {
+            countdown = v.vibratoPeriod;
+            s = vibratoStep(span.song, v, false);
+        }
+        // Frames with this step before the next update is due.
+        const int64_t beforeUpdate = update ? countdown + 1 : countdown;
+        // Frames up to and including the one after which p reaches the end.
+        int64_t toEnd = 1;
+        if (p < end) toEnd = s == 0 ? kUnbounded : (end - p + s - 1) / s;
+        const int64_t k = std::min({beforeUpdate, toEnd, int64_t(span.wanted) - done});
+        interpolate(span.out + done, span.data, p, s, p > end ? 0 : k);  // as in playToEnd
+        p += k * s;
+        done += k;
+        countdown -= update ? k - 1 : k;
+        if (p >= end) {
+            ended = true;
+            break;
+        }
+    }
+    v.step = int32_t(s);
+    v.vibratoCountdown = int32_t(countdown);
+    if (!ended) {
+        v.position = int32_t(p);
+        return span.wanted;
+    }
+    v.state = Free;
+    v.position = storedPosition(p);
+    return int32_t(std::max<int64_t>(done - 1, 0));
+}
+
+// --- forward loop ----------------------------------------------------------
+
+// Stores a forward-loop position. A position one step past a loop end near the
+// top of the 32-bit range is wrapped now rather than at the next call.
+inline void storeForward(Voice& v, int64_t p, const Loop& loop) {
+    if (p > std::numeric_limits<int32_t>::max()) wrapForward(p, loop);
+    v.position = int32_t(p);
+}
+
+int32_t playForwardLoop(Span& span, const Loop& loop) {
+    Voice& v = span.voice;
+    int64_t p = v.position;
+    const int64_t s = std::abs(int64_t(v.step));
+    int64_t done = 0;
+    while (done < span.wanted) {
+        if (p >= loop.end) wrapForward(p, loop);
+        const int64_t k = std::min(framesBefore(loop.end, p, s), int64_t(span.wanted) - done);
+        interpolate(span.out + done, span.data, p, s, k);
+        p += k * s;
+        done += k;
+    }
+    storeForward(v, p, loop);
+    return span.wanted;
+}
+
+// A new step every vibratoPeriod frames; a countdown of 0 gives a chunk of no
+// frames and an update at once.
+int32_t playForwardLoopVibrato(Span& span, const Loop& loop) {
+    Voice& v = span.voice;
+    int64_t p = v.position;
+    int64_t s = std::abs(int64_t(v.step));
+    int64_t countdown = std::max(v.vibratoCountdown, 0);
+    int64_t done = 0;
+    while (done < span.wanted) {
+        if (p >= loop.end) wrapForward(p, loop);
+        int64_t k = std::min(framesBefore(loop.end, p, s), int64_t(span.wanted) - done);
+        const bool due = k > countdown;
+        if (due)
+            k = countdown;
+        else
+            countdown -= k;
+        interpolate(span.out + done, span.data, p, s, k);
+        p += k * s;
+        done += k;
+        if (due) {
+            countdown = v.vibratoPeriod;
+            s = vibratoStep(span.song, v, false);
+        }
+    }
+    storeForward(v, p, loop);
+    v.step = int32_t(s);
+    v.vibratoCountdown = int32_t(countdown);
+    return span.wanted;
+}
+
+// --- ping-pong loop --------------------------------------------------------
+
+inline int64_t framesToTurn(int64_t p, int64_t s, const Loop& loop) {
+    if (s > 0) return framesBefore(loop.end, p, s);
+    if (s < 0) return framesBefore(loop.start, p, s);
+    return kUnbounded;
+}
+
+int32_t playPingPong(Span& span, const Loop& loop) {
+    Voice& v = span.voice;
+    int64_t p = v.position;
+    int64_t s = v.step;
+    int64_t done = 0;
+    if (p <= loop.start) {
+        // Not yet inside the loop: one chunk forward up to the loop start.
+        s = std::abs(s);
+        done = std::min(framesBefore(loop.start, p, s), int64_t(span.wanted));
+        interpolate(span.out, span.data, p, s, done);
+        p += done * s;
+    }
+    if (p > loop.end) foldInside(p, s, loop);
+    while (done < span.wanted) {
+        const int64_t k = std::min(framesToTurn(p, s, loop), int64_t(span.wanted) - done);
+        interpolate(span.out + done, span.data, p, s, k);
+        p += k * s;
+        done += k;
+        reflect(p, s, loop);
+    }
+    v.position = int32_t(p);
+    v.step = int32_t(s);
+    return span.wanted;
+}
+
+int32_t playPingPongVibrato(Span& span, const Loop& loop) {
+    Voice& v = span.voice;
+    int64_t p = v.position;
+    int64_t s = v.step;
+    int64_t countdown = std::max(v.vibratoCountdown, 0);
+    int64_t done = 0;
+    if (p <= loop.start) s = std::abs(s);
+    while (p <= loop.start && done < span.wanted) {
+        int64_t k = std::min(framesBefore(loop.start, p, s), int64_t(span.wanted) - done);
+        const bool due = k > countdown;
+        if (due)
+            k = countdown;
+        else
+            countdown -= k;
+        interpolate(span.out + done, span.data, p, s, k);
+        p += k * s;
+        done += k;
+        if (due) {
+            countdown = v.vibratoPeriod;
+            s = vibratoStep(span.song, v, false);
+        }
+    }
+    if (p > loop.end) foldInside(p, s, loop);
+    while (done < span.wanted) {
+        int64_t k = std::min(framesToTurn(p, s, loop), int64_t(span.wanted) - done);
+        const bool due = k > countdown;
+        if (due)
+            k = countdown;
+        else
+            countdown -= k;
+        interpolate(span.out + done, span.data, p, s, k);
+        p += k * s;
+        done += k;
+        if (due) {
+            countdown = v.vibratoPeriod;
+            s = vibratoStep(span.song, v, s < 0);
+        }
+        reflect(p, s, loop);
+    }
+    v.position = int32_t(p);
+    v.step = int32_t(s);
+    v.vibratoCountdown = int32_t(countdown);
+    return span.wanted;
+}
+
+// A step as a non-negative 32-bit magnitude, truncated toward zero.
+int32_t truncateStep(double value) {
+    const double magnitude = std::fabs(value);
+    if (std::isnan(magnitude)) return 0;
+    if (magnitude >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+    return int32_t(magnitude);
+}
+
+}  // namespace
+
+const int16_t* resampleVoice(MidiSong& song, int voiceIndex, int32_t& frameCount) {
+    Voice& v = song.voices[voiceIndex];
+    const Sample* sample = v.sample;
+    int16_t* buffer = song.resampleBuffer.data();
+    // A span never exceeds the buffer (the render loop cuts spans to it).
+    const int32_t wanted =
+        std::clamp<int32_t>(frameCount, 0, int32_t(std::min<size_t>(song.resampleBuffer.size(), INT32_MAX)));
+    if (sample == nullptr || sample->data == nullptr) {
+        v.state = Free;
+        frameCount = 0;
+        return buffer;
+    }
+    const int16_t* data = sample->data.get();
+    // The loaders keep 0 <= loopStart <= loopEnd <= dataLength; held here
+    // too, so that no position can leave the data.
+    const int32_t dataLength = std::max(sample->dataLength, 0);
+    const int32_t valueCount = dataLength >> kFractionBits;
+
+    if (sample->sampleRate == 0) {
+        // Data already at the output rate: handed out in place.
+        const int32_t index = std::clamp(v.position >> kFractionBits, 0, valueCount);
+        const int32_t available = valueCount - index;
+        if (wanted < available) {
+            v.position = (index + wanted) * kFractionOne + (v.position & kFractionMask);
+            frameCount = wanted;
+        } else {
+            v.state = Free;
+            frameCount = available;
+        }
+        return data + index;
+    }
+
+    Span span{song, v, data, buffer, wanted};
+    const uint8_t modes = sample->modes;
+    const bool loops = (modes & ModeLooping) != 0 &&
+                       ((modes & ModeEnvelope) != 0 || v.state == Playing || v.state == Sustained);
+    const bool vibrato = v.vibratoPeriod > 0;
+    const int32_t loopStart = std::clamp(sample->loopStart, 0, dataLength);
+    const Loop loop{loopStart, std::clamp(sample->loopEnd, loopStart, dataLength)};
+    if (!loops)
+        frameCount = vibrato ? playToEndVibrato(span, dataLength) : playToEnd(span, dataLength);
+    else if ((modes & ModePingPong) == 0)
+        frameCount = vibrato ? playForwardLoopVibrato(span, loop) : playForwardLoop(span, loop);
+    else
+        frameCount = vibrato ? playPingPongVibrato(span, loop) : playPingPong(span, loop);
+    return buffer;
+}
+
+int32_t vibratoStep(MidiSong& song, Voice& voice, bool negative) {
+    const int32_t phase = (voice.vibratoPhase >= 63 || voice.vibratoPhase < 0) ? 0 : voice.vibratoPhase + 1;
+    voice.vibratoPhase = phase;
+    // Phases 0..31 (sine positive) fold onto slots 0..15, 32..63 onto 16..31.
+    const int slot = phase < 16 ? 15 - phase : phase < 48 ? phase - 16 : 79 - phase;
+    if (voice.vibratoStepCache[slot] != 0)
+        return negative ? -voice.vibratoStepCache[slot] : voice.vibratoStepCache[slot];
+
+    const Sample& sample = *voice.sample;
+    constexpr int32_t kMaxDepth = 255 * 128;
+    int32_t depth = sample.vibratoDepth * 128;
+    if (voice.vibratoSweepStep != 0) {
+        const int64_t level = std::clamp<int64_t>(int64_t(voice.vibratoSweepLevel) + voice.vibratoSweepStep,
+                                                  std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max());
+        voice.vibratoSweepLevel = int32_t(level);
+        if (level >= 65536)
+            voice.vibratoSweepStep = 0;
+        else
+            depth = int32_t(std::clamp<int64_t>((level * depth) >> 16, -kMaxDepth, kMaxDepth));
+    }
+
+    // The unmodulated step, as the frequency recompute forms it, rounded to
+    // single precision (a value too large for that saturates the step anyway).
+    double base = double(sample.sampleRate) * double(voice.frequency) /
+                  (double(sample.rootFrequency) * double(song.outputRate)) * 4096.0;
+    if (std::fabs(base) < 0x1p40) base = double(float(base));
+    const int32_t offset = int32_t(portableSin(double(phase * 16) * 0.006135923151542565) * depth);
+    double result;
+    if (offset >= 0) {
+        result = base * bendFineTable[(offset >> 5) & 255] * bendSemitoneTable[offset >> 13];
+    } else {
+        const int32_t e = -offset;
+        result = base / (bendFineTable[(e >> 5) & 255] * bendSemitoneTable[e >> 13]);
+    }
+    const int32_t step = truncateStep(result);
+    if (voice.vibratoSweepStep == 0) voice.vibratoStepCache[slot] = step;
+    return negative ? -step : step;
+}
 
 }  // namespace tz

@@ -1,0 +1,94 @@
+#include "synth/recompute.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "midi/song.h"
+#include "synth/tables.h"
+
+namespace tz {
+
+namespace {
+
+constexpr int32_t kNoBend = 8192;
+constexpr int32_t kMaxBend = 16383;
+
+// Truncates toward zero, saturating at the int32 limits (NaN gives 0), so
+// that absurd sample parameters cannot make the conversion undefined.
+int32_t truncateSaturated(double x) {
+    if (std::isnan(x)) return 0;
+    if (x >= 2147483647.0) return INT32_MAX;
+    if (x <= -2147483648.0) return INT32_MIN;
+    return int32_t(x);
+}
+
+}  // namespace
+
+float bendFactorFor(int32_t bendRange, int32_t offset) {
+    // Offset in 1/8192 of a semitone; whole semitones beyond the table's
+    // last entry (a range above 127) stay at its last entry.
+    const int64_t x = std::llabs(int64_t(bendRange) * offset);
+    const int64_t semitones = std::min<int64_t>(x >> 13, 127);
+    return float(bendFineTable[(x >> 5) & 255] * bendSemitoneTable[semitones]);
+}
+
+void recomputeFrequency(MidiSong& song, int voiceIndex) {
+    Voice& voice = song.voices[voiceIndex];
+    const Sample* sample = voice.sample;
+    if (sample == nullptr || sample->sampleRate == 0) return;
+    if (voice.vibratoPeriod != 0) std::fill(std::begin(voice.vibratoStepCache), std::end(voice.vibratoStepCache), 0);
+
+    Channel& channel = song.channels[voice.channel & 15];
+    const int32_t bend = channel.pitchBend;
+    if (bend == kNoBend || bend < 0 || bend > kMaxBend) {
+        voice.frequency = voice.baseFrequency;
+    } else {
+        const int32_t offset = bend - kNoBend;
+        if (channel.bendFactor == 0.0f) channel.bendFactor = bendFactorFor(channel.bendRange, offset);
+        const double factor = channel.bendFactor;
+        voice.frequency = truncateSaturated(offset > 0 ? factor * double(voice.baseFrequency)
+                                                       : double(voice.baseFrequency) / factor);
+    }
+
+    const double ratio = (double(sample->sampleRate) * double(voice.frequency)) /
+                         (double(sample->rootFrequency) * double(song.outputRate)) * 4096.0;
+    const double magnitude = std::fabs(ratio);
+    int32_t step = 0;
+    if (magnitude >= 2147483648.0) {
+        step = INT32_MAX;
+    } else if (!std::isnan(magnitude)) {
+        const float single = float(magnitude);  // rounded to single precision, then truncated
+        step = single >= 2147483648.0f ? INT32_MAX : int32_t(single);
+    }
+    voice.step = voice.step < 0 ? -step : step;
+}
+
+void recomputeAmplitude(MidiSong& song, int voiceIndex) {
+    Voice& voice = song.voices[voiceIndex];
+    const Sample* sample = voice.sample;
+    if (sample == nullptr) return;
+    const Channel& channel = song.channels[voice.channel & 15];
+
+    const int64_t level = int64_t(voice.velocity) * channel.expression * channel.volume;
+    const double gain = double(sample->volume) * double(level) * double(song.masterVolume);
+
+    const int32_t pan = voice.pan;
+    if ((song.formatFlags & kFormatMono) != 0 || (pan >= 61 && pan <= 67)) {
+        voice.panMode = Centre;
+        voice.leftScale = float(gain * 0x1p-21);
+    } else if (pan <= 4) {
+        voice.panMode = LeftOnly;
+        voice.leftScale = float(gain * 0x1p-20);
+    } else if (pan >= 124) {
+        voice.panMode = RightOnly;  // the mixer sends leftScale to the right
+        voice.leftScale = float(gain * 0x1p-20);
+    } else {
+        voice.panMode = Panned;
+        const float weight = float(gain * 0x1p-27);
+        voice.leftScale = weight * float(127 - pan);
+        voice.rightScale = weight * float(pan);
+    }
+}
+
+}  // namespace tz

@@ -1,0 +1,244 @@
+#include "synth/voice_control.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "midi/song.h"
+#include "synth/mixer.h"
+#include "synth/recompute.h"
+#include "synth/tables.h"
+
+namespace tz {
+
+namespace {
+
+bool isDrumChannel(const MidiSong& song, int channel) { return ((song.drumChannelMask >> channel) & 1u) != 0; }
+
+bool hasEnvelope(const Voice& voice) {
+    return voice.sample != nullptr && (voice.sample->modes & ModeEnvelope) != 0;
+}
+
+// The playable instrument in slot `number` of bank `bankNumber`, or null.
+const Instrument* findInstrument(const std::array<std::unique_ptr<ToneBank>, 128>& banks, int32_t bankNumber,
+                                 int32_t number) {
+    if (bankNumber < 0 || bankNumber > 127 || number < 0 || number > 127) return nullptr;
+    const ToneBank* bank = banks[size_t(bankNumber)].get();
+    if (bank == nullptr) return nullptr;
+    const Instrument* instrument = bank->instruments[size_t(number)].instrument.get();
+    if (instrument == nullptr || instrument->samples.empty()) return nullptr;
+    return instrument;
+}
+
+const Instrument* instrumentForNote(const MidiSong& song, const Channel& channel, bool drum, int32_t note) {
+    if (drum) {
+        const Instrument* instrument = findInstrument(song.drumSets, channel.bank, note);
+        return instrument != nullptr ? instrument : findInstrument(song.drumSets, 0, note);
+    }
+    if (channel.program == -1) {
+        // The start program when the song has a default instrument.
+        const Instrument* instrument = song.defaultInstrument.get();
+        return instrument != nullptr && !instrument->samples.empty() ? instrument : nullptr;
+    }
+    const Instrument* instrument = findInstrument(song.melodicBanks, channel.bank, channel.program);
+    return instrument != nullptr ? instrument : findInstrument(song.melodicBanks, 0, channel.program);
+}
+
+// The first Playing voice of the event's channel and key, from the highest
+// slot down, or -1.
+int findPlayingKey(const MidiSong& song, const MidiEvent& event) {
+    for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
+        const Voice& voice = song.voices[i];
+        if (voice.state == Playing && voice.channel == event.channel && voice.note == event.a) return i;
+    }
+    return -1;
+}
+
+// Release of a key: starts the envelope's release stages when the sample has
+// an envelope.
+void beginRelease(MidiSong& song, int slot) {
+    Voice& voice = song.voices[slot];
+    voice.state = Releasing;
+    if (hasEnvelope(voice)) {
+        voice.envStage = 3;
+        advanceEnvelopeStage(song, slot);
+        updateGains(song, slot);
+    }
+}
+
+void releaseKey(MidiSong& song, int slot) {
+    Voice& voice = song.voices[slot];
+    if (song.channels[voice.channel & 15].sustain != 0)
+        voice.state = Sustained;
+    else
+        beginRelease(song, slot);
+}
+
+int32_t loudness(const Voice& voice) {
+    return voice.panMode == Panned ? std::max(voice.leftGain, voice.rightGain) : voice.leftGain;
+}
+
+}  // namespace
+
+int activeVoiceCount(const MidiSong& song) { return std::clamp(song.voiceCount, 0, kMaxVoices); }
+
+void noteOn(MidiSong& song, const MidiEvent& event) {
+    int candidate = -1;
+    for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
+        Voice& voice = song.voices[i];
+        if (voice.state == Free)
+            candidate = i;
+        else if (voice.channel == event.channel && voice.note == event.a)
+            voice.state = Dying;
+    }
+    if (candidate >= 0) {
+        startNote(song, event, candidate);
+        return;
+    }
+
+    int quietest = -1;
+    int32_t quietestLoudness = 0;
+    for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
+        const Voice& voice = song.voices[i];
+        if (voice.state != Sustained && voice.state != Releasing) continue;
+        const int32_t level = loudness(voice);
+        if (quietest < 0 || level < quietestLoudness) {
+            quietest = i;
+            quietestLoudness = level;
+        }
+    }
+    if (quietest < 0) {
+        ++song.lostNoteCount;
+        return;
+    }
+    ++song.stolenNoteCount;
+    song.voices[quietest].state = Free;
+    startNote(song, event, quietest);
+}
+
+void selectSample(const Instrument& instrument, Voice& voice, int32_t velocity) {
+    const std::vector<Sample>& samples = instrument.samples;
+    if (samples.size() == 1) {
+        voice.sample = &samples[0];
+        return;
+    }
+    const int32_t f = voice.baseFrequency;
+    for (const Sample& sample : samples) {
+        if (sample.lowVelocity <= velocity && velocity <= sample.highVelocity && sample.lowFrequency <= f &&
+            f <= sample.highFrequency) {
+            voice.sample = &sample;
+            return;
+        }
+    }
+    const Sample* nearest = nullptr;
+    int64_t nearestDistance = 0;
+    for (const Sample& sample : samples) {
+        const int64_t distance = std::llabs(int64_t(sample.rootFrequency) - f);
+        if (nearest == nullptr || distance < nearestDistance) {
+            nearest = &sample;
+            nearestDistance = distance;
+        }
+    }
+    voice.sample = nearest;
+}
+
+void startNote(MidiSong& song, const MidiEvent& event, int slot) {
+    const int channelIndex = event.channel & 15;
+    const Channel& channel = song.channels[channelIndex];
+    const bool drum = isDrumChannel(song, channelIndex);
+    const Instrument* instrument = instrumentForNote(song, channel, drum, event.a);
+    if (instrument == nullptr) return;
+
+    Voice& voice = song.voices[slot];
+    const uint8_t fixedNote = instrument->samples[0].fixedNote;
+    voice.baseFrequency = noteFrequencyTable[(fixedNote != 0 ? fixedNote : event.a) & 127];
+    // A drum instrument with several samples (a kit's regions covering the
+    // struck key) has velocity layers like a melodic one; with one sample
+    // the choice is that sample.
+    selectSample(*instrument, voice, event.b);
+    const Sample& sample = *voice.sample;
+
+    voice.state = Playing;
+    voice.channel = uint8_t(channelIndex);
+    voice.note = event.a;
+    voice.velocity = event.b;
+    voice.position = 0;
+    voice.step = 0;
+    voice.tremoloPhase = 0;
+    voice.tremoloPhaseStep = sample.tremoloPhaseStep;
+    voice.tremoloSweepStep = sample.tremoloSweepStep;
+    voice.tremoloSweepLevel = 0;
+    voice.vibratoSweepStep = sample.vibratoSweepStep;
+    voice.vibratoSweepLevel = 0;
+    voice.vibratoPeriod = sample.vibratoPeriod;
+    voice.vibratoPhase = 0;
+    voice.vibratoCountdown = 0;
+    std::fill(std::begin(voice.vibratoStepCache), std::end(voice.vibratoStepCache), 0);
+    voice.pan = channel.panning != -1 ? channel.panning : sample.panning;
+
+    recomputeFrequency(song, slot);
+    recomputeAmplitude(song, slot);
+
+    if ((sample.modes & ModeEnvelope) != 0) {
+        voice.envStage = 0;
+        voice.envLevel = 0;
+        voice.blockCountdown = 0;
+        advanceEnvelopeStage(song, slot);
+        updateGains(song, slot);
+    } else {
+        voice.envStep = 0;
+        updateGains(song, slot);
+    }
+}
+
+void noteOff(MidiSong& song, const MidiEvent& event) {
+    const int slot = findPlayingKey(song, event);
+    if (slot >= 0) releaseKey(song, slot);
+}
+
+void keyPressure(MidiSong& song, const MidiEvent& event) {
+    const int slot = findPlayingKey(song, event);
+    if (slot < 0) return;
+    song.voices[slot].velocity = event.b;
+    recomputeAmplitude(song, slot);
+    updateGains(song, slot);
+}
+
+void releaseSustained(MidiSong& song, const MidiEvent& event) {
+    for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
+        const Voice& voice = song.voices[i];
+        if (voice.state == Sustained && voice.channel == event.channel) beginRelease(song, i);
+    }
+}
+
+void allNotesOff(MidiSong& song, const MidiEvent& event) {
+    for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
+        const Voice& voice = song.voices[i];
+        if (voice.state == Playing && voice.channel == event.channel) releaseKey(song, i);
+    }
+}
+
+void allSoundsOff(MidiSong& song, const MidiEvent& event) {
+    for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
+        Voice& voice = song.voices[i];
+        if (voice.state != Free && voice.state != Dying && voice.channel == event.channel) voice.state = Dying;
+    }
+}
+
+void refreshChannelPitch(MidiSong& song, const MidiEvent& event) {
+    for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
+        const Voice& voice = song.voices[i];
+        if (voice.state != Free && voice.channel == event.channel) recomputeFrequency(song, i);
+    }
+}
+
+void refreshChannelVolume(MidiSong& song, const MidiEvent& event) {
+    for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
+        const Voice& voice = song.voices[i];
+        if ((voice.state == Playing || voice.state == Sustained) && voice.channel == event.channel) {
+            recomputeAmplitude(song, i);
+            updateGains(song, i);
+        }
+    }
+}
+
+}  // namespace tz

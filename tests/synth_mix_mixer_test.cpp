@@ -1,0 +1,295 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+#include "synth/mixer.h"
+#include "synth/tables.h"
+#include "synth_mix_fixture.h"
+
+namespace tz {
+namespace {
+
+using testing::makeMixSong;
+using testing::makeSample;
+using testing::startVoice;
+
+constexpr int32_t kOne = 4096;
+
+// A sample holding one value everywhere, looping, so the mix shows the gains.
+Sample constantSample(int16_t value, uint8_t modes = ModeLooping) {
+    return makeSample(std::vector<int16_t>(64, value), modes, 0, 64);
+}
+
+// Gain as the gain update forms it from an amplitude and an envelope level.
+int32_t gainAt(float scale, int32_t level) {
+    return int32_t(scale * float(envelopeVolumeTable[level >> 23]) * 4096.0f);
+}
+
+Sample envelopeSample(std::initializer_list<int32_t> targets, std::initializer_list<int32_t> rates) {
+    Sample s = constantSample(1000, ModeLooping | ModeEnvelope);
+    std::copy(targets.begin(), targets.end(), s.envelopeTarget);
+    std::copy(rates.begin(), rates.end(), s.envelopeRate);
+    return s;
+}
+
+TEST(SynthMixEnvelope, StagesAtTheirTargetAreSkippedAndHoldAfterDecay) {
+    auto song = makeMixSong();
+    const int32_t T = 100 << 22, H = 50 << 22;
+    const Sample s = envelopeSample({0, T, T, H, H, 0}, {1 << 22, 3 << 22, 1, 2 << 22, 1, 5 << 22});
+    Voice& v = startVoice(*song, 0, s, kOne);
+    EXPECT_FALSE(advanceEnvelopeStage(*song, 0));
+    EXPECT_EQ(v.envStage, 2);  // stage 0 (already at 0) skipped
+    EXPECT_EQ(v.envTarget, T);
+    EXPECT_EQ(v.envStep, 3 << 22);
+
+    v.envLevel = T - 1;
+    EXPECT_FALSE(stepEnvelope(*song, 0));  // reaches T, stage 2 skipped, held
+    EXPECT_EQ(v.envLevel, T);
+    EXPECT_EQ(v.envStep, 0);
+    EXPECT_EQ(v.envStage, 3);
+
+    // Release: stage 3 falls to H, 4 is skipped, 5 falls to 0, then Free.
+    v.state = Releasing;
+    EXPECT_FALSE(advanceEnvelopeStage(*song, 0));
+    EXPECT_EQ(v.envStep, -(2 << 22));
+    int blocks = 0;
+    while (!stepEnvelope(*song, 0)) ++blocks;
+    EXPECT_EQ(blocks, 25 + 10 - 1);  // 25 blocks down to H, then 10 to 0
+    EXPECT_EQ(v.state, Free);
+    EXPECT_EQ(v.envLevel, 0);
+    EXPECT_EQ(v.envStage, 6);
+}
+
+TEST(SynthMixMix, ControlBlocksAreCountedAcrossSpans) {
+    auto song = makeMixSong(256);
+    const Sample s = envelopeSample({127 << 23, 127 << 23, 127 << 23, 0, 0, 0}, {1 << 23, 1, 1, 1, 1, 1});
+    Voice& v = startVoice(*song, 0, s, kOne);
+    v.panMode = Centre;
+    v.leftScale = 1.0f;
+    advanceEnvelopeStage(*song, 0);
+    updateGains(*song, 0);
+    EXPECT_EQ(v.leftGain, gainAt(1.0f, 0));
+    int64_t* mix = song->mixBuffer.data();
+
+    // First span: update first (level 1), 30 frames, 14 left in the block.
+    mixVoice(*song, 0, mix, 30);
+    EXPECT_EQ(mix[0], 1000 * gainAt(1.0f, 1 << 23));
+    EXPECT_EQ(mix[59], 1000 * gainAt(1.0f, 1 << 23));
+    EXPECT_EQ(mix[60], 0);
+    EXPECT_EQ(v.blockCountdown, 14);
+
+    // Second span: 14 frames finish the block, the next 6 use level 2.
+    std::fill(song->mixBuffer.begin(), song->mixBuffer.end(), 0);
+    mixVoice(*song, 0, mix, 20);
+    EXPECT_EQ(mix[2 * 13], 1000 * gainAt(1.0f, 1 << 23));
+    EXPECT_EQ(mix[2 * 14], 1000 * gainAt(1.0f, 2 << 23));
+    EXPECT_EQ(mix[2 * 19 + 1], 1000 * gainAt(1.0f, 2 << 23));
+    EXPECT_EQ(v.blockCountdown, 38);
+
+    // A span that ends on the block boundary leaves 0; the next call
+    // updates before its first frame.
+    mixVoice(*song, 0, mix, 38);
+    EXPECT_EQ(v.blockCountdown, 0);
+    std::fill(song->mixBuffer.begin(), song->mixBuffer.end(), 0);
+    mixVoice(*song, 0, mix, 1);
+    EXPECT_EQ(mix[0], 1000 * gainAt(1.0f, 3 << 23));
+    EXPECT_EQ(v.blockCountdown, 43);
+}
+
+TEST(SynthMixMix, HeldEnvelopeUsesTheConstantRoutine) {
+    auto song = makeMixSong(256);
+    const Sample s = envelopeSample({127 << 23, 127 << 23, 127 << 23, 0, 0, 0}, {1, 1, 1, 1, 1, 1});
+    Voice& v = startVoice(*song, 0, s, kOne);
+    v.envLevel = 127 << 23;
+    v.panMode = Centre;
+    v.leftScale = 0.5f;
+    advanceEnvelopeStage(*song, 0);  // all reached: held
+    EXPECT_EQ(v.envStep, 0);
+    v.blockCountdown = 7;
+    updateGains(*song, 0);
+    mixVoice(*song, 0, song->mixBuffer.data(), 100);
+    EXPECT_EQ(v.blockCountdown, 7);
+    EXPECT_EQ(song->mixBuffer[199], 1000 * 2048);
+}
+
+TEST(SynthMixMix, EnvelopeEndingMidSpanStopsAtTheBlockBoundary) {
+    auto song = makeMixSong(256);
+    const Sample s = envelopeSample({0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 1 << 23});
+    Voice& v = startVoice(*song, 0, s, kOne, Releasing);
+    v.panMode = LeftOnly;
+    v.leftScale = 1.0f;
+    v.envLevel = 2 << 23;
+    v.envStage = 5;
+    advanceEnvelopeStage(*song, 0);
+    mixVoice(*song, 0, song->mixBuffer.data(), 100);
+    EXPECT_EQ(song->mixBuffer[2 * 43], 1000 * gainAt(1.0f, 1 << 23));
+    EXPECT_EQ(song->mixBuffer[2 * 43 + 1], 0);
+    EXPECT_EQ(song->mixBuffer[2 * 44], 0);
+    EXPECT_EQ(v.state, Free);
+}
+
+TEST(SynthMixMix, DyingVoicesFadeOverTwentyFrames) {
+    auto mono = makeMixSong(64, true);
+    const Sample one = constantSample(1);
+    Voice& a = startVoice(*mono, 0, one, kOne, Dying);
+    a.leftGain = 100;
+    a.panMode = Centre;
+    mixVoice(*mono, 0, mono->mixBuffer.data(), 64);
+    EXPECT_EQ(mono->mixBuffer[0], 95);
+    EXPECT_EQ(mono->mixBuffer[18], 5);
+    EXPECT_EQ(mono->mixBuffer[19], 0);
+    EXPECT_EQ(a.state, Free);
+    EXPECT_EQ(a.leftGain, 100);  // not written back
+
+    auto stereo = makeMixSong(64);
+    Voice& b = startVoice(*stereo, 0, one, kOne, Dying);
+    b.panMode = Panned;
+    b.leftGain = 100;
+    b.rightGain = 10;  // 10 / 20 = 0: no step on the right
+    mixVoice(*stereo, 0, stereo->mixBuffer.data(), 64);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(stereo->mixBuffer[size_t(2 * i)], 95 - 5 * i);
+        EXPECT_EQ(stereo->mixBuffer[size_t(2 * i + 1)], 10);
+    }
+    EXPECT_EQ(stereo->mixBuffer[40], 0);
+
+    // A small gain steps by -1 and stops below 0; one side only.
+    std::fill(stereo->mixBuffer.begin(), stereo->mixBuffer.end(), 0);
+    Voice& c = startVoice(*stereo, 0, one, kOne, Dying);
+    c.panMode = RightOnly;
+    c.leftGain = 7;
+    mixVoice(*stereo, 0, stereo->mixBuffer.data(), 10);
+    const std::vector<int64_t> want{0, 6, 0, 5, 0, 4, 0, 3, 0, 2, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(std::vector<int64_t>(stereo->mixBuffer.begin(), stereo->mixBuffer.begin() + 20), want);
+}
+
+TEST(SynthMixMix, EachPanLayoutFillsItsSlots) {
+    struct Case {
+        PanMode mode;
+        int64_t left, right;
+    };
+    const Case cases[] = {
+        {Panned, 2048, 1024}, {Centre, 2048, 2048}, {LeftOnly, 2048, 0}, {RightOnly, 0, 2048}, {PanMode(9), 2048, 0},
+    };
+    const Sample s = constantSample(1000);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.mode));
+        auto song = makeMixSong(64);
+        Voice& v = startVoice(*song, 0, s, kOne);
+        v.panMode = c.mode;
+        v.leftScale = 0.5f;
+        v.rightScale = 0.25f;
+        v.rightGain = 77;
+        updateGains(*song, 0);
+        EXPECT_EQ(v.rightGain, c.mode == Panned ? 1024 : 77);
+        song->mixBuffer[0] = 5;  // adds to what is there
+        mixVoice(*song, 0, song->mixBuffer.data(), 64);
+        EXPECT_EQ(song->mixBuffer[0], 5 + 1000 * c.left);
+        EXPECT_EQ(song->mixBuffer[127], 1000 * c.right);
+    }
+    auto mono = makeMixSong(64, true);
+    Voice& v = startVoice(*mono, 0, s, kOne);
+    v.panMode = Centre;
+    v.leftGain = 300;
+    mixVoice(*mono, 0, mono->mixBuffer.data(), 10);
+    EXPECT_EQ(mono->mixBuffer[9], 300000);
+    EXPECT_EQ(mono->mixBuffer[10], 0);
+}
+
+TEST(SynthMixGains, CapAtFullScaleAndApplyTremolo) {
+    auto song = makeMixSong();
+    Sample s = constantSample(1000);
+    Voice& v = startVoice(*song, 0, s, kOne);
+    v.panMode = Panned;
+    v.leftScale = 1.9998f;  // 8191.18
+    v.rightScale = 2.0f;    // 8192
+    updateGains(*song, 0);
+    EXPECT_EQ(v.leftGain, 8191);
+    EXPECT_EQ(v.rightGain, 8191);
+
+    // Full depth at a quarter cycle: 1 - (1 + 1) * 32640 / 2^17.
+    s.tremoloDepth = 255;
+    s.tremoloPhaseStep = 256 << 5;
+    startVoice(*song, 0, s, kOne);
+    v.panMode = Centre;
+    v.leftScale = 1.0f;
+    updateTremolo(*song, 0);
+    EXPECT_EQ(v.tremoloFactor, 0.501953125f);
+    updateGains(*song, 0);
+    EXPECT_EQ(v.leftGain, 2056);
+
+    // Half-way through the sweep: half the depth.
+    s.tremoloSweepStep = 32768;
+    startVoice(*song, 0, s, kOne);
+    updateTremolo(*song, 0);
+    EXPECT_EQ(v.tremoloFactor, 1.0f - float(2.0 * 16320 * 0x1p-17));
+    EXPECT_EQ(v.tremoloSweepStep, 32768);
+    updateTremolo(*song, 0);  // sweep complete: full depth, phase at half a cycle
+    EXPECT_EQ(v.tremoloSweepStep, 0);
+    EXPECT_NEAR(v.tremoloFactor, 1.0f - 32640.0f / 131072.0f, 1e-6);
+}
+
+// One looping sine voice: its period, its level in each pan zone, and its
+// envelope's attack time.
+TEST(SynthMixSine, LoopingSineVoiceHasItsPeriodGainAndAttack) {
+    std::vector<int16_t> cycle(64);
+    for (int i = 0; i < 64; ++i) cycle[size_t(i)] = int16_t(std::lround(16000 * std::sin(2 * std::numbers::pi * i / 64)));
+    Sample s = makeSample(cycle, ModeLooping | ModeEnvelope, 0, 64);
+    const int32_t top = 255 << 22;
+    const int32_t rate = top / 10 + 1;  // attack in 10 control blocks
+    for (int i = 0; i < 3; ++i) s.envelopeTarget[i] = top, s.envelopeRate[i] = rate;
+
+    struct Zone {
+        PanMode mode;
+        float left, right;
+    };
+    const float w = float(2048383 * 0x1p-27);
+    const Zone zones[] = {{Centre, float(2048383 * 0x1p-21), 0}, {LeftOnly, float(2048383 * 0x1p-20), 0},
+                          {RightOnly, float(2048383 * 0x1p-20), 0}, {Panned, w * 95, w * 32}};
+    for (const Zone& z : zones) {
+        SCOPED_TRACE(int(z.mode));
+        auto song = makeMixSong(1024);
+        Voice& v = startVoice(*song, 0, s, kOne / 2);  // 2 output frames per value: period 128
+        v.panMode = z.mode;
+        v.leftScale = z.left;
+        v.rightScale = z.right;
+        advanceEnvelopeStage(*song, 0);
+        updateGains(*song, 0);
+        mixVoice(*song, 0, song->mixBuffer.data(), 1024);
+        const int64_t* mix = song->mixBuffer.data();
+
+        const int32_t full = std::min(int32_t(z.left * 4096.0f), 8191);
+        EXPECT_EQ(v.leftGain, full);
+        EXPECT_EQ(v.envStep, 0);  // attack done, held
+        auto channel = [&](int side) {
+            std::vector<int64_t> c(1024);
+            for (int i = 0; i < 1024; ++i) c[size_t(i)] = mix[2 * i + side];
+            return c;
+        };
+        const auto left = channel(z.mode == RightOnly ? 1 : 0);
+        // Period: once at full level every cycle of 128 frames is the same.
+        for (int i = 440; i + 128 < 1024; ++i) ASSERT_EQ(left[size_t(i)], left[size_t(i + 128)]) << i;
+        // Level: the peak (frame 32 of a cycle, value 16000) times the gain.
+        EXPECT_EQ(left[512 + 32], int64_t(16000) * full);
+        if (z.mode == Panned) {
+            const auto right = channel(1);
+            EXPECT_EQ(right[512 + 32], int64_t(16000) * int32_t(z.right * 4096.0f));
+        }
+        if (z.mode == LeftOnly || z.mode == RightOnly) {
+            const auto other = channel(z.mode == LeftOnly ? 1 : 0);
+            EXPECT_EQ(*std::max_element(other.begin(), other.end()), 0);
+        }
+        // Attack: block b (frames 44b .. 44b+43) uses level (b + 1) * rate
+        // until the top is reached after ten blocks.
+        for (int b = 0; b < 12; ++b) {
+            const int32_t level = std::min(int64_t(b + 1) * rate, int64_t(top));
+            const int32_t gain = gainAt(z.left, level);
+            const int frame = 44 * b + 2;  // value cycle[1] at an even frame
+            EXPECT_EQ(left[size_t(frame)], int64_t(cycle[size_t((frame / 2) % 64)]) * gain) << b;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tz
