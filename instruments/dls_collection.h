@@ -16,6 +16,16 @@ namespace tz {
 struct InputStream;
 
 constexpr uint32_t kDlsDrumBit = 0x80000000u;
+
+// Connection destinations of the DLS standard that articulation reading uses.
+constexpr uint16_t kDlsDestPan = 0x0004;
+constexpr uint16_t kDlsDestAttackTime = 0x0206;
+constexpr uint16_t kDlsDestDecayTime = 0x0207;
+constexpr uint16_t kDlsDestReleaseTime = 0x0209;
+constexpr uint16_t kDlsDestSustainLevel = 0x020A;
+constexpr uint16_t kDlsDestHoldTime = 0x020C;
+// Timecents value that means "no time at all".
+constexpr int32_t kDlsTimeZero = int32_t(0x80000000u);
 constexpr size_t kDlsConnectionSize = 12;  // one connection block
 constexpr size_t kDlsLoopSize = 16;        // one wave-sample loop record
 

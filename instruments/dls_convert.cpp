@@ -12,14 +12,6 @@ namespace tz {
 
 namespace {
 
-constexpr uint16_t kDestPan = 0x0004;
-constexpr uint16_t kDestAttack = 0x0206;
-constexpr uint16_t kDestDecay = 0x0207;
-constexpr uint16_t kDestRelease = 0x0209;
-constexpr uint16_t kDestSustain = 0x020A;
-constexpr uint16_t kDestHold = 0x020C;
-
-constexpr int32_t kTimeZero = INT32_MIN;  // 0x80000000: no time at all
 constexpr double kMinimumStageMs = 6.0;
 constexpr int32_t kFinalStageRate = 0x400000;
 
@@ -37,7 +29,7 @@ double stageTime(const DlsArticulation* blocks, uint16_t destination) {
     if (!blocks) return 0.0;
     bool found = false;
     int32_t sum = sumConnections(*blocks, destination, &found);
-    if (!found || sum == kTimeZero) return 0.0;
+    if (!found || sum == kDlsTimeZero) return 0.0;
     int32_t timecents = sum / 65536;
     return 1000.0 * portableExp2(double(timecents) / 1200.0);
 }
@@ -46,7 +38,7 @@ double stageTime(const DlsArticulation* blocks, uint16_t destination) {
 int32_t sustainLevel(const DlsArticulation* blocks) {
     if (!blocks) return 250;
     bool found = false;
-    int32_t sum = sumConnections(*blocks, kDestSustain, &found);
+    int32_t sum = sumConnections(*blocks, kDlsDestSustainLevel, &found);
     if (!found) return 250;
     int32_t permille = std::clamp(sum / 65536, 0, 1000);
     return 250 * permille / 1000;
@@ -55,7 +47,7 @@ int32_t sustainLevel(const DlsArticulation* blocks) {
 // Panning 0..127 (63 for the centre, as the engine expects it).
 int8_t panning(const DlsArticulation* blocks) {
     int32_t p = 0;
-    if (blocks) p = std::clamp(sumConnections(*blocks, kDestPan) / 65536, -500, 500);
+    if (blocks) p = std::clamp(sumConnections(*blocks, kDlsDestPan) / 65536, -500, 500);
     return int8_t(uint8_t(truncateToInt32(127.0 * (double(p) / 1000.0 + 0.5))));
 }
 
@@ -65,10 +57,10 @@ int32_t stageRate(const MidiSong& song, int32_t distance, double timeMs) {
 }
 
 void applyEnvelope(const MidiSong& song, const DlsArticulation* blocks, Sample& s) {
-    double attack = std::max(stageTime(blocks, kDestAttack), kMinimumStageMs);
-    double hold = std::max(stageTime(blocks, kDestHold), kMinimumStageMs);
-    double decay = std::max(stageTime(blocks, kDestDecay), kMinimumStageMs);
-    double release = std::max(stageTime(blocks, kDestRelease), kMinimumStageMs);
+    double attack = std::max(stageTime(blocks, kDlsDestAttackTime), kMinimumStageMs);
+    double hold = std::max(stageTime(blocks, kDlsDestHoldTime), kMinimumStageMs);
+    double decay = std::max(stageTime(blocks, kDlsDestDecayTime), kMinimumStageMs);
+    double release = std::max(stageTime(blocks, kDlsDestReleaseTime), kMinimumStageMs);
     int32_t v = sustainLevel(blocks);  // 0..250, so no distance below is 0
 
     s.envelopeRate[0] = stageRate(song, 255 << 22, attack);

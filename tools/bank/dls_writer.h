@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "instruments/dls_collection.h"
+
 namespace tz {
 
 // ulBank bit that marks a drum kit.
-constexpr uint32_t kDlsDrumBank = 0x80000000u;
+constexpr uint32_t kDlsDrumBank = kDlsDrumBit;
 
 // One connection block of an articulation ("art1").
 struct DlsConnectionDesc {
@@ -18,16 +20,6 @@ struct DlsConnectionDesc {
     uint16_t transform = 0;
     int32_t scale = 0;
 };
-
-// Connection destinations and special values of the DLS standard.
-constexpr uint16_t kDlsDestPan = 0x0004;
-constexpr uint16_t kDlsDestAttackTime = 0x0206;
-constexpr uint16_t kDlsDestDecayTime = 0x0207;
-constexpr uint16_t kDlsDestReleaseTime = 0x0209;
-constexpr uint16_t kDlsDestSustainLevel = 0x020A;
-constexpr uint16_t kDlsDestHoldTime = 0x020C;
-// Timecents value that means "no time at all".
-constexpr int32_t kDlsTimeZero = int32_t(0x80000000u);
 
 struct DlsLoopDesc {
     uint32_t type = 0;  // 0: forward
