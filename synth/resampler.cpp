@@ -203,6 +203,25 @@ int32_t playToEndVibrato(Span& span, int64_t end) {
     return int32_t(std::max<int64_t>(done - 1, 0));
 }
 
+// One chunk of a looping vibrato voice: at most k frames at the current step,
+// cut short where the next vibrato update falls; the update then takes a new
+// step (with the sign of the current one).
+inline void playVibratoChunk(Span& span, int64_t& p, int64_t& s, int64_t& countdown, int64_t& done, int64_t k) {
+    Voice& v = span.voice;
+    const bool due = k > countdown;
+    if (due)
+        k = countdown;
+    else
+        countdown -= k;
+    interpolate(span.out + done, span.data, p, s, k);
+    p += k * s;
+    done += k;
+    if (due) {
+        countdown = v.vibratoPeriod;
+        s = vibratoStep(span.song, v, s < 0);
+    }
+}
+
 // --- forward loop ----------------------------------------------------------
 
 // Stores a forward-loop position. A position one step past a loop end near the
@@ -239,18 +258,7 @@ int32_t playForwardLoopVibrato(Span& span, const Loop& loop) {
     while (done < span.wanted) {
         if (p >= loop.end) wrapForward(p, loop);
         int64_t k = std::min(framesBefore(loop.end, p, s), int64_t(span.wanted) - done);
-        const bool due = k > countdown;
-        if (due)
-            k = countdown;
-        else
-            countdown -= k;
-        interpolate(span.out + done, span.data, p, s, k);
-        p += k * s;
-        done += k;
-        if (due) {
-            countdown = v.vibratoPeriod;
-            s = vibratoStep(span.song, v, false);
-        }
+        playVibratoChunk(span, p, s, countdown, done, k);
     }
     storeForward(v, p, loop);
     v.step = int32_t(s);
@@ -300,34 +308,12 @@ int32_t playPingPongVibrato(Span& span, const Loop& loop) {
     if (p <= loop.start) s = std::abs(s);
     while (p <= loop.start && done < span.wanted) {
         int64_t k = std::min(framesBefore(loop.start, p, s), int64_t(span.wanted) - done);
-        const bool due = k > countdown;
-        if (due)
-            k = countdown;
-        else
-            countdown -= k;
-        interpolate(span.out + done, span.data, p, s, k);
-        p += k * s;
-        done += k;
-        if (due) {
-            countdown = v.vibratoPeriod;
-            s = vibratoStep(span.song, v, false);
-        }
+        playVibratoChunk(span, p, s, countdown, done, k);
     }
     if (p > loop.end) foldInside(p, s, loop);
     while (done < span.wanted) {
         int64_t k = std::min(framesToTurn(p, s, loop), int64_t(span.wanted) - done);
-        const bool due = k > countdown;
-        if (due)
-            k = countdown;
-        else
-            countdown -= k;
-        interpolate(span.out + done, span.data, p, s, k);
-        p += k * s;
-        done += k;
-        if (due) {
-            countdown = v.vibratoPeriod;
-            s = vibratoStep(span.song, v, s < 0);
-        }
+        playVibratoChunk(span, p, s, countdown, done, k);
         reflect(p, s, loop);
     }
     v.position = int32_t(p);
