@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 
@@ -13,6 +12,7 @@
 #include "plugin/input_stream.h"
 #include "synth/output_convert.h"
 #include "tests/support/smf_builder.h"
+#include "tests/support/smf_timing.h"
 
 namespace tz {
 namespace {
@@ -117,94 +117,6 @@ TEST_F(MidiSongTest, ReadsRmiFiles) {
     EXPECT_EQ(song->lengthSamples, 22050);
 }
 
-// Length of a song by an independent reckoning: every track parsed on its
-// own, the tempo map merged, ticks turned into seconds in double precision
-// from the first note-on to the last event that playback keeps.
-struct Reckoning {
-    bool ok = false;
-    double seconds = 0;
-};
-
-Reckoning reckonLength(const std::vector<uint8_t>& f) {
-    Reckoning result;
-    auto be = [&f](size_t p, int n) {
-        uint32_t v = 0;
-        for (int i = 0; i < n; ++i) v = v << 8 | f[p + size_t(i)];
-        return v;
-    };
-    if (f.size() < 14 || std::string(f.begin(), f.begin() + 4) != "MThd") return result;
-    const uint32_t format = be(8, 2), tracks = be(10, 2), division = be(12, 2);
-    if (format != 1 && format != 0) return result;
-    if (division & 0x8000) return result;
-    std::map<uint64_t, uint32_t> tempos;  // tick -> tempo (last wins is fine: same tick)
-    uint64_t firstNote = UINT64_MAX, lastEvent = 0;
-    size_t p = 8 + be(4, 4);
-    for (uint32_t t = 0; t < tracks && p + 8 <= f.size(); ++t) {
-        const size_t end = p + 8 + be(p + 4, 4);
-        p += 8;
-        uint64_t tick = 0;
-        uint8_t status = 0;
-        while (p < end) {
-            uint32_t delta = 0;
-            do delta = delta << 7 | (f[p] & 0x7F); while (f[p++] & 0x80);
-            tick += delta;
-            uint8_t b = f[p];
-            if (b == 0xFF) {
-                const uint8_t type = f[p + 1];
-                p += 2;
-                uint32_t len = 0;
-                do len = len << 7 | (f[p] & 0x7F); while (f[p++] & 0x80);
-                if (type == 0x51) {
-                    tempos[tick] = be(p, 3);
-                    lastEvent = std::max(lastEvent, tick);
-                }
-                p += len;
-                if (type == 0x2F) break;
-                continue;
-            }
-            if (b == 0xF0 || b == 0xF7) {
-                ++p;
-                uint32_t len = 0;
-                do len = len << 7 | (f[p] & 0x7F); while (f[p++] & 0x80);
-                p += len;
-                continue;
-            }
-            if (b & 0x80) {
-                status = b;
-                ++p;
-            }
-            const int kind = status >> 4;
-            const uint8_t d1 = f[p], d2 = (kind == 0xC || kind == 0xD) ? 0 : f[p + 1];
-            p += (kind == 0xC || kind == 0xD) ? 1 : 2;
-            bool kept = kind == 0x8 || kind == 0x9 || kind == 0xA || kind == 0xC || kind == 0xE;
-            if (kind == 0xB) {
-                kept = d1 == 0 || d1 == 6 || d1 == 7 || d1 == 10 || d1 == 11 || d1 == 64 || d1 == 120 ||
-                       d1 == 121 || d1 == 123 || (d1 == 32 && d2 == 0);
-            }
-            if (kind == 0x9) firstNote = std::min(firstNote, tick);
-            if (kept) lastEvent = std::max(lastEvent, tick);
-        }
-        p = end;
-        if (format == 0) break;
-    }
-    if (firstNote == UINT64_MAX) return result;
-    auto secondsAt = [&](uint64_t tick) {
-        double seconds = 0;
-        uint64_t at = 0;
-        uint32_t tempo = 500000;
-        for (const auto& [when, value] : tempos) {
-            if (when >= tick) break;
-            seconds += double(when - at) * tempo / 1e6 / division;
-            at = when;
-            tempo = value;
-        }
-        return seconds + double(tick - at) * tempo / 1e6 / division;
-    };
-    result.seconds = secondsAt(lastEvent) - secondsAt(firstNote);
-    result.ok = true;
-    return result;
-}
-
 TEST_F(MidiSongTest, RealSongLengths) {
     std::vector<std::string> paths;
     if (std::FILE* list = popen("dpkg -L openttd-openmsx 2>/dev/null", "r")) {
@@ -222,10 +134,11 @@ TEST_F(MidiSongTest, RealSongLengths) {
         std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         auto song = create(bytes);
         ASSERT_TRUE(song) << path;
-        const Reckoning expected = reckonLength(bytes);
+        // An independent reading of the file's tempo map.
+        const test::SongTiming expected = test::readSongTiming(bytes);
         ASSERT_TRUE(expected.ok) << path;
         EXPECT_GT(song->lengthSamples, 44100) << path;
-        EXPECT_NEAR(song->lengthSamples / 44100.0, expected.seconds, 0.005) << path;
+        EXPECT_NEAR(song->lengthSamples / 44100.0, expected.lengthSeconds, 0.005) << path;
         EXPECT_EQ(song->events.back().opcode, EndOfSong);
         for (size_t i = 1; i < song->events.size(); ++i) {
             ASSERT_LE(song->events[i - 1].time, song->events[i].time) << path;

@@ -14,6 +14,7 @@ struct Event {
     int kind;  // 0 tempo, 1 note on, 2 note off, 3 other kept message
     int channel, note;
     uint32_t tempo;
+    bool noteOnStatus;  // a note-on message, velocity 0 included: time starts there
 };
 
 uint32_t be(const std::vector<uint8_t>& d, size_t p, int n) {
@@ -55,7 +56,7 @@ bool readTrack(const std::vector<uint8_t>& d, size_t p, size_t end, std::vector<
             uint32_t len;
             if (!readVar(d, p, end, len)) return false;
             if (type == 0x2F) return true;
-            if (type == 0x51 && len >= 3 && p + 3 <= end) out.push_back({tick, 0, 0, 0, be(d, p, 3)});
+            if (type == 0x51 && len >= 3 && p + 3 <= end) out.push_back({tick, 0, 0, 0, be(d, p, 3), false});
             p += len;
             continue;
         }
@@ -75,10 +76,11 @@ bool readTrack(const std::vector<uint8_t>& d, size_t p, size_t end, std::vector<
         if (p + size_t(dataBytes) > end) return false;
         int d1 = d[p], d2 = dataBytes == 2 ? d[p + 1] : 0;
         p += size_t(dataBytes);
-        if (type == 0x9 && d2 > 0) out.push_back({tick, 1, channel, d1, 0});
-        else if (type == 0x8 || type == 0x9) out.push_back({tick, 2, channel, d1, 0});
-        else if (type == 0xA || type == 0xC || type == 0xE) out.push_back({tick, 3, channel, d1, 0});
-        else if (type == 0xB && (keptController(d1) || (d1 == 32 && d2 == 0))) out.push_back({tick, 3, channel, d1, 0});
+        if (type == 0x9 && d2 > 0) out.push_back({tick, 1, channel, d1, 0, true});
+        else if (type == 0x8 || type == 0x9) out.push_back({tick, 2, channel, d1, 0, type == 0x9});
+        else if (type == 0xA || type == 0xC || type == 0xE) out.push_back({tick, 3, channel, d1, 0, false});
+        else if (type == 0xB && (keptController(d1) || (d1 == 32 && d2 == 0)))
+            out.push_back({tick, 3, channel, d1, 0, false});
     }
     return true;
 }
@@ -99,7 +101,7 @@ SongTiming readSongTiming(const std::vector<uint8_t>& d) {
         p = p + 8 + size_t(len);
     }
     std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.tick < b.tick; });
-    auto firstNote = std::find_if(events.begin(), events.end(), [](const Event& e) { return e.kind == 1; });
+    auto firstNote = std::find_if(events.begin(), events.end(), [](const Event& e) { return e.noteOnStatus; });
     if (firstNote == events.end()) {
         timing.ok = true;
         return timing;
