@@ -95,8 +95,9 @@ struct Walker {
         }
     }
 
-    DlsRegion region(const RiffChunk& list) const {
-        DlsRegion region;
+    // Sets the fields of `region` whose chunks the list holds; the others keep
+    // what an earlier list for the same region gave them.
+    void region(const RiffChunk& list, DlsRegion& region) const {
         children(list, [&](const RiffChunk& c, uint32_t id) {
             if (id == fourCC("rgnh")) {
                 ByteReader r = reader(c);
@@ -119,7 +120,6 @@ struct Walker {
                 articulation(c, region.articulation);
             }
         });
-        return region;
     }
 
     void instrument(const RiffChunk& list, DlsInstrument& ins) const {
@@ -140,18 +140,16 @@ struct Walker {
                 children(c, [&](const RiffChunk& rgn, uint32_t rgnId) {
                     if (rgnId != fourCC("rgn ") && rgnId != fourCC("rgn2")) return;
                     if (index >= ins.regionCount) return;
-                    if (index < ins.regions.size())
-                        ins.regions[index] = region(rgn);
-                    else
-                        ins.regions.push_back(region(rgn));
+                    if (index >= ins.regions.size()) ins.regions.emplace_back();
+                    region(rgn, ins.regions[index]);
                     ++index;
                 });
             }
         });
     }
 
-    DlsWave wave(const RiffChunk& list) const {
-        DlsWave wave;
+    // Like region(): what the list does not hold stays as it was.
+    void wave(const RiffChunk& list, DlsWave& wave) const {
         children(list, [&](const RiffChunk& c, uint32_t id) {
             if (id == fourCC("fmt ")) {
                 ByteReader r = reader(c);
@@ -173,7 +171,6 @@ struct Walker {
                 wave.waveSample = waveSample(c);
             }
         });
-        return wave;
     }
 
     void collection(DlsCollection& dls) const {
@@ -204,20 +201,17 @@ struct Walker {
                 uint32_t index = 0;
                 children(c, [&](const RiffChunk& w, uint32_t waveId) {
                     if (waveId != fourCC("wave") || index >= dls.cueCount) return;
-                    if (index < dls.waves.size())
-                        dls.waves[index] = wave(w);
-                    else
-                        dls.waves.push_back(wave(w));
+                    if (index >= dls.waves.size()) dls.waves.emplace_back();
+                    wave(w, dls.waves[index]);
                     ++index;
                 });
             } else if (id == fourCC("lins")) {
                 uint32_t index = 0;
                 children(c, [&](const RiffChunk& i, uint32_t insId) {
                     if (insId != fourCC("ins ") || index >= dls.instrumentCount) return;
-                    if (index < dls.instruments.size())
-                        dls.instruments[index] = DlsInstrument{};
-                    else
-                        dls.instruments.emplace_back();
+                    // Records are cleared only by "colh"; a second list fills
+                    // them again field by field.
+                    if (index >= dls.instruments.size()) dls.instruments.emplace_back();
                     instrument(i, dls.instruments[index]);
                     ++index;
                 });

@@ -147,10 +147,12 @@ int32_t playToEnd(Span& span, int64_t end) {
     Voice& v = span.voice;
     int64_t p = v.position;
     const int64_t s = std::abs(int64_t(v.step));
-    const int64_t k = std::clamp<int64_t>(framesBefore(end, p, s), 0, span.wanted);
     // A position already past the end (a loop ending on the data end, left
-    // one step past it, then released) gives a frame that is never handed
-    // back; it is not computed, as it would lie outside the data.
+    // one step past it, then released) gives at most one frame, which is
+    // never handed back; it is not computed, as it would lie outside the
+    // data. (A step of 0 there would otherwise count frames never computed.)
+    const int32_t most = p > end ? std::min(span.wanted, 1) : span.wanted;
+    const int64_t k = std::clamp<int64_t>(framesBefore(end, p, s), 0, most);
     interpolate(span.out, span.data, p, s, p > end ? 0 : k);
     p += k * s;
     if (p < end) {

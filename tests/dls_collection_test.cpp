@@ -179,5 +179,55 @@ TEST(DlsCollection, EffectiveIdentifiersAndLastOneWins) {
     EXPECT_TRUE(dls->instruments.empty());
 }
 
+TEST(DlsCollection, RepeatedListsFillTheSameRecords) {
+    auto cat = [](std::vector<std::vector<uint8_t>> parts) {
+        std::vector<uint8_t> out;
+        for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+        return out;
+    };
+    auto u32 = [](std::initializer_list<uint32_t> values) {
+        std::vector<uint8_t> out;
+        for (uint32_t v : values)
+            for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
+        return out;
+    };
+    auto rgnh = riffChunk("rgnh", {10, 0, 20, 0, 1, 0, 99, 0, 0, 0, 0, 0});
+    auto wlnk = riffChunk("wlnk", u32({0, 0, 0}));
+    auto wsmp = riffChunk("wsmp", u32({20, 62, 0, 0, 0}));
+    auto fmt = riffChunk("fmt ", {1, 0, 1, 0, 0x22, 0x56, 0, 0});
+    auto first = riffList("LIST", "lins",
+                          riffList("LIST", "ins ",
+                                   cat({riffChunk("insh", u32({1, 0, 7})),
+                                        riffList("LIST", "INFO", riffChunk("INAM", {'A', 0})),
+                                        riffList("LIST", "lrgn", riffList("LIST", "rgn ", cat({rgnh, wlnk})))})));
+    // A second list whose instrument holds only a region with a wave sample:
+    // header, name, key range and wave link read before stay.
+    auto second = riffList("LIST", "lins",
+                           riffList("LIST", "ins ", riffList("LIST", "lrgn", riffList("LIST", "rgn ", wsmp))));
+    auto pool = riffChunk("ptbl", u32({8, 1, 0}));
+    auto wvpl1 = riffList("LIST", "wvpl", riffList("LIST", "wave", cat({fmt, riffChunk("data", {1, 2, 3, 4})})));
+    auto wvpl2 = riffList("LIST", "wvpl", riffList("LIST", "wave", wsmp));
+    auto dls = loadBytes(
+        riffList("RIFF", "DLS ", cat({riffChunk("colh", u32({1})), first, second, pool, wvpl1, wvpl2})));
+    ASSERT_TRUE(dls);
+    ASSERT_EQ(dls->instruments.size(), 1u);
+    const DlsInstrument& ins = dls->instruments[0];
+    EXPECT_TRUE(ins.hasHeader);
+    EXPECT_EQ(ins.program, 7u);
+    EXPECT_EQ(ins.name, "A");
+    ASSERT_EQ(ins.regions.size(), 1u);
+    EXPECT_TRUE(ins.regions[0].hasHeader);
+    EXPECT_EQ(ins.regions[0].keyLow, 10);
+    EXPECT_EQ(ins.regions[0].velocityHigh, 99);
+    EXPECT_TRUE(ins.regions[0].hasWaveLink);
+    EXPECT_TRUE(ins.regions[0].waveSample.present);
+    EXPECT_EQ(ins.regions[0].waveSample.unityNote, 62);
+    ASSERT_EQ(dls->waves.size(), 1u);
+    EXPECT_TRUE(dls->waves[0].hasFormat);
+    EXPECT_EQ(dls->waves[0].sampleRate, 22050u);
+    EXPECT_EQ(dls->waves[0].data.size(), 4u);
+    EXPECT_TRUE(dls->waves[0].waveSample.present);
+}
+
 }  // namespace
 }  // namespace tz

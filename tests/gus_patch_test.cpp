@@ -241,6 +241,23 @@ TEST_F(GusPatchTest, TremoloAndVibratoSteps) {
     EXPECT_EQ(x.vibratoSweepStep, 29568);  // 2618 * 38 * 65536 / 220500
     EXPECT_EQ(x.vibratoDepth, 30);
 
+    // Where period x 38 x 65536 needs more than 24 bits, its single-precision
+    // rounding shows: 890647 x 38 x 65536 becomes 2218038657024 (exactly it
+    // is 2218038788096), giving 1478654 where exact arithmetic or a division
+    // in single precision gives 1478655.
+    song_->outputRate = 1500038;
+    song_->controlRatio = 255;
+    s.vibratoSweep = 1;
+    s.vibratoRate = 1;
+    inst = loadOne(s);
+    ASSERT_TRUE(inst);
+    EXPECT_EQ(inst->samples[0].vibratoPeriod, 890647);
+    EXPECT_EQ(inst->samples[0].vibratoSweepStep, 1478654);
+    song_->outputRate = 44100;
+    song_->controlRatio = 44;
+    s.vibratoSweep = 5;
+    s.vibratoRate = 10;
+
     // No sweep: modulation without fade-in. No rate or no depth: none at all.
     s.tremoloSweep = 0;
     s.vibratoSweep = 0;

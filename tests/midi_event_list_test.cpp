@@ -44,6 +44,9 @@ std::vector<MidiEvent> body(const MidiSong& song) {
 TEST(MidiEventList, TickLength) {
     EXPECT_EQ(tickLength(44100, 500000, 480), 3010560);  // 45 + 61440/65536
     EXPECT_EQ(tickLength(44100, 600000, 480), 3612672);  // 55.125
+    // Rate x tempo is formed first: scaling the tempo by 0.065536 on its own
+    // first rounds this exact value down to 3368063.
+    EXPECT_EQ(tickLength(44100, 111875, 96), 3368064);
     auto song = read([] {
         SmfBuilder smf(0, 480);
         smf.track().noteOn(0, 0, 60, 1);

@@ -1,6 +1,9 @@
 // Reading Standard MIDI Files into the time-sorted tick list.
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <list>
+#include <random>
 #include <thread>
 
 #include "midi/smf_reader.h"
@@ -190,6 +193,55 @@ TEST(MidiReader, Format2TracksFollowEachOther) {
     EXPECT_EQ(e[2].time, 960);
     EXPECT_EQ(e[3].time, 1440);
     expectEvent(e[4], 1440, 0, ProgramChange, 3, 0);
+}
+
+// Many tracks of random timing against the plain rule: every event goes in
+// front of the first event at the same or a later time, searching forward
+// from the previous event of its own track (from the list's last event for
+// the first event of a format 2 track).
+TEST(MidiReader, MergeMatchesInsertionRule) {
+    std::mt19937 random(12345);
+    const uint32_t deltas[] = {0, 0, 0, 1, 2, 5, 480};
+    for (int format = 1; format <= 2; ++format) {
+        for (int round = 0; round < 60; ++round) {
+            const int trackCount = 1 + int(random() % 12);
+            SmfBuilder smf(format, 96);
+            struct Ref {
+                int64_t time;
+                int id;
+            };
+            std::list<Ref> reference{{0, -1}};
+            int id = 0;
+            for (int t = 0; t < trackCount; ++t) {
+                auto& track = smf.track();
+                auto cursor = reference.begin();
+                int64_t time = 0;
+                if (format == 2) {
+                    cursor = std::prev(reference.end());
+                    time = cursor->time;
+                }
+                const int length = int(random() % 9);
+                for (int i = 0; i < length; ++i, ++id) {
+                    const uint32_t delta = deltas[random() % std::size(deltas)];
+                    time += delta;
+                    track.noteOn(delta, t % 16, id & 0x7F, (id >> 7) + 1);
+                    while (std::next(cursor) != reference.end() && std::next(cursor)->time < time) ++cursor;
+                    cursor = reference.insert(std::next(cursor), Ref{time, id});
+                }
+            }
+            auto r = readList(smf.bytes());
+            ASSERT_TRUE(r.ok);
+            ASSERT_EQ(r.list.size(), reference.size());
+            size_t i = 0;
+            for (const Ref& ref : reference) {
+                const TrackEvent& e = r.list[i++];
+                EXPECT_EQ(e.time, ref.time) << "format " << format << " round " << round;
+                if (ref.id >= 0) {
+                    EXPECT_EQ((e.b - 1) << 7 | e.a, ref.id) << "format " << format << " round " << round;
+                }
+            }
+        }
+    }
 }
 
 TEST(MidiReader, HeaderVariants) {

@@ -195,6 +195,29 @@ TEST(SynthControlRender, SeekLandsOnTheTargetFrame) {
     EXPECT_EQ(song->currentTime, 132);
 }
 
+TEST(SynthControlRender, SilentSeekKeepsOnlyChannelState) {
+    auto song = songWithEvents({event(0, 0, None), event(100, 9, ProgramChange, 8), event(200, 2, BankSelect, 4),
+                                event(300, 2, SustainPedal, 127), event(400, 2, NoteOn, 60, 100),
+                                event(500, 2, PitchBend, 0, 0), event(600, 2, BendRange, 7),
+                                event(700, 2, ResetControllers), event(800, 2, Panning, 30),
+                                event(900, 2, KeyPressure, 60, 5), event(100000, 0, EndOfSong)});
+    render(*song);
+    song->channels[2].bendFactor = 3.0f;
+    seekPlayback(*song, 1000);
+    const Channel& drums = song->channels[9];
+    EXPECT_EQ(drums.bank, 8);
+    EXPECT_EQ(drums.program, 0);
+    const Channel& c = song->channels[2];
+    EXPECT_EQ(c.bank, 4);
+    EXPECT_EQ(c.sustain, 0);
+    EXPECT_EQ(c.pitchBend, 8192);
+    EXPECT_EQ(c.bendRange, 7);
+    EXPECT_EQ(c.bendFactor, 0.0f);
+    EXPECT_EQ(c.panning, 30);
+    EXPECT_EQ(song->currentEvent, 9u);  // the key pressure is applied again by the next block
+    for (const Voice& v : song->voices) EXPECT_EQ(v.state, Free);
+}
+
 TEST(SynthControlRender, SeekPastTheEndAndLongTargets) {
     auto song = songWithEvents({event(0, 0, None), event(300000000, 0, EndOfSong)});
     // 100 minutes: 6000000 * 441 overflows 32 bits before the division.

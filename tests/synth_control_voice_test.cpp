@@ -43,6 +43,48 @@ TEST_F(SynthControlVoice, SameKeyIsCutAndTheNoteTakesTheLowestFreeSlot) {
     EXPECT_EQ(voice(2).channel, 1);
 }
 
+TEST_F(SynthControlVoice, SameKeyCutReachesPedalledAndDyingVoices) {
+    song->channels[0].sustain = 127;
+    play(0, 60);
+    noteOff(*song, event(0, 0, NoteOff, 60));
+    ASSERT_EQ(voice(0).state, Sustained);
+    play(0, 60);
+    EXPECT_EQ(voice(0).state, Dying);
+    EXPECT_EQ(voice(1).state, Playing);
+    play(0, 60);
+    EXPECT_EQ(voice(0).state, Dying);
+    EXPECT_EQ(voice(1).state, Dying);
+    EXPECT_EQ(voice(2).state, Playing);
+    // The pedal's release does not bring a cut voice back.
+    releaseSustained(*song, event(0, 0, SustainPedal, 0));
+    EXPECT_EQ(voice(0).state, Dying);
+}
+
+TEST_F(SynthControlVoice, NoteStartResetsTheControlBlockOnlyForEnvelopes) {
+    voice(0).blockCountdown = 7;
+    voice(0).tremoloFactor = 0.25f;
+    voice(0).envStep = 99;
+    play(0, 60);
+    EXPECT_EQ(voice(0).blockCountdown, 7);  // left from the slot's previous note
+    EXPECT_EQ(voice(0).tremoloFactor, 0.25f);
+    EXPECT_EQ(voice(0).envStep, 0);
+
+    Sample shaped = makeSample();
+    shaped.modes |= ModeEnvelope;
+    shaped.envelopeRate[0] = 1000;
+    shaped.envelopeTarget[0] = 255 << 22;
+    putInstrument(*song, false, 0, 3, {shaped});
+    song->channels[1].program = 3;
+    voice(1).blockCountdown = 9;
+    voice(1).envLevel = 12345;
+    play(1, 60);
+    EXPECT_EQ(voice(1).blockCountdown, 0);
+    EXPECT_EQ(voice(1).envLevel, 0);
+    EXPECT_EQ(voice(1).envStage, 1);
+    EXPECT_EQ(voice(1).envStep, 1000);
+    EXPECT_EQ(voice(1).envTarget, 255 << 22);
+}
+
 TEST_F(SynthControlVoice, MissingInstrumentStillCutsTheSameKey) {
     play(0, 60);
     MidiEvent change = event(0, 0, ProgramChange, 5);
@@ -203,6 +245,21 @@ TEST_F(SynthControlVoice, KeyPressureAndVolumeRelevelOnlyTheRightVoices) {
     refreshChannelVolume(*song, event(0, 0, ChannelVolume, 45));
     EXPECT_EQ(voice(1).leftScale, released);
     EXPECT_LT(voice(2).leftScale, held);
+}
+
+TEST_F(SynthControlVoice, VolumeRelevelsPedalledVoicesButNotDyingOnes) {
+    play(0, 60);
+    play(0, 62);
+    song->channels[0].sustain = 127;
+    noteOff(*song, event(0, 0, NoteOff, 60));
+    ASSERT_EQ(voice(0).state, Sustained);
+    voice(1).state = Dying;  // as a cut would leave it
+    const float pedalled = voice(0).leftScale;
+    const float dying = voice(1).leftScale;
+    song->channels[0].expression = 20;
+    refreshChannelVolume(*song, event(0, 0, Expression, 20));
+    EXPECT_LT(voice(0).leftScale, pedalled);
+    EXPECT_EQ(voice(1).leftScale, dying);
 }
 
 TEST_F(SynthControlVoice, PitchBendRetunesEveryVoiceOfTheChannel) {

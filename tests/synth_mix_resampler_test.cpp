@@ -134,6 +134,11 @@ TEST(SynthMixResampler, LoopingWithoutEnvelopeBitPlaysOutAfterRelease) {
         EXPECT_EQ(pull(*song, 2, 8), (Frames{}));
         EXPECT_EQ(u.state, Free);
     }
+    // Also when a bend has brought the step down to 0 meanwhile.
+    Voice& z = startVoice(*song, 2, tail, 0, Releasing);
+    z.position = 13 * kOne;
+    EXPECT_EQ(pull(*song, 2, 8), (Frames{}));
+    EXPECT_EQ(z.state, Free);
 
     // With the envelope bit the loop runs on after release.
     const Sample enveloped = makeSample(ramp(20), ModeLooping | ModeEnvelope, 4, 12);
@@ -313,6 +318,103 @@ TEST(SynthMixResampler, NotLoopingVibratoMatchesFrameByFrameRule) {
             if (a.state != Free) {
                 ASSERT_EQ(a.position, b.position);
             }
+        }
+    }
+}
+
+// The looping variants chunk by chunk as the rules read, for loops at least
+// one step long: a forward loop wraps once at the start of a chunk; a
+// ping-pong loop approaches its start, then reflects after every chunk; with
+// vibrato every chunk is also cut where the countdown runs out.
+struct LoopModel {
+    MidiSong& song;
+    Voice& v;
+    Frames out;
+    int64_t p, s, countdown;
+    bool vibrato;
+
+    void chunk(int64_t k, int64_t wanted) {
+        k = std::min<int64_t>(k, wanted - int64_t(out.size()));
+        bool due = false;
+        if (vibrato) {
+            if (k > countdown)
+                k = countdown, due = true;
+            else
+                countdown -= k;
+        }
+        for (int64_t j = 0; j < k; ++j, p += s) {
+            const int32_t i = int32_t(p >> 12), f = int32_t(p & 4095);
+            const Sample& x = *v.sample;
+            out.push_back(int16_t(x.data[i] + (((x.data[i + 1] - x.data[i]) * f) >> 12)));
+        }
+        if (due) {
+            countdown = v.vibratoPeriod;
+            s = vibratoStep(song, v, s < 0);
+        }
+    }
+    Frames run(int32_t wanted) {
+        const Sample& x = *v.sample;
+        out.clear();
+        p = v.position, s = v.step, countdown = v.vibratoCountdown;
+        if (!(x.modes & ModePingPong)) {
+            while (int64_t(out.size()) < wanted) {
+                if (p >= x.loopEnd) p -= x.loopEnd - x.loopStart;
+                chunk((x.loopEnd - p) / s + 1, wanted);
+            }
+        } else {
+            do {
+                if (p <= x.loopStart) chunk((x.loopStart - p) / s + 1, wanted);
+            } while (vibrato && p <= x.loopStart && int64_t(out.size()) < wanted);
+            while (int64_t(out.size()) < wanted) {
+                chunk(((s > 0 ? x.loopEnd : x.loopStart) - p) / s + 1, wanted);
+                if (p >= x.loopEnd)
+                    p = 2 * int64_t(x.loopEnd) - p, s = -s;
+                else if (p <= x.loopStart)
+                    p = 2 * int64_t(x.loopStart) - p, s = -s;
+            }
+            v.step = int32_t(s);
+        }
+        v.position = int32_t(p);
+        if (vibrato) v.step = int32_t(s), v.vibratoCountdown = int32_t(countdown);
+        return out;
+    }
+};
+
+TEST(SynthMixResampler, LoopsMatchTheChunkRules) {
+    auto song = makeMixSong(256);
+    std::mt19937 rng(21);
+    Frames wave(4000);
+    for (auto& x : wave) x = int16_t(rng());
+    for (int trial = 0; trial < 400; ++trial) {
+        const bool pingPong = trial % 2 != 0;
+        const bool vibrato = trial % 4 >= 2;
+        // Every fifth trial lands exactly on the loop points.
+        const bool exact = trial % 5 == 0;
+        const int32_t step = exact ? kOne * (1 + int32_t(rng() % 4)) : 100 + int32_t(rng() % 30000);
+        // Long enough for the deepest vibrato step (under 1.26 times the step).
+        const int32_t minLength = exact ? 2 * step : step + step / 2;
+        const int32_t start = exact ? step * int32_t(rng() % 3) : int32_t(rng() % 1000000);
+        const int32_t end = start + minLength + (exact ? step * int32_t(rng() % 20) : int32_t(rng() % 200000));
+        Sample s = makeSample(wave, uint8_t(ModeLooping | ModeEnvelope | (pingPong ? ModePingPong : 0)));
+        s.loopStart = start;
+        s.loopEnd = trial % 7 == 1 ? int32_t(wave.size()) * kOne : std::min(end, int32_t(wave.size()) * kOne);
+        if (s.loopEnd - s.loopStart < minLength) s.loopStart = s.loopEnd - minLength;
+        if (vibrato) {
+            s.vibratoPeriod = 1 + int32_t(rng() % 40);
+            s.vibratoDepth = uint8_t(rng());
+            s.vibratoSweepStep = trial % 3 ? 0 : int32_t(rng() % 20000);
+        }
+        Voice& a = startVoice(*song, 0, s, step);
+        Voice& b = startVoice(*song, 1, s, step);
+        a.frequency = b.frequency = int32_t(int64_t(440000) * step / 4096);
+        LoopModel model{*song, b, {}, 0, 0, 0, vibrato};
+        for (int call = 0; call < 30; ++call) {
+            const int32_t n = int32_t(rng() % 257);
+            ASSERT_EQ(pull(*song, 0, n), model.run(n)) << trial << " " << call;
+            ASSERT_EQ(a.position, b.position) << trial << " " << call;
+            ASSERT_EQ(a.step, b.step) << trial << " " << call;
+            ASSERT_EQ(a.vibratoCountdown, b.vibratoCountdown) << trial << " " << call;
+            ASSERT_EQ(a.state, Playing);
         }
     }
 }
