@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Renders a few songs with the Linux library and with the Windows DLL under
 # Wine, with the same bank, and checks that the bytes are the same.
-# Needs build/ (with its test bank, made by the tests) and build-win/.
+#   scripts/compare-renders.sh [WINDOWS_BUILD_DIR]   (default build-win)
+# Needs build/ (its test bank is made here when the tests have not made it).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bank="$root/build/test-bank/TimGM6mb.dls"
 [ -f "$bank" ] || "$root/build/tzmidi" bank /usr/share/sounds/sf2/TimGM6mb.sf2 -o "$bank" --quiet
-export WINEPREFIX="$root/build-win/tests/wineprefix" WINEDEBUG=-all
+win="$root/${1:-build-win}"
+export WINEPREFIX="$win/tests/wineprefix" WINEDEBUG=-all
 songs=(tttheme2 chuggachugga harp_harmony)
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -14,8 +16,8 @@ passed=0 failed=0
 for s in "${songs[@]}"; do
   mid=/usr/share/games/openttd/baseset/openmsx/$s.mid
   "$root/build/tzmidi" render "$mid" -o "$out/$s-linux.wav" --bank "$bank" --quiet
-  "$root/scripts/wine-run.sh" "$root/build-win/tzmidi.exe" render "Z:$mid" -o "Z:$out/$s-windows.wav" --bank "Z:$bank" --quiet
-  "$root/scripts/wine-run.sh" "$root/build-win/tzmidi.exe" render "Z:$mid" -o "Z:$out/$s-seek.wav" --bank "Z:$bank" --seek 7.5 --quiet
+  "$root/scripts/wine-run.sh" "$win/tzmidi.exe" render "Z:$mid" -o "Z:$out/$s-windows.wav" --bank "Z:$bank" --quiet
+  "$root/scripts/wine-run.sh" "$win/tzmidi.exe" render "Z:$mid" -o "Z:$out/$s-seek.wav" --bank "Z:$bank" --seek 7.5 --quiet
   "$root/build/tzmidi" render "$mid" -o "$out/$s-seek-linux.wav" --bank "$bank" --seek 7.5 --quiet
   if cmp -s "$out/$s-linux.wav" "$out/$s-windows.wav" && cmp -s "$out/$s-seek.wav" "$out/$s-seek-linux.wav"; then
     echo "same bytes: $s ($(stat -c %s "$out/$s-linux.wav") bytes)"; passed=$((passed + 1))
@@ -23,5 +25,5 @@ for s in "${songs[@]}"; do
     echo "DIFFERENT: $s"; failed=$((failed + 1))
   fi
 done
-echo "compare-renders: $passed passed, $failed failed"
+echo "compare-renders ($(basename "$win")): $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -3,15 +3,23 @@
 #   build  compilers, CMake, GoogleTest
 #   data   General-MIDI SoundFonts and free GM songs
 #   win    the mingw-w64 cross compiler and Wine
+#   win32  the 32-bit mingw-w64 cross compiler and 32-bit Wine (adds the i386 architecture)
 #   fuzz   clang with its sanitizer and fuzzer runtimes
 #   bench  FluidSynth (a speed reference)
 set -euo pipefail
 pkgs=()
+need_update=
 for group in "$@"; do
   case "$group" in
     build) pkgs+=(g++ cmake ninja-build libgtest-dev pkg-config) ;;
     data)  pkgs+=(timgm6mb-soundfont fluid-soundfont-gm openttd-openmsx) ;;
     win)   pkgs+=(g++-mingw-w64-x86-64-posix wine wine64) ;;
+    win32)
+      if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        [ "$(id -u)" -eq 0 ] && dpkg --add-architecture i386 || sudo dpkg --add-architecture i386
+        need_update=1
+      fi
+      pkgs+=(g++-mingw-w64-i686-posix wine32:i386) ;;
     fuzz)  pkgs+=(clang libclang-rt-14-dev) ;;
     bench) pkgs+=(fluidsynth) ;;
     *) echo "deps.sh: unknown group $group" >&2; exit 2 ;;
@@ -21,10 +29,10 @@ missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
+if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
+  [ ${#missing[@]} -gt 0 ] && echo "Installing: ${missing[*]}"
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO=sudo
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+  [ ${#missing[@]} -eq 0 ] || DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi

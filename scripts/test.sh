@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test:
 #   1. the Linux build's whole suite (unit, host-level, end-to-end on real songs);
-#   2. the Windows DLL's host tests under Wine, and the same renders from both builds;
+#   2. the Windows DLL's host tests under Wine, and the same renders from both
+#      builds; the same for the 32-bit DLL where its toolchain can be installed;
 #   3. the whole suite again under AddressSanitizer, UndefinedBehaviorSanitizer
 #      and LeakSanitizer (the long end-to-end song renders excepted);
 #   4. each fuzz target for a bounded time on top of its seeds and kept inputs.
@@ -21,6 +22,15 @@ ctest --test-dir "$root/build-win" --output-on-failure
 
 echo "== The same renders from the Linux library and the Windows DLL"
 "$root/scripts/compare-renders.sh"
+
+echo "== 32-bit Windows build, tests under Wine"
+if "$root/scripts/deps.sh" win32; then
+  "$root/scripts/build.sh" windows32
+  ctest --test-dir "$root/build-win32" --output-on-failure
+  "$root/scripts/compare-renders.sh" build-win32
+else
+  echo "The 32-bit mingw-w64 toolchain or 32-bit Wine cannot be installed here: skipped."
+fi
 
 echo "== Sanitizer build and tests"
 "$root/scripts/build.sh" sanitize
