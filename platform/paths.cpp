@@ -232,4 +232,14 @@ std::FILE* openFileNarrow(const std::string& path) {
 #endif
 }
 
+std::FILE* openFileUtf8(const std::string& path, const char* mode) {
+#ifdef _WIN32
+    std::u16string widePath = utf8ToUtf16(path), wideMode = utf8ToUtf16(mode);
+    return _wfopen(reinterpret_cast<const wchar_t*>(widePath.c_str()),
+                   reinterpret_cast<const wchar_t*>(wideMode.c_str()));
+#else
+    return std::fopen(path.c_str(), mode);
+#endif
+}
+
 }  // namespace tz

@@ -19,6 +19,11 @@ std::FILE* openFileUtf16(std::u16string_view path);
 // The same for a narrow path (patch files).
 std::FILE* openFileNarrow(const std::string& path);
 
+// Opens a file named by a UTF-8 path as written (no mapping), with an fopen
+// mode: the host tools' own input and output files, whatever the platform's
+// narrow code page.
+std::FILE* openFileUtf8(const std::string& path, const char* mode);
+
 // Expands %NAME% references from the environment. Unknown or unterminated
 // references stay as written. The result is cut to fit a buffer of
 // bufferChars characters including the terminator.

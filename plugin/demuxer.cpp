@@ -20,7 +20,7 @@ std::u16string dlsPath;
 
 std::u16string systemBankPath() {
     std::lock_guard<std::mutex> lock(dlsPathMutex);
-    if (dlsPath.empty()) dlsPath = expandEnvironmentStrings(u"%SystemRoot%\\SYSTEM32\\drivers\\GM.DLS", 255);
+    if (dlsPath.empty()) dlsPath = expandEnvironmentStrings(kSystemBankPath, 255);
     return dlsPath;
 }
 

@@ -9,6 +9,9 @@
 
 namespace tz {
 
+// Where the demuxer finds its General-MIDI bank, before expansion.
+inline constexpr char16_t kSystemBankPath[] = u"%SystemRoot%\\SYSTEM32\\drivers\\GM.DLS";
+
 class CDemuxer : public IDemuxer {
 public:
     bool open(ISource*) noexcept override { return false; }

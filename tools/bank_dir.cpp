@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/paths.h"
+#include "plugin/demuxer.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -17,7 +18,7 @@
 namespace tz {
 
 bool systemBankExists() {
-    std::u16string path = expandEnvironmentStrings(u"%SystemRoot%\\SYSTEM32\\drivers\\GM.DLS", 255);
+    std::u16string path = expandEnvironmentStrings(kSystemBankPath, 255);
     if (path.empty() || path[0] == u'%') return false;
     std::FILE* f = openFileUtf16(path);
     if (!f) return false;
@@ -35,15 +36,6 @@ std::string defaultBankPath() {
     if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) return std::string(data) + "/tz_midi/gm.dls";
     if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.local/share/tz_midi/gm.dls";
     return "gm.dls";
-#endif
-}
-
-std::FILE* openForWriting(const std::string& path) {
-#ifdef _WIN32
-    std::u16string wide = utf8ToUtf16(path);
-    return _wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()), L"wb");
-#else
-    return std::fopen(path.c_str(), "wb");
 #endif
 }
 

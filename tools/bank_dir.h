@@ -21,9 +21,6 @@ bool systemBankExists();
 // ($HOME/.local/share/tz_midi/gm.dls, or %LOCALAPPDATA%\tz_midi\gm.dls).
 std::string defaultBankPath();
 
-// Opens a file for writing by UTF-8 path.
-std::FILE* openForWriting(const std::string& path);
-
 class BankDirectory {
 public:
     BankDirectory() = default;

@@ -12,14 +12,8 @@
 #include "tools/bank_dir.h"
 #include "tools/host_loader.h"
 #include "tools/bank/bank_command.h"
+#include "tools/bank/console.h"
 
-#ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
 
 namespace tz {
 namespace {
@@ -157,9 +151,7 @@ public:
         last_ = now;
         double elapsed = std::chrono::duration<double>(now - start_).count();
         double fraction = total_ > 0 ? std::min(1.0, doneSeconds / total_) : 1.0;
-        int filled = int(fraction * 30);
-        std::string bar(size_t(filled), '#');
-        bar.append(size_t(30 - filled), '-');
+        std::string bar = progressBar(fraction, 30, '-');
         double speed = elapsed > 0 ? doneSeconds / elapsed : 0.0;
         std::fprintf(stderr, "\r[%s] %5.1f%%  %.1fs elapsed  %.0fx real time ", bar.c_str(), fraction * 100.0,
                      elapsed, speed);
@@ -255,14 +247,14 @@ int run(const std::vector<std::string>& all) {
             start = o.seek;
             demuxer->seek(&start);
         }
-        std::FILE* out = openForWriting(o.output);
+        std::FILE* out = openFileUtf8(o.output, "wb");
         if (!out) {
             result = fail("cannot write '" + o.output + "': " + std::strerror(errno));
         } else {
             writeWavHeader(out, 0);
             std::vector<uint8_t> buffer(size_t(o.readSize));
             uint64_t total = 0;
-            Progress progress(!o.quiet && isatty(fileno(stderr)), length - start);
+            Progress progress(!o.quiet && stderrIsTerminal(), length - start);
             for (;;) {
                 int32_t got = demuxer->read(buffer.data(), int32_t(buffer.size()));
                 if (got < 0) break;

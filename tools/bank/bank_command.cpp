@@ -5,27 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/paths.h"
+#include "tools/bank/console.h"
 #include "tools/bank/dls_writer.h"
 #include "tools/bank/sf2_reader.h"
 #include "tools/bank/sf2_to_dls.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace tz {
 
 namespace {
-
-bool stderrIsTerminal() {
-#ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(fileno(stderr)) != 0;
-#endif
-}
 
 void usage() {
     std::fprintf(stderr,
@@ -46,9 +34,7 @@ public:
         if (percent == lastPercent_) return;
         lastPercent_ = percent;
         constexpr int kWidth = 40;
-        int filled = percent * kWidth / 100;
-        std::string bar(size_t(filled), '#');
-        bar.append(size_t(kWidth - filled), '.');
+        std::string bar = progressBar(percent / 100.0, kWidth, '.');
         std::fprintf(stderr, "\r%-12s [%s] %3d%%", what, bar.c_str(), percent);
         std::fflush(stderr);
         shown_ = true;
@@ -74,7 +60,7 @@ private:
 };
 
 bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::FILE* f = openFileUtf8(path, "wb");
     if (!f) {
         error = path + ": cannot create file";
         return false;

@@ -5,6 +5,7 @@
 #include <span>
 
 #include "platform/byte_reader.h"
+#include "platform/paths.h"
 
 namespace tz {
 
@@ -320,7 +321,7 @@ bool parseSf2(std::vector<uint8_t> bytes, Sf2Bank& bank, std::string& error) {
 }
 
 bool loadSf2File(const std::string& path, Sf2Bank& bank, std::string& error) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = openFileUtf8(path, "rb");
     if (!f) {
         error = path + ": cannot open file";
         return false;
