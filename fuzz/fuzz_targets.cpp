@@ -15,6 +15,7 @@
 #include "plugin/demuxer.h"
 #include "plugin/input_stream.h"
 #include "synth/render.h"
+#include "tests/support/files.h"
 #include "tests/support/test_bank.h"
 
 #ifdef _WIN32
@@ -43,13 +44,6 @@ const std::string& scratchDirectory() {
         return d;
     }();
     return dir;
-}
-
-bool writeFile(const std::string& path, const uint8_t* data, size_t size) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
-    return std::fclose(f) == 0 && ok;
 }
 
 const DlsCollection& fixedBank() {
@@ -114,7 +108,7 @@ int patchTarget(const uint8_t* data, size_t size) {
     holdConfiguration();
     uint8_t options = data[0];
     std::string path = scratchDirectory() + "/input.pat";
-    if (!writeFile(path, data + 1, size - 1)) return 0;
+    if (!test::writeFileBytes(path, data + 1, size - 1)) return 0;
     auto song = std::make_unique<MidiSong>();
     song->outputRate = (options & 0x80) ? 22050 : 44100;
     song->controlRatio = song->outputRate / 1000;
@@ -134,17 +128,13 @@ int pluginTarget(const uint8_t* data, size_t size) {
         std::string root = scratchDirectory() + "/windows";
         std::string drivers = root + "/SYSTEM32/drivers";
 #ifndef _WIN32
-        mkdir(root.c_str(), 0700);
-        mkdir((root + "/SYSTEM32").c_str(), 0700);
-        mkdir(drivers.c_str(), 0700);
         setenv("SystemRoot", root.c_str(), 1);
 #endif
-        std::vector<uint8_t> bank = test::smallGmBank();
-        if (!writeFile(drivers + "/GM.DLS", bank.data(), bank.size())) std::abort();
+        if (!test::writeFileBytes(drivers + "/GM.DLS", test::smallGmBank())) std::abort();
         return createMidiDemuxerPlugin();
     }();
     std::string path = scratchDirectory() + "/input.mid";
-    if (!writeFile(path, data, size)) return 0;
+    if (!test::writeFileBytes(path, data, size)) return 0;
     auto* demuxer = static_cast<IDemuxerPlugin*>(plugin)->createDemuxer();
     if (!demuxer) std::abort();
     std::u16string wide = utf8ToUtf16(path);

@@ -3,11 +3,10 @@
 // creates OUT_DIR/{smf,dls,patch,plugin}; MIDI files given on the command
 // line are copied into the smf and plugin corpora as well.
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
 #include "tests/support/patch_builder.h"
 #include "tests/support/smf_builder.h"
 #include "tests/support/test_bank.h"
@@ -18,9 +17,7 @@ using tz::test::SmfBuilder;
 namespace {
 
 void put(const fs::path& dir, const std::string& name, const std::vector<uint8_t>& bytes) {
-    fs::create_directories(dir);
-    std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                      std::streamsize(bytes.size()));
+    tz::test::writeFileBytes(dir / name, bytes);
 }
 
 std::vector<std::vector<uint8_t>> midiSeeds() {
@@ -71,8 +68,7 @@ int main(int argc, char** argv) {
     put(root / "smf", "rmi", rmi);
     put(root / "plugin", "rmi", rmi);
     for (int i = 2; i < argc; ++i) {
-        std::ifstream in(argv[i], std::ios::binary);
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<uint8_t> bytes = tz::test::readFileBytes(argv[i]);
         std::string name = fs::path(argv[i]).filename().string();
         put(root / "smf", name, bytes);
         put(root / "plugin", name, bytes);

@@ -9,11 +9,10 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
 #include "tests/support/smf_builder.h"
 #include "tests/support/smf_timing.h"
 
@@ -61,8 +60,7 @@ std::string testBank() {
 }
 
 std::vector<int16_t> readWav(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes = test::readFileBytes(path);
     if (bytes.size() < 44 || std::string(bytes.begin(), bytes.begin() + 4) != "RIFF") return {};
     std::vector<int16_t> pcm((bytes.size() - 44) / 2);
     for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = int16_t(bytes[44 + 2 * i] | bytes[45 + 2 * i] << 8);
@@ -201,7 +199,7 @@ TEST_F(EndToEnd, EveryGeneralMidiDrumSoundsDistinctly) {
     for (int note = 35; note <= 81; ++note) t.noteOn(note == 35 ? 0 : 240, 9, note, 110).noteOff(240, 9, note);
     std::vector<uint8_t> bytes = smf.bytes();
     fs::path mid = scratch() / "drums.mid";
-    std::ofstream(mid, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    ASSERT_TRUE(test::writeFileBytes(mid, bytes));
     std::vector<int16_t> pcm = render(mid.string(), "");
     ASSERT_GE(pcm.size() / 2, size_t(46 * 22050));
     std::vector<std::vector<int16_t>> hits;

@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "fuzz/fuzz_targets.h"
+#include "tests/support/files.h"
 
 namespace tz {
 namespace {
@@ -19,8 +18,7 @@ void replay(const char* folder, int (*target)(const uint8_t*, size_t)) {
     int count = 0;
     for (const auto& entry : fs::directory_iterator(dir)) {
         if (!entry.is_regular_file()) continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<uint8_t> bytes = test::readFileBytes(entry.path());
         SCOPED_TRACE(entry.path().string());
         target(bytes.data(), bytes.size());
         ++count;

@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -11,6 +10,7 @@
 #include "midi/song.h"
 #include "plugin/input_stream.h"
 #include "synth/output_convert.h"
+#include "tests/support/files.h"
 #include "tests/support/smf_builder.h"
 #include "tests/support/smf_timing.h"
 
@@ -130,8 +130,7 @@ TEST_F(MidiSongTest, RealSongLengths) {
     }
     if (paths.empty()) GTEST_SKIP() << "openttd-openmsx is not installed";
     for (const std::string& path : paths) {
-        std::ifstream in(path, std::ios::binary);
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<uint8_t> bytes = test::readFileBytes(path);
         auto song = create(bytes);
         ASSERT_TRUE(song) << path;
         // An independent reading of the file's tempo map.

@@ -9,6 +9,7 @@
 
 #include "instruments/dls_collection.h"
 #include "plugin/input_stream.h"
+#include "tests/support/files.h"
 #include "tests/support/sf2_builder.h"
 #include "tools/bank/bank_command.h"
 #include "tools/bank/dls_writer.h"
@@ -477,10 +478,7 @@ TEST(Sf2Command, ConvertsAndReportsErrors) {
     sf.preset("P", 0, 0, {sf2Zone({}, i)});
     std::string in = tempPath("sf2_command_test.sf2"), out = tempPath("sf2_command_test.dls");
     std::vector<uint8_t> bytes = sf.bytes();
-    std::FILE* f = std::fopen(in.c_str(), "wb");
-    ASSERT_TRUE(f);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
+    ASSERT_TRUE(test::writeFileBytes(in, bytes));
     std::remove(out.c_str());
 
     auto run = [](std::vector<std::string> args) {
@@ -489,13 +487,10 @@ TEST(Sf2Command, ConvertsAndReportsErrors) {
         return runBankCommand(int(argv.size()), argv.data());
     };
     EXPECT_EQ(run({"bank", in, "-o", out, "--quiet"}), 0);
-    f = std::fopen(out.c_str(), "rb");
-    ASSERT_TRUE(f);
-    char head[12] = {};
-    EXPECT_EQ(std::fread(head, 1, 12, f), 12u);
-    std::fclose(f);
-    EXPECT_EQ(std::string(head, 4), "RIFF");
-    EXPECT_EQ(std::string(head + 8, 4), "DLS ");
+    std::vector<uint8_t> written = test::readFileBytes(out);
+    ASSERT_GE(written.size(), 12u);
+    EXPECT_EQ(std::string(written.begin(), written.begin() + 4), "RIFF");
+    EXPECT_EQ(std::string(written.begin() + 8, written.begin() + 12), "DLS ");
 
     EXPECT_EQ(run({"bank", in}), 2);
     EXPECT_EQ(run({"bank", in, "-o", out, "--loud"}), 2);

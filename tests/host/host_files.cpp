@@ -1,29 +1,17 @@
 #include "tests/host/host_files.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
+#include <filesystem>
 #include <vector>
 
+#include "tests/support/files.h"
 #include "tests/support/test_bank.h"
 
-#ifdef _WIN32
-#include <direct.h>
-#define makeDir(p) _mkdir(p)
-#else
-#include <sys/stat.h>
-#define makeDir(p) mkdir(p, 0755)
-#endif
 
 namespace tzhost {
 
 namespace {
-
-bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
-}
 
 // Format 0, division 480, the default tempo: a chord struck at 0 and released
 // after four beats (1920 ticks, exactly 88200 samples), plus a drum hit.
@@ -38,23 +26,22 @@ std::vector<uint8_t> songBytes() {
         0x00, 0x89, 36,   0,           // drum off
         0x00, 0xFF, 0x2F, 0x00,        // end of track
     };
-    std::vector<uint8_t> out = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0,
-                                'M', 'T', 'r', 'k', 0, 0, 0, uint8_t(sizeof track)};
-    out.insert(out.end(), track, track + sizeof track);
+    const uint8_t header[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0,
+                              'M', 'T', 'r', 'k', 0, 0, 0, uint8_t(sizeof track)};
+    std::vector<uint8_t> out(sizeof header + sizeof track);
+    std::copy(header, header + sizeof header, out.begin());
+    std::copy(track, track + sizeof track, out.begin() + sizeof header);
     return out;
 }
 
 }  // namespace
 
 bool writeTestFiles(const std::string& workDir, std::string& error) {
-    makeDir(workDir.c_str());
-    std::string windows = workDir + "/windows";
-    makeDir(windows.c_str());
-    makeDir((windows + "/SYSTEM32").c_str());
-    makeDir((windows + "/SYSTEM32/drivers").c_str());
+    using tz::test::writeFileBytes;
+    const std::filesystem::path work(workDir);
     const std::vector<uint8_t> text = {'h', 'e', 'l', 'l', 'o', '\n'};
-    if (!writeFile(workDir + "/" + kSongName, songBytes()) || !writeFile(workDir + "/" + kNotMidiName, text) ||
-        !writeFile(windows + "/SYSTEM32/drivers/GM.DLS", tz::test::smallGmBank())) {
+    if (!writeFileBytes(work / kSongName, songBytes()) || !writeFileBytes(work / kNotMidiName, text) ||
+        !writeFileBytes(work / "windows" / "SYSTEM32" / "drivers" / "GM.DLS", tz::test::smallGmBank())) {
         error = "cannot write the test files under " + workDir;
         return false;
     }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 
 namespace tz::test {
 
@@ -87,15 +86,6 @@ std::vector<uint8_t> buildPatch(const PatchSpec& spec) {
         out.insert(out.end(), s.wave.begin(), s.wave.end());
     }
     return out;
-}
-
-bool writeFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-    std::error_code ec;
-    if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file) return false;
-    file.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return bool(file);
 }
 
 bool writePatch(const std::filesystem::path& path, const PatchSpec& spec) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+
 namespace tz::test {
 
 struct PatchSampleSpec {
@@ -40,8 +42,6 @@ struct PatchSpec {
 };
 
 std::vector<uint8_t> buildPatch(const PatchSpec& spec);
-// Writes the bytes to path, creating its directory. False on I/O failure.
-bool writeFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 bool writePatch(const std::filesystem::path& path, const PatchSpec& spec);
 
 }  // namespace tz::test

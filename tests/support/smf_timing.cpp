@@ -1,9 +1,9 @@
 #include "tests/support/smf_timing.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <map>
+
+#include "tests/support/files.h"
 
 namespace tz::test {
 
@@ -137,9 +137,7 @@ SongTiming readSongTiming(const std::vector<uint8_t>& d) {
 }
 
 SongTiming readSongTiming(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return readSongTiming(bytes);
+    return readSongTiming(readFileBytes(path));
 }
 
 }  // namespace tz::test
