@@ -16,8 +16,9 @@
 
 #include "instruments/config.h"
 #include "instruments/dls_collection.h"
-#include "midi/song.h"
-#include "plugin/input_stream.h"
+#include "platform/input_stream.h"
+#include "records/midi_song.h"
+#include "song/song_assembly.h"
 #include "synth/render.h"
 #include "tests/support/smf_builder.h"
 #include "tests/support/test_bank.h"
@@ -82,12 +83,7 @@ bool renderOnce(const std::vector<uint8_t>& midi, const tz::DlsCollection* bank,
     tz::SongOptions options;
     std::unique_ptr<tz::MidiSong> song = tz::createSong(options, stream.get(), bank);
     if (!song) return false;
-    tz::startPlayback(*song);
-    song->playing = 1;
-    song->masterVolume = float(song->amplification) / 100.0f;
-    if (song->currentTime > 0) song->currentTime = 0;
-    tz::resetPlaybackState(*song);
-    song->currentEvent = 0;
+    tz::startSong(*song);
 
     std::vector<uint8_t> block(tz::kBlockBytes);
     int64_t bytes = 0, blocks = 0, busy = 0;

@@ -7,8 +7,8 @@
 
 #include "instruments/config.h"
 #include "midi/smf_reader.h"
-#include "midi/song.h"
-#include "plugin/input_stream.h"
+#include "platform/input_stream.h"
+#include "records/midi_song.h"
 #include "tests/support/smf_builder.h"
 
 namespace {

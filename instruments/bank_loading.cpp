@@ -2,7 +2,7 @@
 
 #include "instruments/dls_convert.h"
 #include "instruments/gus_patch.h"
-#include "midi/song.h"
+#include "records/midi_song.h"
 
 namespace tz {
 

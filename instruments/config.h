@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "instruments/instrument.h"
+#include "records/instrument.h"
 
 namespace tz {
 

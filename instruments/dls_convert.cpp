@@ -4,9 +4,9 @@
 #include <cmath>
 #include <new>
 
-#include "midi/song.h"
 #include "platform/portable_math.h"
-#include "synth/tables.h"
+#include "records/midi_song.h"
+#include "records/tables.h"
 
 namespace tz {
 

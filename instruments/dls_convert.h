@@ -6,7 +6,7 @@
 #include <unordered_map>
 
 #include "instruments/dls_collection.h"
-#include "instruments/instrument.h"
+#include "records/instrument.h"
 
 namespace tz {
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "instruments/patch_path.h"
-#include "midi/song.h"
+#include "instruments/pre_resample.h"
 #include "platform/byte_reader.h"
-#include "synth/resampler.h"
+#include "records/midi_song.h"
 
 namespace tz {
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "instruments/instrument.h"
+#include "records/instrument.h"
 
 namespace tz {
 

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "platform/byte_reader.h"
-#include "plugin/input_stream.h"
+#include "platform/input_stream.h"
 
 namespace tz {
 

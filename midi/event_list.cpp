@@ -4,7 +4,7 @@
 #include <array>
 #include <limits>
 
-#include "midi/song.h"
+#include "records/midi_song.h"
 
 namespace tz {
 
@@ -89,7 +89,7 @@ bool buildEventList(MidiSong& song, const std::vector<TrackEvent>& list, int32_t
         event.b = node.b;
 
         const size_t c = node.channel & 0x0F;
-        const bool drumChannel = (song.drumChannelMask >> c) & 1;
+        const bool drumChannel = isDrumChannel(song, int(c));
         bool keep = true;
         switch (node.opcode) {
         case Tempo: {

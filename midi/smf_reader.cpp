@@ -5,9 +5,9 @@
 #include <string>
 
 #include "midi/event_list.h"
-#include "midi/song.h"
 #include "platform/byte_reader.h"
-#include "plugin/input_stream.h"
+#include "platform/input_stream.h"
+#include "records/midi_song.h"
 
 namespace tz {
 

@@ -1,28 +1,19 @@
 #include "plugin/demuxer.h"
 
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <string>
 
 #include "instruments/config.h"
+#include "platform/input_stream.h"
 #include "platform/paths.h"
-#include "plugin/input_stream.h"
+#include "song/song_assembly.h"
+#include "song/system_bank.h"
 #include "synth/render.h"
 
 namespace tz {
 
 namespace {
-
-// The DLS bank's path, expanded once per process (again while it stays empty).
-std::mutex dlsPathMutex;
-std::u16string dlsPath;
-
-std::u16string systemBankPath() {
-    std::lock_guard<std::mutex> lock(dlsPathMutex);
-    if (dlsPath.empty()) dlsPath = expandEnvironmentStrings(kSystemBankPath, 255);
-    return dlsPath;
-}
 
 // The source belongs to the host and carries no type information of ours, so
 // the dynamic type check of the sanitizer builds cannot apply to this call.
@@ -100,30 +91,16 @@ bool CMidiDemuxer::openPath(const HostChar* path) noexcept {
         options.bufferFrames =
             uint16_t(4096 / (outputFormat.channelCount * outputFormat.bitsPerSample / 8));
 
-        StreamPtr dlsStream;
-        std::u16string bank = systemBankPath();
-        if (!bank.empty()) {
-            if (std::FILE* file = openFileUtf16(bank)) {
-                dlsStream.reset(createFileStream(file, 1));
-                if (!dlsStream) std::fclose(file);
-                else dlsCollection = loadDlsCollection(dlsStream.get());
-            }
-        }
+        dlsCollection = loadSystemBank();
         if (midiStream && dlsCollection) song = createSong(options, midiStream.get(), dlsCollection.get());
         midiStream.reset();
-        dlsStream.reset();
         if (!song) {
             dlsCollection.reset();
             return false;
         }
         outputFormat.lengthSeconds =
             samplesToMilliseconds(song->events.back().time, song->outputRate) / 1000.0;
-        startPlayback(*song);
-        song->playing = 1;
-        song->masterVolume = float(song->amplification) / 100.0f;
-        if (song->currentTime > 0) song->currentTime = 0;
-        resetPlaybackState(*song);
-        song->currentEvent = 0;
+        startSong(*song);
         return true;
     } catch (...) {
         song.reset();

@@ -3,14 +3,12 @@
 #include <cstdint>
 #include <memory>
 
-#include "instruments/dls_collection.h"
-#include "midi/song.h"
 #include "plugin/host_abi.h"
+#include "records/midi_song.h"
 
 namespace tz {
 
-// Where the demuxer finds its General-MIDI bank, before expansion.
-inline constexpr char16_t kSystemBankPath[] = u"%SystemRoot%\\SYSTEM32\\drivers\\GM.DLS";
+struct DlsCollection;
 
 class CDemuxer : public IDemuxer {
 public:
@@ -47,7 +45,7 @@ private:
 
     std::unique_ptr<MidiSong> song;
     SongOptions options;
-    std::unique_ptr<DlsCollection> dlsCollection;
+    std::shared_ptr<const DlsCollection> dlsCollection;
     uint8_t pcmBuffer[4096];
     int32_t bufferFill = 0;
     int32_t bufferPos = 0;

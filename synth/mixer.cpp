@@ -10,10 +10,10 @@
 #include <algorithm>
 #include <limits>
 
-#include "midi/song.h"
 #include "platform/portable_math.h"
+#include "records/midi_song.h"
+#include "records/tables.h"
 #include "synth/resampler.h"
-#include "synth/tables.h"
 
 // The per-frame loops are plain integer multiply-adds; let GCC vectorise them
 // at -O2 as well (its default -O2 cost model leaves loops with a remainder

@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-#include "midi/song.h"
+#include "records/midi_song.h"
 
 namespace tz {
 

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "midi/song.h"
-#include "synth/tables.h"
+#include "records/midi_song.h"
+#include "records/tables.h"
 
 namespace tz {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "midi/song.h"
+#include "records/midi_song.h"
 #include "synth/mixer.h"
 #include "synth/recompute.h"
 #include "synth/voice_control.h"
@@ -21,8 +21,6 @@ int32_t chunkFrames(const MidiSong& song) {
     const int64_t byResample = int64_t(song.resampleBuffer.size());
     return int32_t(std::max<int64_t>(0, std::min({int64_t(song.bufferFrames), byMix, byResample})));
 }
-
-bool isDrumChannel(const MidiSong& song, int channel) { return ((song.drumChannelMask >> channel) & 1u) != 0; }
 
 // The part of an event that only changes the channel's controllers; the same
 // while rendering and during a silent seek.

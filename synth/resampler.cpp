@@ -15,9 +15,9 @@
 #include <cstring>
 #include <limits>
 
-#include "midi/song.h"
 #include "platform/portable_math.h"
-#include "synth/tables.h"
+#include "records/midi_song.h"
+#include "records/tables.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -5,7 +5,6 @@
 namespace tz {
 
 struct MidiSong;
-struct Sample;
 struct Voice;
 
 // Resamples the voice's next frames. On entry frameCount is the number
@@ -15,7 +14,5 @@ const int16_t* resampleVoice(MidiSong& song, int voiceIndex, int32_t& frameCount
 // Advances the voice's vibrato by one update and returns the new step,
 // negated when negative is set.
 int32_t vibratoStep(MidiSong& song, Voice& voice, bool negative);
-// Converts a fixed-note, non-looping sample to the output rate ahead of time.
-void preResampleSample(MidiSong& song, Sample& sample);
 
 }  // namespace tz

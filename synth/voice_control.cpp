@@ -3,16 +3,14 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "midi/song.h"
+#include "records/midi_song.h"
+#include "records/tables.h"
 #include "synth/mixer.h"
 #include "synth/recompute.h"
-#include "synth/tables.h"
 
 namespace tz {
 
 namespace {
-
-bool isDrumChannel(const MidiSong& song, int channel) { return ((song.drumChannelMask >> channel) & 1u) != 0; }
 
 bool hasEnvelope(const Voice& voice) {
     return voice.sample != nullptr && (voice.sample->modes & ModeEnvelope) != 0;

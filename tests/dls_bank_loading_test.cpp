@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "instruments/dls_convert.h"
-#include "midi/song.h"
-#include "plugin/input_stream.h"
+#include "platform/input_stream.h"
+#include "records/midi_song.h"
 #include "tests/support/patch_builder.h"
 #include "tools/bank/dls_writer.h"
 

@@ -4,9 +4,9 @@
 
 #include <vector>
 
-#include "midi/song.h"
-#include "plugin/input_stream.h"
-#include "synth/tables.h"
+#include "platform/input_stream.h"
+#include "records/midi_song.h"
+#include "records/tables.h"
 #include "tools/bank/dls_writer.h"
 
 namespace tz {

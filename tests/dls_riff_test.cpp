@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/input_stream.h"
+#include "platform/input_stream.h"
 #include "tools/bank/dls_writer.h"
 
 namespace tz {

@@ -9,8 +9,8 @@
 #include "instruments/config.h"
 #include "instruments/gus_patch.h"
 #include "instruments/patch_path.h"
-#include "midi/song.h"
-#include "synth/resampler.h"
+#include "instruments/pre_resample.h"
+#include "records/midi_song.h"
 #include "tests/support/patch_builder.h"
 
 namespace tz {

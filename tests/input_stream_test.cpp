@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "plugin/input_stream.h"
+#include "platform/input_stream.h"
 
 namespace tz {
 namespace {

@@ -3,7 +3,7 @@
 
 #include "midi/event_list.h"
 #include "midi/smf_reader.h"
-#include "midi/song.h"
+#include "records/midi_song.h"
 #include "tests/support/smf_builder.h"
 
 namespace tz {

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "midi/smf_reader.h"
-#include "midi/song.h"
+#include "records/midi_song.h"
 #include "tests/support/smf_builder.h"
 
 namespace tz {

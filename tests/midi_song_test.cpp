@@ -7,8 +7,9 @@
 #include <string>
 
 #include "instruments/config.h"
-#include "midi/song.h"
-#include "plugin/input_stream.h"
+#include "platform/input_stream.h"
+#include "records/midi_song.h"
+#include "song/song_assembly.h"
 #include "synth/output_convert.h"
 #include "tests/support/files.h"
 #include "tests/support/smf_builder.h"

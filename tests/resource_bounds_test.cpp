@@ -12,8 +12,9 @@
 
 #include "instruments/config.h"
 #include "instruments/dls_collection.h"
-#include "midi/song.h"
-#include "plugin/input_stream.h"
+#include "platform/input_stream.h"
+#include "records/midi_song.h"
+#include "song/song_assembly.h"
 #include "synth/render.h"
 #include "tests/support/smf_builder.h"
 #include "tools/bank/dls_writer.h"

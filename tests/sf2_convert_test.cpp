@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "instruments/dls_collection.h"
-#include "plugin/input_stream.h"
+#include "platform/input_stream.h"
 #include "tests/support/files.h"
 #include "tests/support/sf2_builder.h"
 #include "tools/bank/bank_command.h"

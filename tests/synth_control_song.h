@@ -6,7 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "midi/song.h"
+#include "records/midi_song.h"
+#include "song/song_assembly.h"
 #include "synth/output_convert.h"
 #include "synth/render.h"
 
@@ -32,16 +33,6 @@ inline std::unique_ptr<MidiSong> makeSong(uint16_t format = 0x8010, uint8_t chan
     song->drumSets[0] = std::make_unique<ToneBank>();
     song->events = {MidiEvent{0, 0, None, 0, 0}, MidiEvent{0, 0, EndOfSong, 0, 0}};
     return song;
-}
-
-// The demuxer's start: playback start, then position 0 with fresh channels.
-inline void startSong(MidiSong& song) {
-    startPlayback(song);
-    song.playing = 1;
-    song.masterVolume = float(song.amplification) / 100.0f;
-    if (song.currentTime > 0) song.currentTime = 0;
-    resetPlaybackState(song);
-    song.currentEvent = 0;
 }
 
 // A non-looping sample without envelope: `values` copies of `value`,

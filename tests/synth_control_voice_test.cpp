@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "records/tables.h"
 #include "synth/recompute.h"
-#include "synth/tables.h"
 #include "synth/voice_control.h"
 #include "synth_control_song.h"
 

@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "instruments/instrument.h"
-#include "midi/song.h"
+#include "records/instrument.h"
+#include "records/midi_song.h"
 #include "synth/resampler.h"
 
 namespace tz::testing {

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "records/tables.h"
 #include "synth/mixer.h"
-#include "synth/tables.h"
 #include "synth_mix_fixture.h"
 
 namespace tz {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "synth/tables.h"
+#include "records/tables.h"
 
 namespace tz {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "platform/paths.h"
-#include "plugin/demuxer.h"
+#include "song/system_bank.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -18,7 +18,7 @@
 namespace tz {
 
 bool systemBankExists() {
-    std::u16string path = expandEnvironmentStrings(kSystemBankPath, 255);
+    std::u16string path = expandSystemBankPath();
     if (path.empty() || path[0] == u'%') return false;
     std::FILE* f = openFileUtf16(path);
     if (!f) return false;

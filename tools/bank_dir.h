@@ -8,12 +8,6 @@
 
 namespace tz {
 
-#ifdef _WIN32
-inline constexpr const char* kPluginFileName = "tz_midi.dll";
-#else
-inline constexpr const char* kPluginFileName = "tz_midi.so";
-#endif
-
 // True when the system's General-MIDI bank can be opened.
 bool systemBankExists();
 

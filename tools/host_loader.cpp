@@ -1,5 +1,7 @@
 #include "tools/host_loader.h"
 
+#include <cstdio>
+
 #include "platform/paths.h"
 
 #ifdef _WIN32
@@ -73,6 +75,20 @@ std::string executableDirectory() {
     std::string path(buffer, size_t(n));
     size_t cut = path.find_last_of('/');
     return cut == std::string::npos ? std::string("./") : path.substr(0, cut + 1);
+#endif
+}
+
+std::string defaultPluginPath() {
+    const std::string here = executableDirectory();
+    const std::string beside = here + kPluginFileName;
+    if (std::FILE* f = openFileUtf8(beside, "rb")) {
+        std::fclose(f);
+        return beside;
+    }
+#ifdef TZ_PLUGIN_FROM_BIN
+    return here + TZ_PLUGIN_FROM_BIN + "/" + kPluginFileName;
+#else
+    return beside;
 #endif
 }
 

@@ -7,6 +7,12 @@
 
 namespace tz {
 
+#ifdef _WIN32
+inline constexpr const char* kPluginFileName = "tz_midi.dll";
+#else
+inline constexpr const char* kPluginFileName = "tz_midi.so";
+#endif
+
 // The host's source object: slot 10 returns the path it was made with.
 class HostSource final : public ISource {
 public:
@@ -39,5 +45,9 @@ void unloadPlugin(LoadedPlugin& loaded);
 
 // Directory of the running executable, with a trailing separator.
 std::string executableDirectory();
+
+// The plug-in library tzmidi loads when none is named: the one next to the
+// executable (a build tree), else the one in the installed library folder.
+std::string defaultPluginPath();
 
 }  // namespace tz

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "platform/paths.h"
-#include "tools/bank_dir.h"
-#include "tools/host_loader.h"
 #include "tools/bank/bank_command.h"
 #include "tools/bank/console.h"
+#include "tools/bank_dir.h"
+#include "tools/host_loader.h"
 
 
 namespace tz {
@@ -219,7 +219,7 @@ int run(const std::vector<std::string>& all) {
         if (!bankDir.provide(bank, error)) return fail(error);
     }
 
-    std::string pluginPath = o.plugin.empty() ? executableDirectory() + kPluginFileName : o.plugin;
+    std::string pluginPath = o.plugin.empty() ? defaultPluginPath() : o.plugin;
     LoadedPlugin loaded = loadPlugin(pluginPath);
     if (!loaded.plugin) return fail(loaded.error);
     int result = 0;

@@ -1,6 +1,6 @@
 // Generated once from the rules in tables.h and checked against their
 // telling rows in the tests.
-#include "synth/tables.h"
+#include "records/tables.h"
 
 namespace tz {
 

@@ -1,4 +1,4 @@
-#include "midi/song.h"
+#include "song/song_assembly.h"
 
 #include <algorithm>
 #include <new>
@@ -8,6 +8,7 @@
 #include "instruments/gus_patch.h"
 #include "midi/smf_reader.h"
 #include "synth/output_convert.h"
+#include "synth/render.h"
 
 namespace tz {
 
@@ -74,5 +75,14 @@ std::unique_ptr<MidiSong> createSong(const SongOptions& options, InputStream* st
 }
 
 void freeSong(std::unique_ptr<MidiSong>& song) { song.reset(); }
+
+void startSong(MidiSong& song) {
+    startPlayback(song);
+    song.playing = 1;
+    song.masterVolume = float(song.amplification) / 100.0f;
+    if (song.currentTime > 0) song.currentTime = 0;
+    resetPlaybackState(song);
+    song.currentEvent = 0;
+}
 
 }  // namespace tz

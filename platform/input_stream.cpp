@@ -1,4 +1,4 @@
-#include "plugin/input_stream.h"
+#include "platform/input_stream.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,5 @@
-// The per-song record every part of the synthesizer works on, and its
-// creation from a MIDI stream.
+// The per-song record every part of the engine works on: output parameters,
+// banks, channels, voices and the playback events.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -7,12 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "instruments/instrument.h"
-#include "synth/channel_voice.h"
+#include "records/channel_voice.h"
+#include "records/instrument.h"
 
 namespace tz {
 
-struct InputStream;
 struct DlsCollection;
 
 struct SongOptions {
@@ -94,13 +93,9 @@ struct MidiSong {
     std::array<std::string, 8> texts;  // 0: last text meta (type 1), 1: last copyright (type 2)
 };
 
-// Reads the whole MIDI stream and loads the instruments the song uses.
-// Returns null when the stream is not a readable MIDI file. The collection
-// must outlive the song.
-std::unique_ptr<MidiSong> createSong(const SongOptions& options, InputStream* stream,
-                                     const DlsCollection* collection);
-// Songs are owned by unique_ptr; freeSong exists for symmetry with callers
-// that hold a raw pointer.
-void freeSong(std::unique_ptr<MidiSong>& song);
+// Channels whose notes play drum kits (channels 10 and 16 by default).
+inline bool isDrumChannel(const MidiSong& song, int channel) {
+    return ((song.drumChannelMask >> channel) & 1u) != 0;
+}
 
 }  // namespace tz

@@ -1,4 +1,4 @@
-#include "instruments/instrument.h"
+#include "records/instrument.h"
 
 namespace tz {
 

@@ -1,12 +1,10 @@
-// Conversion of fixed-note samples to the output rate at load time, so that
-// they are later played value by value.
+#include "instruments/pre_resample.h"
+
 #include <algorithm>
 #include <cmath>
 
-#include "instruments/instrument.h"
-#include "midi/song.h"
-#include "synth/resampler.h"
-#include "synth/tables.h"
+#include "records/midi_song.h"
+#include "records/tables.h"
 
 namespace tz {
 

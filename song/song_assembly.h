@@ -1,0 +1,27 @@
+// Song assembly: what an open does between the host boundary and the engine.
+// It reads the MIDI file into a song, loads the instruments the song's notes
+// need from the bank, and starts playback.
+#pragma once
+#include <memory>
+
+#include "records/midi_song.h"
+
+namespace tz {
+
+struct InputStream;
+struct DlsCollection;
+
+// Reads the whole MIDI stream and loads the instruments the song uses.
+// Returns null when the stream is not a readable MIDI file. The collection
+// must outlive the song.
+std::unique_ptr<MidiSong> createSong(const SongOptions& options, InputStream* stream,
+                                     const DlsCollection* collection);
+// Songs are owned by unique_ptr; freeSong exists for symmetry with callers
+// that hold a raw pointer.
+void freeSong(std::unique_ptr<MidiSong>& song);
+
+// Starts a freshly created song: playback at full level, channels at their
+// start values, every voice free, the position at the start.
+void startSong(MidiSong& song);
+
+}  // namespace tz

@@ -1,0 +1,59 @@
+// The installed layout: tzmidi in bin/, the plug-in in a library folder of its
+// own, and tzmidi finding it there when run from any folder.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "tests/support/files.h"
+#include "tests/support/smf_builder.h"
+#include "tests/support/test_bank.h"
+
+namespace tz {
+namespace {
+
+namespace fs = std::filesystem;
+
+int run(const std::string& command, std::string& output) {
+    std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return -1;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+    int status = ::pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Install, TzmidiFindsTheInstalledPluginFromAnyFolder) {
+    const fs::path work = fs::path(TZ_BINARY_DIR) / ("install-test-" + std::to_string(::getpid()));
+    fs::remove_all(work);
+    const fs::path prefix = work / "prefix";
+    std::string out;
+    ASSERT_EQ(run("cmake --install '" TZ_BINARY_DIR "' --prefix '" + prefix.string() + "'", out), 0) << out;
+    ASSERT_TRUE(fs::exists(prefix / "bin" / "tzmidi"));
+    ASSERT_FALSE(fs::exists(prefix / "bin" / "tz_midi.so"));
+    ASSERT_TRUE(fs::exists(prefix / "share" / "doc" / "tz_midi" / "README.md"));
+
+    test::SmfBuilder smf(0, 480);
+    smf.track().noteOn(0, 0, 60, 100).noteOff(480, 0, 60);
+    ASSERT_TRUE(test::writeFileBytes(work / "song.mid", smf.bytes()));
+    ASSERT_TRUE(test::writeFileBytes(work / "bank.dls", test::smallGmBank()));
+
+    out.clear();
+    EXPECT_EQ(run("cd / && '" + (prefix / "bin" / "tzmidi").string() + "' render '" + (work / "song.mid").string() +
+                      "' -o '" + (work / "song.wav").string() + "' --bank '" + (work / "bank.dls").string() +
+                      "' --quiet",
+                  out),
+              0)
+        << out;
+    // Half a second at 120 bpm, 44 bytes of header.
+    EXPECT_EQ(fs::file_size(work / "song.wav"), 44u + 22050u * 4u);
+    fs::remove_all(work);
+}
+
+}  // namespace
+}  // namespace tz
