@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/byte_writer.h"
 #include "tests/support/files.h"
 #include "tests/support/patch_builder.h"
 #include "tests/support/smf_builder.h"
@@ -60,7 +61,7 @@ int main(int argc, char** argv) {
     // An RMI wrapper around the first song.
     std::vector<uint8_t> song = midiSeeds()[0];
     std::vector<uint8_t> rmi = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'R', 'M', 'I', 'D', 'd', 'a', 't', 'a'};
-    tz::test::appendU32le(rmi, uint32_t(song.size()));
+    tz::putU32le(rmi, uint32_t(song.size()));
     rmi.insert(rmi.end(), song.begin(), song.end());
     if (song.size() & 1) rmi.push_back(0);
     uint32_t riffSize = uint32_t(rmi.size() - 8);

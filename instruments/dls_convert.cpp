@@ -12,8 +12,8 @@ namespace tz {
 
 namespace {
 
-constexpr double kMinimumStageMs = 6.0;
-constexpr int32_t kFinalStageRate = 0x400000;
+// The last two stages end a voice at once.
+constexpr int32_t kFinalStageRate = envelopeValue(1);
 
 // Truncation toward zero that stays defined for values beyond int32.
 int32_t truncateToInt32(double v) {
@@ -34,14 +34,13 @@ double stageTime(const DlsArticulation* blocks, uint16_t destination) {
     return 1000.0 * portableExp2(double(timecents) / 1200.0);
 }
 
-// Sustain as an envelope level 0..250; 100 % when no block sets it.
+// Sustain as an envelope level 0..kDlsHoldLevel; 100 % when no block sets it.
 int32_t sustainLevel(const DlsArticulation* blocks) {
-    if (!blocks) return 250;
+    if (!blocks) return dlsSustainLevel(1000);
     bool found = false;
     int32_t sum = sumConnections(*blocks, kDlsDestSustainLevel, &found);
-    if (!found) return 250;
-    int32_t permille = std::clamp(sum / 65536, 0, 1000);
-    return 250 * permille / 1000;
+    if (!found) return dlsSustainLevel(1000);
+    return dlsSustainLevel(std::clamp(sum / 65536, 0, 1000));
 }
 
 // Panning 0..127 (63 for the centre, as the engine expects it).
@@ -57,19 +56,19 @@ int32_t stageRate(const MidiSong& song, int32_t distance, double timeMs) {
 }
 
 void applyEnvelope(const MidiSong& song, const DlsArticulation* blocks, Sample& s) {
-    double attack = std::max(stageTime(blocks, kDlsDestAttackTime), kMinimumStageMs);
-    double hold = std::max(stageTime(blocks, kDlsDestHoldTime), kMinimumStageMs);
-    double decay = std::max(stageTime(blocks, kDlsDestDecayTime), kMinimumStageMs);
-    double release = std::max(stageTime(blocks, kDlsDestReleaseTime), kMinimumStageMs);
-    int32_t v = sustainLevel(blocks);  // 0..250, so no distance below is 0
+    double attack = std::max(stageTime(blocks, kDlsDestAttackTime), kDlsMinimumStageMs);
+    double hold = std::max(stageTime(blocks, kDlsDestHoldTime), kDlsMinimumStageMs);
+    double decay = std::max(stageTime(blocks, kDlsDestDecayTime), kDlsMinimumStageMs);
+    double release = std::max(stageTime(blocks, kDlsDestReleaseTime), kDlsMinimumStageMs);
+    int32_t v = sustainLevel(blocks);  // 0..kDlsHoldLevel, so no distance below is 0
 
-    s.envelopeRate[0] = stageRate(song, 255 << 22, attack);
-    s.envelopeTarget[0] = 255 << 22;
-    s.envelopeRate[1] = stageRate(song, 5 << 22, hold);
-    s.envelopeTarget[1] = 250 << 22;
-    s.envelopeRate[2] = stageRate(song, (255 - v) << 22, decay);
-    s.envelopeTarget[2] = v << 22;
-    s.envelopeRate[3] = stageRate(song, (v + 5) << 22, release);
+    s.envelopeRate[0] = stageRate(song, envelopeValue(kEnvelopeFullLevel), attack);
+    s.envelopeTarget[0] = envelopeValue(kEnvelopeFullLevel);
+    s.envelopeRate[1] = stageRate(song, envelopeValue(kEnvelopeFullLevel - kDlsHoldLevel), hold);
+    s.envelopeTarget[1] = envelopeValue(kDlsHoldLevel);
+    s.envelopeRate[2] = stageRate(song, envelopeValue(dlsDecayDistance(v)), decay);
+    s.envelopeTarget[2] = envelopeValue(v);
+    s.envelopeRate[3] = stageRate(song, envelopeValue(dlsReleaseDistance(v)), release);
     s.envelopeTarget[3] = 0;
     s.envelopeRate[4] = kFinalStageRate;
     s.envelopeTarget[4] = 0;

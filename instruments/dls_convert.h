@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "instruments/dls_collection.h"
+#include "records/envelope.h"
 #include "records/instrument.h"
 
 namespace tz {
@@ -22,9 +23,18 @@ struct DlsWaveCache {
     std::unordered_map<uint32_t, Entry> waves;
 };
 
-// A sample holds fewer than 2^19 values (positions carry 12 fraction bits in
-// 32 bits); longer waves are cut to this many values.
-constexpr int32_t kMaxSampleValues = (1 << 19) - 1;
+// How articulation becomes the engine's envelope: the attack rises to full
+// level, the hold falls to kDlsHoldLevel, the decay to the sustain level and
+// the release from there to 0. Each stage takes at least kDlsMinimumStageMs.
+constexpr int32_t kDlsHoldLevel = 250;
+constexpr double kDlsMinimumStageMs = 6.0;
+// The level a sustain of `permille` (0..1000, as the articulation gives it)
+// holds, and the levels the decay and the release cover from or to it.
+constexpr int32_t dlsSustainLevel(int32_t permille) { return kDlsHoldLevel * permille / 1000; }
+constexpr int32_t dlsDecayDistance(int32_t sustainLevel) { return kEnvelopeFullLevel - sustainLevel; }
+constexpr int32_t dlsReleaseDistance(int32_t sustainLevel) {
+    return sustainLevel + (kEnvelopeFullLevel - kDlsHoldLevel);
+}
 
 // Finds and converts an instrument of the song's DLS collection. Melodic:
 // the first instrument of that bank (ulBank bits 8..15) and program; for bank

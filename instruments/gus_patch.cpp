@@ -10,6 +10,7 @@
 #include "instruments/patch_path.h"
 #include "instruments/pre_resample.h"
 #include "platform/byte_reader.h"
+#include "records/envelope.h"
 #include "records/midi_song.h"
 
 namespace tz {
@@ -18,8 +19,6 @@ namespace {
 
 constexpr size_t kHeaderSize = 239;
 constexpr size_t kSampleHeaderSize = 96;
-// Positions carry 12 fraction bits in int32: a sample holds fewer values.
-constexpr uint32_t kMaxSampleValues = uint32_t(1) << (31 - kFractionBits);
 constexpr size_t kReadChunk = 64 * 1024;
 
 constexpr char kMagic110[] = "GF1PATCH110\0ID#000002";
@@ -124,7 +123,7 @@ void setModulation(Sample& s, const SampleHeader& h, int64_t outputRate, int64_t
         int64_t b = h.envelopeRates[i];
         int64_t rate = ((b & 63) << (3 * (3 - (b >> 6)))) * 44100 / outputRate;
         s.envelopeRate[i] = saturate((rate * controlRatio) << 10);
-        s.envelopeTarget[i] = int32_t(uint32_t(h.envelopeOffsets[i]) << 22);
+        s.envelopeTarget[i] = envelopeValue(h.envelopeOffsets[i]);
     }
 }
 
@@ -156,7 +155,7 @@ bool loadSample(MidiSong& song, std::FILE* file, Sample& s, int32_t panning, int
     // Everything the engine later divides by or indexes with is checked here.
     bool sixteenBit = h.modes & Mode16Bit;
     uint32_t count = sixteenBit ? h.waveSize / 2 : h.waveSize;
-    if (count >= kMaxSampleValues) return false;
+    if (count > uint32_t(kMaxSampleValues)) return false;
     if (h.loopStart > h.loopEnd || h.loopEnd > h.waveSize) return false;
     if (h.sampleRate == 0 || h.rootFrequency == 0 || h.rootFrequency > uint32_t(INT32_MAX)) return false;
 

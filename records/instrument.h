@@ -23,6 +23,10 @@ enum SampleMode : uint8_t {
 constexpr int kFractionBits = 12;
 constexpr int32_t kFractionOne = 1 << kFractionBits;
 constexpr int32_t kFractionMask = kFractionOne - 1;
+// A sample holds at most this many values, so that every position, length
+// and loop point (12 fraction bits) fits a signed 32-bit integer. Longer
+// waves are cut to it or refused.
+constexpr int32_t kMaxSampleValues = (1 << (31 - kFractionBits)) - 1;
 // Every sample's data are followed by this many copies of the last value
 // (zeros for an empty sample) so interpolation may read one past the end.
 constexpr int kGuardValues = 2;

@@ -8,7 +8,7 @@ namespace tz {
 
 // Milli-Hz per MIDI note: 440000 * 2^((n - 69) / 12), rounded.
 extern const int32_t noteFrequencyTable[128];
-// Gain per envelope level (level >> 23): 2^(((i / 127) - 1) * 6).
+// Gain per envelope level (see records/envelope.h): 2^(((i / 127) - 1) * 6).
 extern const double envelopeVolumeTable[128];
 // 2^(j / 3072): fractions of a semitone in 1/256 steps.
 extern const double bendFineTable[256];

@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "platform/portable_math.h"
+#include "records/envelope.h"
 #include "records/midi_song.h"
 #include "records/tables.h"
 #include "synth/resampler.h"
@@ -275,7 +276,8 @@ void updateGains(MidiSong& song, int voiceIndex) {
         right = right * v.tremoloFactor;
     }
     if (sample.modes & ModeEnvelope) {
-        const float level = float(envelopeVolumeTable[std::clamp(v.envLevel >> 23, 0, 127)]);
+        const float level =
+            float(envelopeVolumeTable[std::clamp(v.envLevel >> kEnvelopeTableShift, 0, kEnvelopeTableLast)]);
         left = left * level;
         right = right * level;
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/byte_writer.h"
 #include "platform/paths.h"
 #include "tools/bank/bank_command.h"
 #include "tools/bank/console.h"
@@ -122,23 +123,28 @@ std::string diagnoseInput(const std::string& path) {
     return "'" + path + "' is not a MIDI file";
 }
 
-void writeLe(std::FILE* f, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) std::fputc(int((v >> (8 * i)) & 0xFF), f);
+// The 44-byte header of a 16-bit stereo 44.1 kHz WAV file.
+Bytes wavHeader(uint32_t dataBytes) {
+    Bytes h;
+    putTag(h, "RIFF");
+    putU32le(h, 36 + dataBytes);
+    putTag(h, "WAVE");
+    putTag(h, "fmt ");
+    putU32le(h, 16);
+    putU16le(h, 1);          // PCM
+    putU16le(h, 2);          // channels
+    putU32le(h, 44100);      // rate
+    putU32le(h, 44100 * 4);  // bytes per second
+    putU16le(h, 4);          // block align
+    putU16le(h, 16);         // bits
+    putTag(h, "data");
+    putU32le(h, dataBytes);
+    return h;
 }
 
 void writeWavHeader(std::FILE* f, uint32_t dataBytes) {
-    std::fwrite("RIFF", 1, 4, f);
-    writeLe(f, 36 + dataBytes, 4);
-    std::fwrite("WAVEfmt ", 1, 8, f);
-    writeLe(f, 16, 4);
-    writeLe(f, 1, 2);          // PCM
-    writeLe(f, 2, 2);          // channels
-    writeLe(f, 44100, 4);      // rate
-    writeLe(f, 44100 * 4, 4);  // bytes per second
-    writeLe(f, 4, 2);          // block align
-    writeLe(f, 16, 2);         // bits
-    std::fwrite("data", 1, 4, f);
-    writeLe(f, dataBytes, 4);
+    const Bytes h = wavHeader(dataBytes);
+    std::fwrite(h.data(), 1, h.size(), f);
 }
 
 class Progress {

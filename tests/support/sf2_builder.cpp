@@ -1,39 +1,13 @@
 #include "tests/support/sf2_builder.h"
 
+#include "platform/byte_writer.h"
+
 namespace tz::test {
 
 namespace {
 
 constexpr uint32_t kLeadIn = 8;
 constexpr uint32_t kTail = 46;
-
-void put16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(uint8_t(v));
-    out.push_back(uint8_t(v >> 8));
-}
-
-void put32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
-}
-
-void putName(std::vector<uint8_t>& out, const std::string& name) {
-    for (size_t i = 0; i < 20; ++i) out.push_back(i < name.size() ? uint8_t(name[i]) : 0);
-}
-
-void putChunk(std::vector<uint8_t>& out, const char* id, const std::vector<uint8_t>& data) {
-    out.insert(out.end(), id, id + 4);
-    put32(out, uint32_t(data.size()));
-    out.insert(out.end(), data.begin(), data.end());
-    if (data.size() & 1) out.push_back(0);
-}
-
-std::vector<uint8_t> list(const char* type, const std::vector<uint8_t>& body) {
-    std::vector<uint8_t> data(type, type + 4);
-    data.insert(data.end(), body.begin(), body.end());
-    std::vector<uint8_t> out;
-    putChunk(out, "LIST", data);
-    return out;
-}
 
 // The bag, generator and modulator tables of presets or instruments.
 void putZones(const std::vector<std::vector<Sf2BuilderZone>>& owners, uint16_t terminalOp, std::vector<uint8_t>& bags,
@@ -42,25 +16,25 @@ void putZones(const std::vector<std::vector<Sf2BuilderZone>>& owners, uint16_t t
     for (const auto& zones : owners) {
         firstBag.push_back(uint16_t(bagCount));
         for (const Sf2BuilderZone& z : zones) {
-            put16(bags, genCount);
-            put16(bags, 0);
+            putU16le(bags, genCount);
+            putU16le(bags, 0);
             ++bagCount;
             for (const Sf2BuilderGen& g : z.generators) {
-                put16(gens, g.op);
-                put16(gens, g.amount);
+                putU16le(gens, g.op);
+                putU16le(gens, g.amount);
                 ++genCount;
             }
             if (z.target >= 0) {
-                put16(gens, terminalOp);
-                put16(gens, uint16_t(z.target));
+                putU16le(gens, terminalOp);
+                putU16le(gens, uint16_t(z.target));
                 ++genCount;
             }
         }
     }
     firstBag.push_back(uint16_t(bagCount));
-    put16(bags, genCount);  // terminal bag
-    put16(bags, 0);
-    put32(gens, 0);  // terminal generator
+    putU16le(bags, genCount);  // terminal bag
+    putU16le(bags, 0);
+    putU32le(gens, 0);  // terminal generator
     mods.assign(10, 0);  // terminal modulator
 }
 
@@ -105,33 +79,33 @@ uint32_t Sf2Builder::sampleStart(int index) const {
 std::vector<uint8_t> Sf2Builder::bytes() const {
     std::vector<uint8_t> info;
     std::vector<uint8_t> ifil;
-    put16(ifil, versionMajor);
-    put16(ifil, versionMinor);
-    putChunk(info, "ifil", ifil);
+    putU16le(ifil, versionMajor);
+    putU16le(ifil, versionMinor);
+    putBytes(info, riffChunk("ifil", ifil));
     std::vector<uint8_t> inam(bankName.begin(), bankName.end());
     inam.push_back(0);
-    putChunk(info, "INAM", inam);
+    putBytes(info, riffChunk("INAM", inam));
 
     std::vector<uint8_t> smpl;
-    for (uint32_t i = 0; i < kLeadIn; ++i) put16(smpl, 0);
+    for (uint32_t i = 0; i < kLeadIn; ++i) putU16le(smpl, 0);
     std::vector<uint8_t> shdr;
     for (size_t i = 0; i < samples_.size(); ++i) {
         const Sf2BuilderSample& s = samples_[i];
         uint32_t start = sampleStart(int(i));
-        for (int16_t v : s.values) put16(smpl, uint16_t(v));
-        for (uint32_t k = 0; k < kTail; ++k) put16(smpl, 0);
-        putName(shdr, s.name);
-        put32(shdr, start);
-        put32(shdr, start + uint32_t(s.values.size()));
-        put32(shdr, start + s.loopStart);
-        put32(shdr, start + s.loopEnd);
-        put32(shdr, s.sampleRate);
+        for (int16_t v : s.values) putU16le(smpl, uint16_t(v));
+        for (uint32_t k = 0; k < kTail; ++k) putU16le(smpl, 0);
+        putText(shdr, s.name, 20);
+        putU32le(shdr, start);
+        putU32le(shdr, start + uint32_t(s.values.size()));
+        putU32le(shdr, start + s.loopStart);
+        putU32le(shdr, start + s.loopEnd);
+        putU32le(shdr, s.sampleRate);
         shdr.push_back(s.originalPitch);
         shdr.push_back(uint8_t(s.pitchCorrection));
-        put16(shdr, s.sampleLink);
-        put16(shdr, s.sampleType);
+        putU16le(shdr, s.sampleLink);
+        putU16le(shdr, s.sampleType);
     }
-    putName(shdr, "EOS");
+    putText(shdr, "EOS", 20);
     for (int i = 0; i < 26; ++i) shdr.push_back(0);
 
     std::vector<std::vector<Sf2BuilderZone>> presetZones, instZones;
@@ -145,38 +119,36 @@ std::vector<uint8_t> Sf2Builder::bytes() const {
     std::vector<uint8_t> phdr;
     for (size_t i = 0; i <= presets_.size(); ++i) {
         bool terminal = i == presets_.size();
-        putName(phdr, terminal ? "EOP" : presets_[i].name);
-        put16(phdr, terminal ? 0 : presets_[i].program);
-        put16(phdr, terminal ? 0 : presets_[i].bank);
-        put16(phdr, presetBags[i]);
-        put32(phdr, 0);
-        put32(phdr, 0);
-        put32(phdr, 0);
+        putText(phdr, terminal ? "EOP" : presets_[i].name, 20);
+        putU16le(phdr, terminal ? 0 : presets_[i].program);
+        putU16le(phdr, terminal ? 0 : presets_[i].bank);
+        putU16le(phdr, presetBags[i]);
+        putU32le(phdr, 0);
+        putU32le(phdr, 0);
+        putU32le(phdr, 0);
     }
     std::vector<uint8_t> inst;
     for (size_t i = 0; i <= instruments_.size(); ++i) {
-        putName(inst, i == instruments_.size() ? "EOI" : instruments_[i].name);
-        put16(inst, instBags[i]);
+        putText(inst, i == instruments_.size() ? "EOI" : instruments_[i].name, 20);
+        putU16le(inst, instBags[i]);
     }
 
     std::vector<uint8_t> sdta, pdta;
-    putChunk(sdta, "smpl", smpl);
-    putChunk(pdta, "phdr", phdr);
-    putChunk(pdta, "pbag", pbag);
-    putChunk(pdta, "pmod", pmod);
-    putChunk(pdta, "pgen", pgen);
-    putChunk(pdta, "inst", inst);
-    putChunk(pdta, "ibag", ibag);
-    putChunk(pdta, "imod", imod);
-    putChunk(pdta, "igen", igen);
-    putChunk(pdta, "shdr", shdr);
+    putBytes(sdta, riffChunk("smpl", smpl));
+    putBytes(pdta, riffChunk("phdr", phdr));
+    putBytes(pdta, riffChunk("pbag", pbag));
+    putBytes(pdta, riffChunk("pmod", pmod));
+    putBytes(pdta, riffChunk("pgen", pgen));
+    putBytes(pdta, riffChunk("inst", inst));
+    putBytes(pdta, riffChunk("ibag", ibag));
+    putBytes(pdta, riffChunk("imod", imod));
+    putBytes(pdta, riffChunk("igen", igen));
+    putBytes(pdta, riffChunk("shdr", shdr));
 
-    std::vector<uint8_t> body{'s', 'f', 'b', 'k'};
-    for (const auto& part : {list("INFO", info), list("sdta", sdta), list("pdta", pdta)})
-        body.insert(body.end(), part.begin(), part.end());
-    std::vector<uint8_t> out;
-    putChunk(out, "RIFF", body);
-    return out;
+    std::vector<uint8_t> body;
+    for (const auto& part : {riffList("LIST", "INFO", info), riffList("LIST", "sdta", sdta), riffList("LIST", "pdta", pdta)})
+        putBytes(body, part);
+    return riffList("RIFF", "sfbk", body);
 }
 
 }  // namespace tz::test

@@ -1,5 +1,7 @@
 #include "tests/support/smf_builder.h"
 
+#include "platform/byte_writer.h"
+
 namespace tz::test {
 
 void appendVarLength(std::vector<uint8_t>& out, uint32_t value) {
@@ -11,19 +13,6 @@ void appendVarLength(std::vector<uint8_t>& out, uint32_t value) {
     } while (value);
     while (count > 1) out.push_back(uint8_t(groups[--count] | 0x80));
     out.push_back(groups[0]);
-}
-
-void appendU16be(std::vector<uint8_t>& out, uint16_t value) {
-    out.push_back(uint8_t(value >> 8));
-    out.push_back(uint8_t(value));
-}
-
-void appendU32be(std::vector<uint8_t>& out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(uint8_t(value >> shift));
-}
-
-void appendU32le(std::vector<uint8_t>& out, uint32_t value) {
-    for (int shift = 0; shift <= 24; shift += 8) out.push_back(uint8_t(value >> shift));
 }
 
 SmfTrack& SmfTrack::channelMessage(uint32_t delta, uint8_t status, std::initializer_list<uint8_t> data) {
@@ -140,16 +129,16 @@ SmfBuilder& SmfBuilder::trailer(const std::vector<uint8_t>& bytes) {
 
 std::vector<uint8_t> SmfBuilder::bytes() const {
     std::vector<uint8_t> out{'M', 'T', 'h', 'd'};
-    appendU32be(out, headerLength_);
-    appendU16be(out, format_);
-    appendU16be(out, trackCount_ ? *trackCount_ : uint16_t(tracks_.size()));
-    appendU16be(out, division_);
+    putU32be(out, headerLength_);
+    putU16be(out, format_);
+    putU16be(out, trackCount_ ? *trackCount_ : uint16_t(tracks_.size()));
+    putU16be(out, division_);
     for (uint32_t i = 6; i < headerLength_ && i < 4096; ++i) out.push_back(0);
     for (const SmfTrack& track : tracks_) {
         std::vector<uint8_t> data = track.data();
         if (!track.ended()) data.insert(data.end(), {0x00, 0xFF, 0x2F, 0x00});
         out.insert(out.end(), {'M', 'T', 'r', 'k'});
-        appendU32be(out, track.lengthOverride() ? *track.lengthOverride() : uint32_t(data.size()));
+        putU32be(out, track.lengthOverride() ? *track.lengthOverride() : uint32_t(data.size()));
         out.insert(out.end(), data.begin(), data.end());
     }
     out.insert(out.end(), trailer_.begin(), trailer_.end());
@@ -161,14 +150,14 @@ std::vector<uint8_t> wrapRmi(const std::vector<uint8_t>& midi, const std::vector
     std::vector<uint8_t> body(form.begin(), form.end());
     auto addChunk = [&body](const std::string& id, const std::vector<uint8_t>& data) {
         body.insert(body.end(), id.begin(), id.end());
-        appendU32le(body, uint32_t(data.size()));
+        putU32le(body, uint32_t(data.size()));
         body.insert(body.end(), data.begin(), data.end());
         if (data.size() & 1) body.push_back(0);
     };
     for (const RiffPiece& piece : before) addChunk(piece.id, piece.data);
     addChunk("data", midi);
     std::vector<uint8_t> out{'R', 'I', 'F', 'F'};
-    appendU32le(out, uint32_t(body.size()));
+    putU32le(out, uint32_t(body.size()));
     out.insert(out.end(), body.begin(), body.end());
     return out;
 }

@@ -21,9 +21,6 @@ namespace tz::test {
 
 // Appends a MIDI variable-length quantity (up to five bytes for 32 bits).
 void appendVarLength(std::vector<uint8_t>& out, uint32_t value);
-void appendU16be(std::vector<uint8_t>& out, uint16_t value);
-void appendU32be(std::vector<uint8_t>& out, uint32_t value);
-void appendU32le(std::vector<uint8_t>& out, uint32_t value);
 
 class SmfTrack {
 public:

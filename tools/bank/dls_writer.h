@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "instruments/dls_collection.h"
+#include "platform/byte_writer.h"
 
 namespace tz {
 
@@ -81,10 +82,5 @@ std::vector<uint8_t> writeDlsBank(const DlsBankDesc& bank);
 
 // Little-endian 16-bit signed PCM bytes of the values.
 std::vector<uint8_t> pcm16Bytes(const std::vector<int16_t>& values);
-
-// Raw chunk builders, for callers that assemble unusual files: a chunk with
-// its header and pad byte, and a "LIST" (or "RIFF") holding a type and a body.
-std::vector<uint8_t> riffChunk(const char (&id)[5], const std::vector<uint8_t>& data);
-std::vector<uint8_t> riffList(const char (&id)[5], const char (&type)[5], const std::vector<uint8_t>& body);
 
 }  // namespace tz

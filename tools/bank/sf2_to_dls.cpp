@@ -284,13 +284,14 @@ struct Converter {
     }
 };
 
-// The engine's envelope works on levels 0..255 whose gain is linear in
-// decibels: level 254 is full scale and each level step is 36/254 dB. Its
-// sustain level is v = 250 * s / 1000 for a DLS sustain of s tenths of a
-// percent; its decay covers the levels from 255 down to v in the decay time
-// and its release the levels from v + 5 down to 0 in the release time.
-constexpr double kEngineRangeDb = 36.0;
-constexpr double kEngineStepDb = kEngineRangeDb / 254.0;
+// The engine's envelope works on levels whose gain is linear in decibels:
+// its table spans kEnvelopeRangeOctaves of gain (taken as 6 dB each) over
+// 2 x kEnvelopeTableLast levels. Its sustain level is dlsSustainLevel(s)
+// for a DLS sustain of s tenths of a percent; its decay covers the levels
+// from full down to that in the decay time and its release the levels from
+// there down to 0 in the release time.
+constexpr double kEngineRangeDb = 6.0 * kEnvelopeRangeOctaves;
+constexpr double kEngineStepDb = kEngineRangeDb / (2 * kEnvelopeTableLast);
 // A SoundFont decay or release time is the time for a change of 100 dB.
 constexpr double kSf2FullChangeDb = 100.0;
 
@@ -316,11 +317,11 @@ std::vector<DlsConnectionDesc> volumeEnvelopeConnections(const Sf2VolumeEnvelope
     double sustainDb = std::clamp(env.sustain, 0, 1440) / 10.0;
     int32_t sustain = int32_t(std::lround(1000.0 * (1.0 - std::min(sustainDb, kEngineRangeDb) / kEngineRangeDb)));
     sustain = std::clamp(sustain, 0, 1000);
-    int32_t level = 250 * sustain / 1000;
+    int32_t level = dlsSustainLevel(sustain);
     // Decay and release keep the SoundFont's slope in dB per second over the
     // distance the engine covers.
-    double decayDb = (255 - level) * kEngineStepDb;
-    double releaseDb = (level + 5) * kEngineStepDb;
+    double decayDb = dlsDecayDistance(level) * kEngineStepDb;
+    double releaseDb = dlsReleaseDistance(level) * kEngineStepDb;
     double decay = env.decay + 1200.0 * std::log2(decayDb / kSf2FullChangeDb);
     double release = env.release + 1200.0 * std::log2(releaseDb / kSf2FullChangeDb);
 
