@@ -19,15 +19,6 @@
 #include "tests/support/files.h"
 #include "tests/support/test_bank.h"
 
-#ifdef _WIN32
-#include <process.h>
-#define getProcessId _getpid
-#else
-#include <sys/stat.h>
-#include <unistd.h>
-#define getProcessId getpid
-#endif
-
 namespace tz::fuzz {
 
 namespace {
@@ -35,13 +26,9 @@ namespace {
 // A folder of this process's own for the files the targets must pass by path.
 const std::string& scratchDirectory() {
     static const std::string dir = [] {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string d = std::string(tmp && *tmp ? tmp : "/tmp") + "/tz-fuzz-" + std::to_string(getProcessId());
-#ifdef _WIN32
-        _mkdir(d.c_str());
-#else
-        mkdir(d.c_str(), 0700);
-#endif
+        std::string error;
+        std::string d = createTemporaryDirectory("tz-fuzz-", error);
+        if (d.empty()) std::abort();
         return d;
     }();
     return dir;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/portable_math.h"
+#include "platform/saturate.h"
 #include "records/midi_song.h"
 #include "records/tables.h"
 
@@ -14,14 +15,6 @@ namespace {
 
 // The last two stages end a voice at once.
 constexpr int32_t kFinalStageRate = envelopeValue(1);
-
-// Truncation toward zero that stays defined for values beyond int32.
-int32_t truncateToInt32(double v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483647.0) return INT32_MAX;
-    if (v <= -2147483648.0) return INT32_MIN;
-    return int32_t(v);
-}
 
 // A stage time in milliseconds; destinations that no block sets take the
 // default of 0 s.
@@ -47,11 +40,11 @@ int32_t sustainLevel(const DlsArticulation* blocks) {
 int8_t panning(const DlsArticulation* blocks) {
     int32_t p = 0;
     if (blocks) p = std::clamp(sumConnections(*blocks, kDlsDestPan) / 65536, -500, 500);
-    return int8_t(uint8_t(truncateToInt32(127.0 * (double(p) / 1000.0 + 0.5))));
+    return int8_t(uint8_t(saturatingTruncate(127.0 * (double(p) / 1000.0 + 0.5))));
 }
 
 int32_t stageRate(const MidiSong& song, int32_t distance, double timeMs) {
-    return truncateToInt32(((double(distance) / double(song.outputRate)) * double(song.controlRatio) * 1000.0) /
+    return saturatingTruncate(((double(distance) / double(song.outputRate)) * double(song.controlRatio) * 1000.0) /
                            timeMs);
 }
 

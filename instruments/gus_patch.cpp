@@ -10,6 +10,7 @@
 #include "instruments/patch_path.h"
 #include "instruments/pre_resample.h"
 #include "platform/byte_reader.h"
+#include "platform/saturate.h"
 #include "records/envelope.h"
 #include "records/midi_song.h"
 
@@ -40,12 +41,6 @@ bool readBytes(std::FILE* file, size_t size, std::vector<uint8_t>& out) {
         if (!readExact(file, out.data() + at, part)) return false;
     }
     return true;
-}
-
-int32_t saturate(int64_t v) {
-    if (v > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-    if (v < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
-    return int32_t(v);
 }
 
 struct SampleHeader {
@@ -103,13 +98,13 @@ uint8_t adjustModes(uint8_t modes, const SampleHeader& h, int32_t stripLoop, int
 void setModulation(Sample& s, const SampleHeader& h, int64_t outputRate, int64_t controlRatio) {
     if (h.tremoloRate && h.tremoloDepth) {
         s.tremoloSweepStep =
-            h.tremoloSweep ? saturate(controlRatio * 2490368 / (int64_t(h.tremoloSweep) * outputRate)) : 0;
+            h.tremoloSweep ? saturateToInt32(controlRatio * 2490368 / (int64_t(h.tremoloSweep) * outputRate)) : 0;
         s.tremoloPhaseStep =
-            saturate(((int64_t(h.tremoloRate) * controlRatio) << 15) / (outputRate * 38));
+            saturateToInt32(((int64_t(h.tremoloRate) * controlRatio) << 15) / (outputRate * 38));
         s.tremoloDepth = h.tremoloDepth;
     }
     if (h.vibratoRate && h.vibratoDepth) {
-        s.vibratoPeriod = saturate(outputRate * 38 / (int64_t(h.vibratoRate) * 64));
+        s.vibratoPeriod = saturateToInt32(outputRate * 38 / (int64_t(h.vibratoRate) * 64));
         if (h.vibratoSweep) {
             // The product is exact in double; it is then rounded to single
             // precision before the division.
@@ -122,7 +117,7 @@ void setModulation(Sample& s, const SampleHeader& h, int64_t outputRate, int64_t
     for (int i = 0; i < 6; ++i) {
         int64_t b = h.envelopeRates[i];
         int64_t rate = ((b & 63) << (3 * (3 - (b >> 6)))) * 44100 / outputRate;
-        s.envelopeRate[i] = saturate((rate * controlRatio) << 10);
+        s.envelopeRate[i] = saturateToInt32((rate * controlRatio) << 10);
         s.envelopeTarget[i] = envelopeValue(h.envelopeOffsets[i]);
     }
 }

@@ -1,6 +1,9 @@
 #include "platform/paths.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #ifdef _WIN32
@@ -9,6 +12,7 @@
 #else
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace tz {
@@ -241,5 +245,37 @@ std::FILE* openFileUtf8(const std::string& path, const char* mode) {
     return std::fopen(path.c_str(), mode);
 #endif
 }
+
+#ifdef _WIN32
+std::string createTemporaryDirectory(const std::string& prefix, std::string& error) {
+    wchar_t temp[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+    if (n == 0 || n > MAX_PATH) {
+        error = "cannot find the temporary folder";
+        return {};
+    }
+    std::u16string base(reinterpret_cast<const char16_t*>(temp), n);
+    base += utf8ToUtf16(prefix);
+    base += utf8ToUtf16(std::to_string(GetCurrentProcessId()));
+    for (unsigned i = 0; i < 1000; ++i) {
+        std::u16string candidate = base + u"-" + utf8ToUtf16(std::to_string(i));
+        if (CreateDirectoryW(reinterpret_cast<const wchar_t*>(candidate.c_str()), nullptr))
+            return utf16ToUtf8(candidate);
+        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    error = "cannot create a folder in the temporary folder";
+    return {};
+}
+#else
+std::string createTemporaryDirectory(const std::string& prefix, std::string& error) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + "XXXXXX";
+    if (!::mkdtemp(pattern.data())) {
+        error = "cannot create a folder in the temporary folder: " + std::string(std::strerror(errno));
+        return {};
+    }
+    return pattern;
+}
+#endif
 
 }  // namespace tz

@@ -29,6 +29,11 @@ std::FILE* openFileUtf8(const std::string& path, const char* mode);
 // bufferChars characters including the terminator.
 std::u16string expandEnvironmentStrings(std::u16string_view text, size_t bufferChars = 255);
 
+// Creates a new, private folder in the system's temporary folder, named
+// `prefix` and something unique. Returns its UTF-8 path (no trailing
+// separator), or an empty string with `error` saying why.
+std::string createTemporaryDirectory(const std::string& prefix, std::string& error);
+
 // POSIX: backslashes become slashes, and every path component that does not
 // exist as written is looked up case-insensitively in its directory. The path
 // is returned unchanged elsewhere.

@@ -15,9 +15,20 @@ extern const double bendFineTable[256];
 // 2^(k / 12): whole semitones.
 extern const double bendSemitoneTable[128];
 
+// The table factors of a non-negative pitch offset in 1/8192 semitone: its
+// fraction of a semitone in 1/256 steps and its whole semitones (offsets
+// beyond the table's range take its last entry).
+struct PitchFactors {
+    double fine;
+    double semitones;
+};
+inline PitchFactors pitchOffsetFactors(uint64_t x) {
+    return {bendFineTable[(x >> 5) & 255], bendSemitoneTable[x >> 13 < 127 ? x >> 13 : 127]};
+}
 // Frequency ratio of a non-negative pitch offset in 1/8192 semitone.
-inline double pitchOffsetRatio(uint32_t x) {
-    return bendFineTable[(x >> 5) & 255] * bendSemitoneTable[x >> 13];
+inline double pitchOffsetRatio(uint64_t x) {
+    const PitchFactors f = pitchOffsetFactors(x);
+    return f.fine * f.semitones;
 }
 
 }  // namespace tz

@@ -11,9 +11,11 @@
 #include <limits>
 
 #include "platform/portable_math.h"
+#include "platform/saturate.h"
 #include "records/envelope.h"
 #include "records/midi_song.h"
 #include "records/tables.h"
+#include "synth/lfo.h"
 #include "synth/resampler.h"
 
 // The per-frame loops are plain integer multiply-adds; let GCC vectorise them
@@ -240,27 +242,17 @@ bool stepEnvelope(MidiSong& song, int voiceIndex) {
         v.envLevel = v.envTarget;
         return advanceEnvelopeStage(song, voiceIndex);
     }
-    v.envLevel = int32_t(std::clamp<int64_t>(level, std::numeric_limits<int32_t>::min(),
-                                             std::numeric_limits<int32_t>::max()));
+    v.envLevel = saturateToInt32(level);
     return false;
 }
 
 void updateTremolo(MidiSong& song, int voiceIndex) {
     Voice& v = song.voices[voiceIndex];
-    int32_t depth = v.sample->tremoloDepth * 128;
-    if (v.tremoloSweepStep != 0) {
-        const int64_t level = std::clamp<int64_t>(int64_t(v.tremoloSweepLevel) + v.tremoloSweepStep,
-                                                  std::numeric_limits<int32_t>::min(),
-                                                  std::numeric_limits<int32_t>::max());
-        v.tremoloSweepLevel = int32_t(level);
-        if (level >= 65536)
-            v.tremoloSweepStep = 0;
-        else
-            depth = int32_t(std::clamp<int64_t>((level * depth) >> 16, -255 * 128, 255 * 128));
-    }
-    // The phase runs on for as long as the note sounds and wraps in 32 bits.
+    const int32_t depth = sweptDepth(v.tremoloSweepLevel, v.tremoloSweepStep, v.sample->tremoloDepth * 128);
+    // The phase runs on for as long as the note sounds and wraps in 32 bits;
+    // its top 27 bits count the 1024 steps of the sine.
     v.tremoloPhase = int32_t(uint32_t(v.tremoloPhase) + uint32_t(v.tremoloPhaseStep));
-    const double angle = double(v.tremoloPhase >> 5) * 0.006135923151542565;
+    const double angle = double(v.tremoloPhase >> 5) * kLfoRadiansPerStep;
     const float swing = float((portableSin(angle) + 1.0) * depth * 0x1p-17);
     v.tremoloFactor = 1.0f - swing;
 }

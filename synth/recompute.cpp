@@ -6,6 +6,7 @@
 
 #include "records/midi_song.h"
 #include "records/tables.h"
+#include "platform/saturate.h"
 
 namespace tz {
 
@@ -14,23 +15,12 @@ namespace {
 constexpr int32_t kNoBend = 8192;
 constexpr int32_t kMaxBend = 16383;
 
-// Truncates toward zero, saturating at the int32 limits (NaN gives 0), so
-// that absurd sample parameters cannot make the conversion undefined.
-int32_t truncateSaturated(double x) {
-    if (std::isnan(x)) return 0;
-    if (x >= 2147483647.0) return INT32_MAX;
-    if (x <= -2147483648.0) return INT32_MIN;
-    return int32_t(x);
-}
-
 }  // namespace
 
 float bendFactorFor(int32_t bendRange, int32_t offset) {
     // Offset in 1/8192 of a semitone; whole semitones beyond the table's
     // last entry (a range above 127) stay at its last entry.
-    const int64_t x = std::llabs(int64_t(bendRange) * offset);
-    const int64_t semitones = std::min<int64_t>(x >> 13, 127);
-    return float(bendFineTable[(x >> 5) & 255] * bendSemitoneTable[semitones]);
+    return float(pitchOffsetRatio(uint64_t(std::llabs(int64_t(bendRange) * offset))));
 }
 
 void recomputeFrequency(MidiSong& song, int voiceIndex) {
@@ -47,7 +37,7 @@ void recomputeFrequency(MidiSong& song, int voiceIndex) {
         const int32_t offset = bend - kNoBend;
         if (channel.bendFactor == 0.0f) channel.bendFactor = bendFactorFor(channel.bendRange, offset);
         const double factor = channel.bendFactor;
-        voice.frequency = truncateSaturated(offset > 0 ? factor * double(voice.baseFrequency)
+        voice.frequency = saturatingTruncate(offset > 0 ? factor * double(voice.baseFrequency)
                                                        : double(voice.baseFrequency) / factor);
     }
 

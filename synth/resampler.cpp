@@ -16,8 +16,10 @@
 #include <limits>
 
 #include "platform/portable_math.h"
+#include "platform/saturate.h"
 #include "records/midi_song.h"
 #include "records/tables.h"
+#include "synth/lfo.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -324,14 +326,6 @@ int32_t playPingPongVibrato(Span& span, const Loop& loop) {
     return span.wanted;
 }
 
-// A step as a non-negative 32-bit magnitude, truncated toward zero.
-int32_t truncateStep(double value) {
-    const double magnitude = std::fabs(value);
-    if (std::isnan(magnitude)) return 0;
-    if (magnitude >= 2147483647.0) return std::numeric_limits<int32_t>::max();
-    return int32_t(magnitude);
-}
-
 }  // namespace
 
 const int16_t* resampleVoice(MidiSong& song, int voiceIndex, int32_t& frameCount) {
@@ -391,33 +385,26 @@ int32_t vibratoStep(MidiSong& song, Voice& voice, bool negative) {
         return negative ? -voice.vibratoStepCache[slot] : voice.vibratoStepCache[slot];
 
     const Sample& sample = *voice.sample;
-    constexpr int32_t kMaxDepth = 255 * 128;
-    int32_t depth = sample.vibratoDepth * 128;
-    if (voice.vibratoSweepStep != 0) {
-        const int64_t level = std::clamp<int64_t>(int64_t(voice.vibratoSweepLevel) + voice.vibratoSweepStep,
-                                                  std::numeric_limits<int32_t>::min(),
-                                                  std::numeric_limits<int32_t>::max());
-        voice.vibratoSweepLevel = int32_t(level);
-        if (level >= 65536)
-            voice.vibratoSweepStep = 0;
-        else
-            depth = int32_t(std::clamp<int64_t>((level * depth) >> 16, -kMaxDepth, kMaxDepth));
-    }
+    const int32_t depth = sweptDepth(voice.vibratoSweepLevel, voice.vibratoSweepStep, sample.vibratoDepth * 128);
 
     // The unmodulated step, as the frequency recompute forms it, rounded to
     // single precision (a value too large for that saturates the step anyway).
     double base = double(sample.sampleRate) * double(voice.frequency) /
                   (double(sample.rootFrequency) * double(song.outputRate)) * 4096.0;
     if (std::fabs(base) < 0x1p40) base = double(float(base));
-    const int32_t offset = int32_t(portableSin(double(phase * 16) * 0.006135923151542565) * depth);
+    // 64 phases a period: phase p sits at step 16 p of the 1024-step sine.
+    const int32_t offset = int32_t(portableSin(double(phase * 16) * kLfoRadiansPerStep) * depth);
     double result;
     if (offset >= 0) {
-        result = base * bendFineTable[(offset >> 5) & 255] * bendSemitoneTable[offset >> 13];
+        // Multiplied in this order, factor by factor: the rounding of each
+        // product is part of the step.
+        const PitchFactors f = pitchOffsetFactors(uint32_t(offset));
+        result = base * f.fine * f.semitones;
     } else {
-        const int32_t e = -offset;
-        result = base / (bendFineTable[(e >> 5) & 255] * bendSemitoneTable[e >> 13]);
+        result = base / pitchOffsetRatio(uint32_t(-offset));
     }
-    const int32_t step = truncateStep(result);
+    // A step is kept as a non-negative magnitude; the caller gives it its sign.
+    const int32_t step = saturatingTruncate(std::fabs(result));
     if (voice.vibratoSweepStep == 0) voice.vibratoStepCache[slot] = step;
     return negative ? -step : step;
 }

@@ -48,37 +48,20 @@ std::wstring wide(const std::string& s) {
 }  // namespace
 
 bool BankDirectory::provide(const std::string& bank, std::string& error) {
-    wchar_t temp[MAX_PATH + 1];
-    DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-    if (n == 0) {
-        error = "cannot find a temporary folder";
+    std::string root = createTemporaryDirectory("tzmidi-", error);
+    if (root.empty()) return false;
+    std::wstring sys = wide(root) + L"\\SYSTEM32", drivers = sys + L"\\drivers", file = drivers + L"\\GM.DLS";
+    root_ = root;
+    bankFile_ = root + "\\SYSTEM32\\drivers\\GM.DLS";
+    CreateDirectoryW(sys.c_str(), nullptr);
+    CreateDirectoryW(drivers.c_str(), nullptr);
+    std::wstring source = wide(bank);
+    if (!CreateHardLinkW(file.c_str(), source.c_str(), nullptr) && !CopyFileW(source.c_str(), file.c_str(), FALSE)) {
+        error = "cannot make the bank '" + bank + "' available to the plug-in";
         return false;
     }
-    std::wstring base(temp, n);
-    for (unsigned i = 0; i < 1000; ++i) {
-        std::wstring root = base + L"tzmidi-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(i);
-        if (CreateDirectoryW(root.c_str(), nullptr)) {
-            std::wstring sys = root + L"\\SYSTEM32", drivers = sys + L"\\drivers", file = drivers + L"\\GM.DLS";
-            CreateDirectoryW(sys.c_str(), nullptr);
-            CreateDirectoryW(drivers.c_str(), nullptr);
-            std::wstring source = wide(bank);
-            if (!CreateHardLinkW(file.c_str(), source.c_str(), nullptr) &&
-                !CopyFileW(source.c_str(), file.c_str(), FALSE)) {
-                error = "cannot make the bank '" + bank + "' available to the plug-in";
-                RemoveDirectoryW(drivers.c_str());
-                RemoveDirectoryW(sys.c_str());
-                RemoveDirectoryW(root.c_str());
-                return false;
-            }
-            SetEnvironmentVariableW(L"SystemRoot", root.c_str());
-            std::u16string r(root.begin(), root.end()), f(file.begin(), file.end());
-            root_ = utf16ToUtf8(r);
-            bankFile_ = utf16ToUtf8(f);
-            return true;
-        }
-    }
-    error = "cannot create a temporary folder for the bank";
-    return false;
+    SetEnvironmentVariableW(L"SystemRoot", wide(root).c_str());
+    return true;
 }
 
 BankDirectory::~BankDirectory() {
@@ -96,14 +79,8 @@ bool BankDirectory::provide(const std::string& bank, std::string& error) {
         error = "cannot find the bank '" + bank + "': " + std::strerror(errno);
         return false;
     }
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tzmidi-XXXXXX";
-    std::string buffer = pattern;
-    if (!::mkdtemp(buffer.data())) {
-        error = "cannot create a temporary folder for the bank: " + std::string(std::strerror(errno));
-        return false;
-    }
-    root_ = buffer;
+    root_ = createTemporaryDirectory("tzmidi-", error);
+    if (root_.empty()) return false;
     std::string sys = root_ + "/SYSTEM32", drivers = sys + "/drivers";
     bankFile_ = drivers + "/GM.DLS";
     if (::mkdir(sys.c_str(), 0700) != 0 || ::mkdir(drivers.c_str(), 0700) != 0 ||
