@@ -101,12 +101,7 @@ bool renderOnce(const std::vector<uint8_t>& midi, const tz::DlsCollection* bank,
     return true;
 }
 
-bool readFile(const char* path, std::vector<uint8_t>& out) {
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f) return false;
-    tz::StreamPtr stream(tz::createFileStream(f, 1));
-    return stream && tz::readWholeStream(stream.get(), out, size_t(1) << 30);
-}
+bool readFile(const char* path, std::vector<uint8_t>& out) { return tz::readWholeFile(path, out, size_t(1) << 30); }
 
 }  // namespace
 

@@ -45,7 +45,6 @@ struct Frame {
 };
 
 void splitChunks(RiffTree& tree, size_t bodyStart, size_t bodyEnd) {
-    ByteReader reader(tree.buffer.data(), tree.buffer.size());
     std::vector<Frame> stack;
     stack.push_back({0, kNoChunk, bodyStart, bodyEnd});
     while (!stack.empty()) {
@@ -54,14 +53,17 @@ void splitChunks(RiffTree& tree, size_t bodyStart, size_t bodyEnd) {
             stack.pop_back();
             continue;
         }
-        RiffChunk chunk;
-        uint32_t size = 0;
+        // A reader that ends where the container does, so chunks are cut to it.
+        ByteReader reader(tree.buffer.data(), frame.end);
         reader.seek(frame.position);
-        reader.u32le(chunk.id);
-        reader.u32le(size);
-        frame.position += 8;
-        chunk.offset = uint32_t(frame.position);
-        chunk.length = uint32_t(std::min<size_t>(size, frame.end - frame.position));
+        RiffChunkView view;
+        nextRiffChunk(reader, view);  // more than a header's bytes remain
+        frame.position = reader.position();
+
+        RiffChunk chunk;
+        chunk.id = view.id;
+        chunk.offset = uint32_t(view.data.data() - tree.buffer.data());
+        chunk.length = uint32_t(view.data.size());
 
         int32_t index = int32_t(tree.chunks.size());
         if (frame.lastChild == kNoChunk)
@@ -70,15 +72,11 @@ void splitChunks(RiffTree& tree, size_t bodyStart, size_t bodyEnd) {
             tree.chunks[size_t(frame.lastChild)].nextSibling = index;
         frame.lastChild = index;
 
-        frame.position += chunk.length;
-        if ((chunk.length & 1) && frame.position < frame.end) ++frame.position;
-
         size_t childStart = chunk.offset;
         size_t childEnd = size_t(chunk.offset) + chunk.length;
         bool container = isContainer(chunk.id);
         if (container && chunk.length >= 4) {
-            reader.seek(childStart);
-            reader.u32le(chunk.listType);
+            ByteReader(view.data).u32le(chunk.listType);
             childStart += 4;
         }
         tree.chunks.push_back(chunk);

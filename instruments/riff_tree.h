@@ -5,15 +5,11 @@
 #include <span>
 #include <vector>
 
+#include "platform/riff_chunks.h"
+
 namespace tz {
 
 struct InputStream;
-
-// A four-character identifier as a little-endian 32-bit value.
-constexpr uint32_t fourCC(const char (&s)[5]) {
-    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-           uint32_t(uint8_t(s[3])) << 24;
-}
 
 constexpr int32_t kNoChunk = -1;
 

@@ -7,23 +7,12 @@
 #include "midi/event_list.h"
 #include "platform/byte_reader.h"
 #include "platform/input_stream.h"
+#include "platform/riff_chunks.h"
 #include "records/midi_song.h"
 
 namespace tz {
 
 namespace {
-
-// A variable-length quantity of any number of bytes, kept to 32 bits. At the
-// end of the data the quantity counts as complete; the next read then fails.
-uint32_t readVarLength(ByteReader& in) {
-    uint32_t value = 0;
-    uint8_t byte = 0;
-    while (in.u8(byte)) {
-        value = value * 128 + (byte & 0x7F);
-        if (!(byte & 0x80)) break;
-    }
-    return value;
-}
 
 // Skips `count` bytes, or to the end of the data when fewer remain.
 void skipClamped(ByteReader& in, uint32_t count) {
@@ -107,18 +96,18 @@ bool controllerEvent(SmfReaderState& state, uint8_t channel, uint8_t controller,
 // Reads up to the next event the song keeps, or to the end of the track.
 TrackStep readTrackEvent(ByteReader& in, SmfReaderState& state, MidiSong& song, TrackEvent& out) {
     for (;;) {
-        state.trackTime += readVarLength(in);
+        state.trackTime += in.varlen();
         uint8_t status;
         if (!in.u8(status)) return TrackStep::DataEnded;
 
         if (status == 0xF0 || status == 0xF7) {
-            skipClamped(in, readVarLength(in));
+            skipClamped(in, in.varlen());
             continue;
         }
         if (status == 0xFF) {
             uint8_t type;
             if (!in.u8(type)) return TrackStep::DataEnded;
-            const uint32_t length = readVarLength(in);
+            const uint32_t length = in.varlen();
             if (type >= 1 && type <= 15) {
                 storeTextEvent(in, length, type, song);
                 continue;
@@ -244,22 +233,16 @@ bool unwrapRmi(std::span<const uint8_t> file, std::span<const uint8_t>& midi) {
     uint32_t formSize;
     if (!in.skip(4) || !in.u32le(formSize) || !in.tag("RMID")) return false;
     const size_t formEnd = size_t(std::min<uint64_t>(8 + uint64_t(formSize), file.size()));
-    size_t position = 12;
-    while (position + 8 <= formEnd) {
-        in.seek(position);
-        const bool isData = in.tag("data");
-        uint32_t chunkSize = 0;
-        in.skip(4);
-        in.u32le(chunkSize);
-        const size_t start = position + 8;
-        if (isData) {
-            const size_t end = size_t(std::min<uint64_t>(start + uint64_t(chunkSize), formEnd));
-            midi = file.subspan(start, end - start);
+    ByteReader form(file.first(formEnd));
+    form.seek(12);
+    RiffChunkView chunk;
+    while (nextRiffChunk(form, chunk)) {
+        // The data chunk is cut to the form; a chunk before it that runs past
+        // the form's end leaves nothing to find.
+        if (chunk.id == fourCC("data")) {
+            midi = chunk.data;
             return true;
         }
-        const uint64_t next = uint64_t(start) + chunkSize + (chunkSize & 1);
-        if (next > formEnd) return false;
-        position = size_t(next);
     }
     return false;
 }

@@ -76,20 +76,19 @@ public:
         v = int32_t(u);
         return true;
     }
-    // MIDI variable-length quantity: at most four bytes of seven bits each.
-    // Fails (position unchanged) when the data end before the last byte.
-    bool varlen(uint32_t& v) {
-        size_t p = pos_;
+    // MIDI variable-length quantity: seven bits a byte, the high bit set on
+    // every byte but the last. Any number of bytes is read; the value keeps
+    // their low 32 bits. Unlike the other reads it never fails: data that end
+    // inside the quantity end it (the next read then fails), as MIDI files
+    // cut short are read as far as they go.
+    uint32_t varlen() {
         uint32_t value = 0;
-        for (int i = 0; i < 4; ++i) {
-            if (p >= data_.size()) return false;
-            uint8_t b = data_[p++];
-            value = value << 7 | (b & 0x7F);
-            if (!(b & 0x80)) break;
+        uint8_t byte = 0;
+        while (u8(byte)) {
+            value = value * 128 + (byte & 0x7F);
+            if (!(byte & 0x80)) break;
         }
-        pos_ = p;
-        v = value;
-        return true;
+        return value;
     }
     bool bytes(void* dst, size_t n) {
         if (n > remaining()) return false;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/paths.h"
+
 namespace tz {
 
 int32_t fileStreamRead(void* context, void* buffer, int32_t itemSize, int32_t itemCount) {
@@ -104,6 +106,17 @@ bool readWholeStream(InputStream* stream, std::vector<uint8_t>& out, size_t maxB
     } catch (...) {
         return false;
     }
+}
+
+bool readWholeFile(const std::string& path, std::vector<uint8_t>& out, size_t maxBytes) {
+    std::FILE* file = openFileUtf8(path, "rb");
+    if (!file) return false;
+    StreamPtr stream(createFileStream(file, 1));
+    if (!stream) {
+        std::fclose(file);
+        return false;
+    }
+    return readWholeStream(stream.get(), out, maxBytes);
 }
 
 }  // namespace tz

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace tz {
@@ -39,6 +40,11 @@ void skipBytes(uint32_t count, InputStream* stream);
 // Reads everything that remains in the stream, up to maxBytes. Returns false
 // when the data exceed maxBytes or memory is lacking.
 bool readWholeStream(InputStream* stream, std::vector<uint8_t>& out, size_t maxBytes);
+
+// Reads a whole file named by a UTF-8 path (as written, no mapping), up to
+// maxBytes. False when it cannot be opened or read, is larger, or memory is
+// lacking.
+bool readWholeFile(const std::string& path, std::vector<uint8_t>& out, size_t maxBytes);
 
 struct StreamDeleter {
     void operator()(InputStream* s) const noexcept { releaseStream(s); }

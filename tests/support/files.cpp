@@ -1,14 +1,17 @@
 #include "tests/support/files.h"
 
 #include <fstream>
-#include <iterator>
+#include <limits>
 #include <system_error>
+
+#include "platform/input_stream.h"
 
 namespace tz::test {
 
 std::vector<uint8_t> readFileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes;
+    if (!readWholeFile(path.string(), bytes, std::numeric_limits<size_t>::max())) bytes.clear();
+    return bytes;
 }
 
 bool writeFileBytes(const std::filesystem::path& path, const uint8_t* data, size_t size) {

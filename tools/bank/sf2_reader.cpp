@@ -2,10 +2,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <span>
 
 #include "platform/byte_reader.h"
+#include "platform/input_stream.h"
 #include "platform/paths.h"
+#include "platform/riff_chunks.h"
 
 namespace tz {
 
@@ -24,21 +27,22 @@ struct Chunk {
 };
 
 // Reads the next chunk of a list body: its identifier and a reader over its
-// data. The pad byte of an odd-sized chunk is skipped when present.
+// data. A chunk that runs past the end of its list fails with a message.
 bool nextChunk(ByteReader& list, Chunk& chunk, std::string& error) {
-    uint32_t size = 0;
-    if (!list.bytes(chunk.id, 4) || !list.u32le(size)) {
+    RiffChunkView view;
+    if (list.remaining() < 8) {
         error = "truncated chunk header";
         return false;
     }
-    chunk.id[4] = 0;
-    for (int i = 0; i < 4; ++i)
-        if (uint8_t(chunk.id[i]) < 0x20 || uint8_t(chunk.id[i]) > 0x7E) chunk.id[i] = '?';
-    if (!list.sub(size, chunk.body)) {
-        error = std::string("chunk '") + chunk.id + "' (" + std::to_string(size) + " bytes) runs past the end of its list";
+    if (!nextRiffChunk(list, view, true)) {
+        error = "chunk '" + riffIdText(view.id) + "' (" + std::to_string(view.size) +
+                " bytes) runs past the end of its list";
         return false;
     }
-    if ((size & 1) && list.remaining() > 0) list.skip(1);
+    const std::string id = riffIdText(view.id);
+    std::memcpy(chunk.id, id.data(), 4);
+    chunk.id[4] = 0;
+    chunk.body = ByteReader(view.data);
     return true;
 }
 
@@ -321,21 +325,8 @@ bool parseSf2(std::vector<uint8_t> bytes, Sf2Bank& bank, std::string& error) {
 }
 
 bool loadSf2File(const std::string& path, Sf2Bank& bank, std::string& error) {
-    std::FILE* f = openFileUtf8(path, "rb");
-    if (!f) {
-        error = path + ": cannot open file";
-        return false;
-    }
     std::vector<uint8_t> bytes;
-    bool ok = std::fseek(f, 0, SEEK_END) == 0;
-    long size = ok ? std::ftell(f) : -1;
-    ok = ok && size >= 0 && std::fseek(f, 0, SEEK_SET) == 0;
-    if (ok) {
-        bytes.resize(size_t(size));
-        ok = std::fread(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    }
-    std::fclose(f);
-    if (!ok) {
+    if (!readWholeFile(path, bytes, std::numeric_limits<size_t>::max())) {
         error = path + ": cannot read file";
         return false;
     }
