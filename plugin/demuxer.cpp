@@ -86,7 +86,7 @@ bool CMidiDemuxer::openPath(const HostChar* path) noexcept {
             }
         }
         options.channels = uint8_t(outputFormat.channelCount);
-        options.format = outputFormat.bitsPerSample == 16 ? 0x8010 : 0x8008;
+        options.format = uint16_t(kFormatCodeSigned | (outputFormat.bitsPerSample == 16 ? 16 : 8));
         options.rate = int32_t(outputFormat.sampleRate);
         options.bufferFrames =
             uint16_t(4096 / (outputFormat.channelCount * outputFormat.bitsPerSample / 8));

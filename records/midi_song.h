@@ -14,9 +14,17 @@ namespace tz {
 
 struct DlsCollection;
 
+// Sample format codes: bits per sample in the low byte, kFormatCodeSigned
+// for signed samples, kFormatCodeBigEndian for the high byte first.
+constexpr uint16_t kFormatCodeBits = 0x00FF;
+constexpr uint16_t kFormatCodeBigEndian = 0x1000;
+constexpr uint16_t kFormatCodeSigned = 0x8000;
+// What the host is given: signed 16-bit, low byte first.
+constexpr uint16_t kFormatSigned16 = kFormatCodeSigned | 16;
+
 struct SongOptions {
     int32_t rate = 44100;
-    uint16_t format = 0x8010;
+    uint16_t format = kFormatSigned16;
     uint8_t channels = 2;
     uint16_t bufferFrames = 1024;
 };

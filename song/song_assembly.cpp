@@ -34,26 +34,7 @@ std::unique_ptr<MidiSong> createSong(const SongOptions& options, InputStream* st
             }
         }
 
-        song->amplification = 70;
-        song->voiceCount = 32;
-        song->drumChannelMask = 0x8200;
-        song->outputRate = options.rate;
-
-        song->formatFlags = 0;
-        if ((options.format & 0xFF) == 16) song->formatFlags |= kFormat16Bit;
-        if (options.format & 0x8000) song->formatFlags |= kFormatSigned;
-        if (options.channels == 1) song->formatFlags |= kFormatMono;
-        song->convertOutput = selectOutputConversion(options.format);
-
-        song->bufferFrames = options.bufferFrames;
-        song->resampleBuffer.assign(size_t(options.bufferFrames), 0);
-        song->mixBuffer.assign(2 * size_t(options.bufferFrames), 0);
-
-        song->bytesPerFrame = ((song->formatFlags & kFormat16Bit) ? 2 : 1) *
-                              ((song->formatFlags & kFormatMono) ? 1 : 2);
-        song->controlRatio = std::clamp(song->outputRate / 1000, 1, 255);
-        song->lostNoteCount = 0;
-        song->stolenNoteCount = 0;
+        prepareSong(*song, options);
 
         // Event-list building reads defaultProgram as every channel's start
         // program, so the default instrument comes after it.
@@ -72,6 +53,30 @@ std::unique_ptr<MidiSong> createSong(const SongOptions& options, InputStream* st
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+}
+
+void prepareSong(MidiSong& song, const SongOptions& options) {
+    // A song is created at 70 % and raised to full level (100 %) when
+    // playback starts, before anything sounds: the 70 is never heard.
+    song.amplification = 70;
+    song.voiceCount = 32;
+    song.drumChannelMask = 0x8200;  // channels 10 and 16
+    song.outputRate = options.rate;
+
+    song.formatFlags = 0;
+    if ((options.format & kFormatCodeBits) == 16) song.formatFlags |= kFormat16Bit;
+    if (options.format & kFormatCodeSigned) song.formatFlags |= kFormatSigned;
+    if (options.channels == 1) song.formatFlags |= kFormatMono;
+    song.convertOutput = selectOutputConversion(options.format);
+
+    song.bufferFrames = options.bufferFrames;
+    song.resampleBuffer.assign(size_t(options.bufferFrames), 0);
+    song.mixBuffer.assign(2 * size_t(options.bufferFrames), 0);
+
+    song.bytesPerFrame = ((song.formatFlags & kFormat16Bit) ? 2 : 1) * ((song.formatFlags & kFormatMono) ? 1 : 2);
+    song.controlRatio = std::clamp(song.outputRate / 1000, 1, 255);
+    song.lostNoteCount = 0;
+    song.stolenNoteCount = 0;
 }
 
 void freeSong(std::unique_ptr<MidiSong>& song) { song.reset(); }

@@ -16,6 +16,9 @@ struct DlsCollection;
 // must outlive the song.
 std::unique_ptr<MidiSong> createSong(const SongOptions& options, InputStream* stream,
                                      const DlsCollection* collection);
+// Sets a new song's output parameters, buffers and engine settings from the
+// options (the part of createSong before the file is read).
+void prepareSong(MidiSong& song, const SongOptions& options);
 // Songs are owned by unique_ptr; freeSong exists for symmetry with callers
 // that hold a raw pointer.
 void freeSong(std::unique_ptr<MidiSong>& song);

@@ -50,10 +50,10 @@ void convertUnsigned16(void* destination, const int64_t* mix, int32_t count) {
 
 ConvertOutputFn selectOutputConversion(uint16_t format) {
     switch (format) {
-        case 0x0008: return convertUnsigned8;
-        case 0x8008: return convertSigned8;
-        case 0x8010: return convertSigned16;
-        case 0x9010: return convertSigned16Swapped;
+        case 8: return convertUnsigned8;
+        case kFormatCodeSigned | 8: return convertSigned8;
+        case kFormatCodeSigned | 16: return convertSigned16;
+        case kFormatCodeSigned | kFormatCodeBigEndian | 16: return convertSigned16Swapped;
         default: return convertUnsigned16;
     }
 }

@@ -5,12 +5,12 @@
 
 #include "synth/render.h"
 #include "synth/voice_control.h"
-#include "synth_control_song.h"
+#include "tests/support/song_fixture.h"
 
 namespace tz {
 namespace {
 
-using namespace tz::control_testing;
+using namespace tz::test;
 
 std::vector<int32_t> convertCounts;
 
@@ -34,7 +34,7 @@ std::unique_ptr<MidiSong> songWithEvents(std::vector<MidiEvent> events, uint16_t
                                          uint8_t channels = 2, int32_t bufferFrames = 1024) {
     auto song = makeSong(format, channels, bufferFrames);
     song->events = std::move(events);
-    putInstrument(*song, false, 0, 0, {makeSample(440000, 44100, 200000)});
+    putInstrument(*song, false, 0, 0, {toneSample(440000, 44100, 200000)});
     startSong(*song);
     return song;
 }
@@ -237,7 +237,7 @@ TEST(SynthControlRender, SeekPastTheEndAndLongTargets) {
 TEST(SynthControlRender, ManyLoudVoicesClip) {
     auto probe = songWithEvents({event(0, 0, None), event(0, 0, Panning, 0), event(0, 0, NoteOn, 69, 127),
                                  event(100000, 0, EndOfSong)});
-    probe->melodicBanks[0]->instruments[0].instrument->samples[0] = makeSample(440000, 44100, 20000, 32767);
+    probe->melodicBanks[0]->instruments[0].instrument->samples[0] = toneSample(440000, 44100, 20000, 32767);
     probe->channels[0].volume = 127;
     const Block single = render(*probe);
     bool sounding = false;
@@ -248,7 +248,7 @@ TEST(SynthControlRender, ManyLoudVoicesClip) {
     for (uint8_t note = 60; note < 72; ++note) events.push_back(event(0, 0, NoteOn, note, 127));
     events.push_back(event(100000, 0, EndOfSong));
     auto song = songWithEvents(events);
-    song->melodicBanks[0]->instruments[0].instrument->samples[0] = makeSample(440000, 44100, 20000, 32767);
+    song->melodicBanks[0]->instruments[0].instrument->samples[0] = toneSample(440000, 44100, 20000, 32767);
     const Block block = render(*song);
     ASSERT_EQ(block.bytes, kBlockBytes);
     for (int frame = 0; frame < 1024; ++frame) {

@@ -3,18 +3,18 @@
 #include "records/tables.h"
 #include "synth/recompute.h"
 #include "synth/voice_control.h"
-#include "synth_control_song.h"
+#include "tests/support/song_fixture.h"
 
 namespace tz {
 namespace {
 
-using namespace tz::control_testing;
+using namespace tz::test;
 
 class SynthControlVoice : public ::testing::Test {
 protected:
     void SetUp() override {
         song = makeSong();
-        putInstrument(*song, false, 0, 0, {makeSample()});
+        putInstrument(*song, false, 0, 0, {toneSample()});
         startSong(*song);
     }
     void play(uint8_t channel, uint8_t note, uint8_t velocity = 100) { noteOn(*song, event(0, channel, NoteOn, note, velocity)); }
@@ -69,7 +69,7 @@ TEST_F(SynthControlVoice, NoteStartResetsTheControlBlockOnlyForEnvelopes) {
     EXPECT_EQ(voice(0).tremoloFactor, 0.25f);
     EXPECT_EQ(voice(0).envStep, 0);
 
-    Sample shaped = makeSample();
+    Sample shaped = toneSample();
     shaped.modes |= ModeEnvelope;
     shaped.envelopeRate[0] = 1000;
     shaped.envelopeTarget[0] = 255 << 22;
@@ -169,9 +169,9 @@ TEST_F(SynthControlVoice, ReleaseOnlyTouchesThePlayingVoiceOfTheKey) {
 }
 
 TEST_F(SynthControlVoice, VelocityLayersChooseTheSampleOnMelodicAndDrumChannels) {
-    Sample soft = makeSample();
+    Sample soft = toneSample();
     soft.highVelocity = 63;
-    Sample hard = makeSample();
+    Sample hard = toneSample();
     hard.lowVelocity = 64;
     const Instrument& piano = putInstrument(*song, false, 0, 1, {soft, hard});
     song->channels[0].program = 1;
@@ -185,7 +185,7 @@ TEST_F(SynthControlVoice, VelocityLayersChooseTheSampleOnMelodicAndDrumChannels)
     play(9, 38, 100);
     EXPECT_EQ(voice(2).sample, &kit.samples[1]);
     // One sample: played whatever its ranges say.
-    Sample narrow = makeSample();
+    Sample narrow = toneSample();
     narrow.highVelocity = 10;
     narrow.highFrequency = 1000;
     const Instrument& single = putInstrument(*song, true, 0, 36, {narrow});
@@ -194,11 +194,11 @@ TEST_F(SynthControlVoice, VelocityLayersChooseTheSampleOnMelodicAndDrumChannels)
 }
 
 TEST_F(SynthControlVoice, NoMatchingRangeFallsBackToTheNearestRoot) {
-    Sample low = makeSample(220000);
+    Sample low = toneSample(220000);
     low.highFrequency = 100000;
-    Sample high = makeSample(880000);
+    Sample high = toneSample(880000);
     high.lowFrequency = 10000000;
-    Sample mid = makeSample(500000);
+    Sample mid = toneSample(500000);
     mid.lowVelocity = 127;
     const Instrument& instrument = putInstrument(*song, false, 0, 2, {low, high, mid});
     song->channels[0].program = 2;
@@ -207,7 +207,7 @@ TEST_F(SynthControlVoice, NoMatchingRangeFallsBackToTheNearestRoot) {
 }
 
 TEST_F(SynthControlVoice, DrumChannelsFallBackToDrumSetZeroAndFixedNotesSetThePitch) {
-    Sample fixed = makeSample();
+    Sample fixed = toneSample();
     fixed.fixedNote = 81;
     putInstrument(*song, true, 0, 40, {fixed});
     song->channels[9].bank = 3;  // drum set 3 does not exist
@@ -223,7 +223,7 @@ TEST_F(SynthControlVoice, ProgramMinusOnePlaysTheDefaultInstrument) {
     play(0, 60);
     EXPECT_EQ(voice(0).state, Free);
     song->defaultInstrument = std::make_unique<Instrument>();
-    song->defaultInstrument->samples.push_back(makeSample());
+    song->defaultInstrument->samples.push_back(toneSample());
     play(0, 61);
     EXPECT_EQ(voice(0).state, Playing);
     EXPECT_EQ(voice(0).sample, &song->defaultInstrument->samples[0]);

@@ -5,14 +5,14 @@
 
 #include "records/tables.h"
 #include "synth/mixer.h"
-#include "synth_mix_fixture.h"
+#include "tests/support/song_fixture.h"
 
 namespace tz {
 namespace {
 
-using testing::makeMixSong;
-using testing::makeSample;
-using testing::startVoice;
+using test::makeMixSong;
+using test::makeSample;
+using test::startVoice;
 
 constexpr int32_t kOne = 4096;
 

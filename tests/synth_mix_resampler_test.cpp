@@ -3,16 +3,16 @@
 #include <random>
 
 #include "synth/resampler.h"
-#include "synth_mix_fixture.h"
+#include "tests/support/song_fixture.h"
 
 namespace tz {
 namespace {
 
-using testing::makeMixSong;
-using testing::makeSample;
-using testing::pull;
-using testing::ramp;
-using testing::startVoice;
+using test::makeMixSong;
+using test::makeSample;
+using test::pull;
+using test::ramp;
+using test::startVoice;
 using Frames = std::vector<int16_t>;
 
 constexpr int32_t kOne = 4096;
