@@ -43,6 +43,35 @@ bool readBytes(std::FILE* file, size_t size, std::vector<uint8_t>& out) {
     return true;
 }
 
+// What the loader uses of the 239 bytes before the first sample: the file
+// header (129 bytes, the magic first), the first instrument's header (63)
+// and that instrument's first layer header (47).
+struct PatchHeader {
+    uint8_t instrumentCount = 0;
+    uint8_t layerCount = 0;  // of the first instrument
+    int8_t sampleCount = 0;  // of its first layer; the file holds it as a signed byte
+};
+
+// Where the counts lie: after the file header's magic and description, in
+// the instrument header after its id, name and size, and in the layer header
+// after its duplicate flag, number and size.
+constexpr size_t kInstrumentCountAt = 82;
+constexpr size_t kLayerCountAt = 151;
+constexpr size_t kSampleCountAt = 198;
+
+bool parsePatchHeader(ByteReader r, PatchHeader& h) {
+    if (r.size() < kHeaderSize) return false;
+    if (std::memcmp(r.data().data(), kMagic110, sizeof kMagic110) != 0 &&
+        std::memcmp(r.data().data(), kMagic100, sizeof kMagic100) != 0)
+        return false;
+    uint8_t samples = 0;
+    if (!r.seek(kInstrumentCountAt) || !r.u8(h.instrumentCount) || !r.seek(kLayerCountAt) ||
+        !r.u8(h.layerCount) || !r.seek(kSampleCountAt) || !r.u8(samples))
+        return false;
+    h.sampleCount = int8_t(samples);
+    return true;
+}
+
 struct SampleHeader {
     uint8_t fractions = 0;
     uint32_t waveSize = 0;
@@ -229,14 +258,15 @@ std::unique_ptr<Instrument> loadPatchInstrument(MidiSong& song, const std::strin
     if (!file && name.size() + 4 < kMaxPatchPath) file = openPatchFile(name + ".pat");
     if (!file) return nullptr;
 
-    std::array<uint8_t, kHeaderSize> header;
-    if (!readExact(file.get(), header.data(), header.size())) return nullptr;
-    if (std::memcmp(header.data(), kMagic110, 22) != 0 && std::memcmp(header.data(), kMagic100, 22) != 0)
-        return nullptr;
-    if (header[82] > 1 || header[151] > 1) return nullptr;
+    std::array<uint8_t, kHeaderSize> raw;
+    if (!readExact(file.get(), raw.data(), raw.size())) return nullptr;
+    PatchHeader header;
+    if (!parsePatchHeader(ByteReader(raw.data(), raw.size()), header)) return nullptr;
+    // Only the first layer of a single instrument is read.
+    if (header.instrumentCount > 1 || header.layerCount > 1) return nullptr;
 
     auto instrument = std::make_unique<Instrument>();
-    int sampleCount = int8_t(header[198]);
+    int sampleCount = header.sampleCount;
     if (sampleCount <= 0) return instrument;
     instrument->samples.resize(size_t(sampleCount));
     for (Sample& s : instrument->samples) {

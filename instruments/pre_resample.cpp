@@ -16,6 +16,7 @@ int16_t cubic(const int16_t* data, int32_t i, int32_t fraction) {
     int32_t y0 = data[i];
     int32_t y1 = data[i + 1];
     int32_t y2 = data[i + 2];
+    // Rounded to single precision, which a 12-bit fraction survives exactly.
     double x = float(double(fraction) * (1.0 / 4096.0));
     int32_t a = 3 * (ym1 - 2 * y0 + y1);
     int32_t b = 3 * (y0 - y1) + y2 - ym1;

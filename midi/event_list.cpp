@@ -58,8 +58,9 @@ bool buildEventList(MidiSong& song, const std::vector<TrackEvent>& list, int32_t
     std::array<int32_t, 16> program;
     program.fill(song.defaultProgram);
 
-    int64_t samples = 0;   // S
-    int64_t fraction = 0;  // A, 16 fraction bits of S
+    // The time reached, in output samples and 1/65536 samples.
+    int64_t samples = 0;
+    int64_t fraction = 0;
     int64_t previousTick = 0;
     FirstNote firstNote = FirstNote::Waiting;
 

@@ -33,6 +33,13 @@ struct SmfReaderState {
     int64_t trackTime = 0;  // ticks reached in the track being read
     uint8_t runningStatusType = 0;
     uint8_t runningStatusChannel = 0;
+    // The parameter number each channel selected last. Registered (RPN,
+    // controllers 101/100) and non-registered (NRPN, 99/98) selections
+    // write the same two bytes, NRPN crosswise: controller 98, the NRPN's
+    // low byte, lands in rpnMsb and 99 in rpnLsb. Data entry only reads
+    // them while nrpnSelected (one flag for all channels) is 0, i.e. an
+    // RPN selection came last, so the crossing matters only where an RPN
+    // selection sets one byte after an NRPN selection set the other.
     std::array<uint8_t, 16> rpnMsb{};
     std::array<uint8_t, 16> rpnLsb{};
     uint8_t nrpnSelected = 0;

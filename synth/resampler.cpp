@@ -379,7 +379,11 @@ const int16_t* resampleVoice(MidiSong& song, int voiceIndex, int32_t& frameCount
 int32_t vibratoStep(MidiSong& song, Voice& voice, bool negative) {
     const int32_t phase = (voice.vibratoPhase >= 63 || voice.vibratoPhase < 0) ? 0 : voice.vibratoPhase + 1;
     voice.vibratoPhase = phase;
-    // Phases 0..31 (sine positive) fold onto slots 0..15, 32..63 onto 16..31.
+    // 32 cache slots serve the 64 phases: phases mirrored about the middle
+    // of each half period (p and 31 - p, p and 95 - p) share a slot, so
+    // phases 0..31 (sine positive) fold onto slots 0..15 and 32..63 onto
+    // 16..31. Mirrored phases lie half a step off the sine's peaks, so their
+    // sines differ slightly; the step computed first serves both.
     const int slot = phase < 16 ? 15 - phase : phase < 48 ? phase - 16 : 79 - phase;
     if (voice.vibratoStepCache[slot] != 0)
         return negative ? -voice.vibratoStepCache[slot] : voice.vibratoStepCache[slot];
