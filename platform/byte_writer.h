@@ -26,7 +26,9 @@ inline void putU32be(Bytes& out, uint32_t v) {
     for (int i = 3; i >= 0; --i) out.push_back(uint8_t(v >> (8 * i)));
 }
 // A four-character code.
-inline void putTag(Bytes& out, const char (&tag)[5]) { out.insert(out.end(), tag, tag + 4); }
+inline void putTag(Bytes& out, const char (&tag)[5]) {
+    for (int i = 0; i < 4; ++i) out.push_back(uint8_t(tag[i]));
+}
 inline void putBytes(Bytes& out, const uint8_t* data, size_t size) { out.insert(out.end(), data, data + size); }
 inline void putBytes(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
 // Text in a field of `width` bytes: cut to it, or padded with zeros.

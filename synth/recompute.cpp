@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "platform/saturate.h"
 #include "records/midi_song.h"
 #include "records/tables.h"
-#include "platform/saturate.h"
 
 namespace tz {
 

@@ -15,6 +15,7 @@
 #include "tests/support/files.h"
 #include "tests/support/smf_builder.h"
 #include "tests/support/smf_timing.h"
+#include "tests/support/test_data.h"
 
 namespace tz {
 namespace {
@@ -109,7 +110,7 @@ std::vector<std::string> songs() {
 class EndToEndSong : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        if (GetParam() == "(none)" || !fs::exists(kSoundFont)) GTEST_SKIP() << "songs or SoundFont not installed";
+        if (GetParam() == "(none)" || !fs::exists(kSoundFont)) TZ_SKIP_WITHOUT_DATA("songs or SoundFont not installed");
         bank = testBank();
         ASSERT_FALSE(bank.empty());
         song = std::string(kSongDir) + "/" + GetParam();
@@ -153,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(OpenMsx, EndToEndSong, ::testing::ValuesIn(songs()),
 class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!fs::exists(kSoundFont) || !fs::exists(kSongDir)) GTEST_SKIP() << "songs or SoundFont not installed";
+        if (!fs::exists(kSoundFont) || !fs::exists(kSongDir)) TZ_SKIP_WITHOUT_DATA("songs or SoundFont not installed");
         bank = testBank();
         ASSERT_FALSE(bank.empty());
     }

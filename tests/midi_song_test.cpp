@@ -14,6 +14,7 @@
 #include "tests/support/files.h"
 #include "tests/support/smf_builder.h"
 #include "tests/support/smf_timing.h"
+#include "tests/support/test_data.h"
 
 namespace tz {
 namespace {
@@ -129,7 +130,7 @@ TEST_F(MidiSongTest, RealSongLengths) {
         }
         pclose(list);
     }
-    if (paths.empty()) GTEST_SKIP() << "openttd-openmsx is not installed";
+    if (paths.empty()) TZ_SKIP_WITHOUT_DATA("openttd-openmsx is not installed");
     for (const std::string& path : paths) {
         std::vector<uint8_t> bytes = test::readFileBytes(path);
         auto song = create(bytes);

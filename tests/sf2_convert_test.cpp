@@ -11,6 +11,7 @@
 #include "platform/input_stream.h"
 #include "tests/support/files.h"
 #include "tests/support/sf2_builder.h"
+#include "tests/support/test_data.h"
 #include "tools/bank/bank_command.h"
 #include "tools/bank/dls_writer.h"
 #include "tools/bank/sf2_reader.h"
@@ -504,7 +505,7 @@ TEST(Sf2Convert, DebianTimGM6mb) {
     if (std::FILE* f = std::fopen(path, "rb"))
         std::fclose(f);
     else
-        GTEST_SKIP() << path << " is not installed";
+        TZ_SKIP_WITHOUT_DATA(path << " is not installed");
     auto started = std::chrono::steady_clock::now();
     Sf2Bank bank;
     std::string error;
