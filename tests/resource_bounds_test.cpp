@@ -122,9 +122,7 @@ TEST_F(ResourceBounds, SeekAndOpenTimeFollowTheEventsNotTheClock) {
     std::unique_ptr<MidiSong> song = open(bytes);
     ASSERT_TRUE(song);
     EXPECT_GT(song->lengthSamples, 1 << 30);
-    startPlayback(*song);
-    song->playing = 1;
-    resetPlaybackState(*song);
+    startSong(*song);
     for (uint32_t ms : {0u, 1000000u, 20000000u, 0xFFFFFFFFu}) seekPlayback(*song, ms);
     uint8_t block[kBlockBytes];
     EXPECT_EQ(renderBlock(*song, block), 0);  // sought past the end
