@@ -299,7 +299,10 @@ std::string unavailableReason(AudioFileType type) {
 std::string writableTypes() {
     std::string out;
     for (const TypeName& t : kTypes)
-        if (unavailableReason(t.type).empty()) out += (out.empty() ? "" : " ") + std::string(t.name);
+        if (unavailableReason(t.type).empty()) {
+            if (!out.empty()) out += ' ';
+            out += t.name;
+        }
     return out;
 }
 
