@@ -42,7 +42,7 @@ std::string megabytes(uint64_t bytes) {
 
 void addBankOptions(CLI::App& cmd, BankOptions& o) {
     cmd.add_option("IN.sf2", o.input, "the SoundFont 2 bank to convert")->required();
-    cmd.add_option("-o,--output", o.output, "the DLS bank to write")->required()->option_text("OUT.dls");
+    cmd.add_option("-o,--output", o.output, "the DLS bank to write (required)")->required()->option_text("OUT.dls");
     cmd.add_flag("-q,--quiet", o.quiet, "print nothing but errors");
 }
 
