@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the given groups need, when they are missing.
-#   build  compilers, CMake, GoogleTest
+#   build  compilers, CMake, GoogleTest, CLI11 (tzmidi's command line)
+#   player tzmidi's sound card output (SDL2) and FLAC/Ogg/Opus files (libsndfile,
+#          libsamplerate); sox and flac, which the tests decode with
 #   data   General-MIDI SoundFonts and free GM songs
 #   win    the mingw-w64 cross compiler and Wine
 #   win32  the 32-bit mingw-w64 cross compiler and 32-bit Wine (adds the i386 architecture)
@@ -11,7 +13,8 @@ pkgs=()
 need_update=
 for group in "$@"; do
   case "$group" in
-    build) pkgs+=(g++ cmake ninja-build libgtest-dev pkg-config) ;;
+    build) pkgs+=(g++ cmake ninja-build libgtest-dev pkg-config libcli11-dev) ;;
+    player) pkgs+=(libsdl2-dev libsndfile1-dev libsamplerate0-dev sox flac) ;;
     data)  pkgs+=(timgm6mb-soundfont fluid-soundfont-gm openttd-openmsx) ;;
     win)   pkgs+=(g++-mingw-w64-x86-64-posix wine wine64) ;;
     win32)

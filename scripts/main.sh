@@ -4,7 +4,7 @@
 # Usage: scripts/main.sh [SONG.mid] [OUT.wav]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/deps.sh" build data
+"$root/scripts/deps.sh" build player data
 "$root/scripts/build.sh" linux
 "$root/scripts/make-default-bank.sh"
 song=${1:-/usr/share/games/openttd/baseset/openmsx/tttheme2.mid}

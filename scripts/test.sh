@@ -9,7 +9,7 @@
 # FUZZ_SECONDS sets the time per fuzz target (default 45; 0 skips fuzzing).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/deps.sh" build data win fuzz
+"$root/scripts/deps.sh" build player data win fuzz
 jobs=$(nproc 2>/dev/null || echo 2)
 # The packages above hold the songs and SoundFonts: a test that misses them
 # fails here instead of skipping.

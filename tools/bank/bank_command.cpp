@@ -1,7 +1,9 @@
 #include "tools/bank/bank_command.h"
 
-#include <chrono>
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,50 +16,6 @@
 namespace tz {
 
 namespace {
-
-void usage() {
-    std::fprintf(stderr,
-                 "usage: tzmidi bank IN.sf2 -o OUT.dls [--quiet]\n"
-                 "  Converts a SoundFont 2 bank into a DLS bank.\n"
-                 "  --quiet  print nothing but errors\n");
-}
-
-// A one-line bar redrawn in place on the terminal.
-class ProgressBar {
-public:
-    explicit ProgressBar(bool enabled) : enabled_(enabled) {}
-    ~ProgressBar() { finish(); }
-
-    void update(const char* what, size_t done, size_t total) {
-        if (!enabled_ || total == 0) return;
-        int percent = int(done * 100 / total);
-        if (percent == lastPercent_) return;
-        lastPercent_ = percent;
-        constexpr int kWidth = 40;
-        std::string bar = progressBar(percent / 100.0, kWidth, '.');
-        std::fprintf(stderr, "\r%-12s [%s] %3d%%", what, bar.c_str(), percent);
-        std::fflush(stderr);
-        shown_ = true;
-    }
-    void status(const char* what) {
-        if (!enabled_) return;
-        std::fprintf(stderr, "\r%-60s", what);
-        std::fflush(stderr);
-        shown_ = true;
-        lastPercent_ = -1;
-    }
-    void finish() {
-        if (!shown_) return;
-        std::fprintf(stderr, "\r%-60s\r", "");
-        std::fflush(stderr);
-        shown_ = false;
-    }
-
-private:
-    bool enabled_;
-    bool shown_ = false;
-    int lastPercent_ = -1;
-};
 
 bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
     std::FILE* f = openFileUtf8(path, "wb");
@@ -82,71 +40,65 @@ std::string megabytes(uint64_t bytes) {
 
 }  // namespace
 
-int runBankCommand(int argc, char** argv) {
-    std::string input, output;
-    bool quiet = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--quiet" || arg == "-q") {
-            quiet = true;
-        } else if (arg == "-o" || arg == "--output") {
-            if (i + 1 >= argc) {
-                usage();
-                return 2;
-            }
-            output = argv[++i];
-        } else if (arg == "-h" || arg == "--help") {
-            usage();
-            return 0;
-        } else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "tzmidi bank: unknown option '%s'\n", arg.c_str());
-            usage();
-            return 2;
-        } else if (input.empty()) {
-            input = arg;
-        } else {
-            std::fprintf(stderr, "tzmidi bank: more than one input file\n");
-            usage();
-            return 2;
-        }
-    }
-    if (input.empty() || output.empty()) {
-        usage();
-        return 2;
-    }
+void addBankOptions(CLI::App& cmd, BankOptions& o) {
+    cmd.add_option("IN.sf2", o.input, "the SoundFont 2 bank to convert")->required();
+    cmd.add_option("-o,--output", o.output, "the DLS bank to write (required)")->required()->option_text("OUT.dls");
+    cmd.add_flag("-q,--quiet", o.quiet, "print nothing but errors");
+}
 
-    auto started = std::chrono::steady_clock::now();
-    ProgressBar progress(!quiet && stderrIsTerminal());
-    progress.status("Reading SoundFont...");
+Command addBankCommand(CLI::App& app) {
+    auto o = std::make_shared<BankOptions>();
+    CLI::App* cmd = app.add_subcommand("bank", "convert a SoundFont 2 bank into a DLS bank");
+    addBankOptions(*cmd, *o);
+    return {cmd, [o] { return convertBank(*o); }};
+}
+
+int runBankCommand(int argc, char** argv) {
+    CLI::App app("Converts a SoundFont 2 bank into a DLS bank.", "tzmidi bank");
+    describeExitStatus(app);
+    BankOptions o;
+    addBankOptions(app, o);
+    const int status = parseCommandLine(app, argc, argv);
+    return status >= 0 ? status : convertBank(o);
+}
+
+int convertBank(const BankOptions& o) {
+    const std::string& input = o.input;
+    const std::string& output = o.output;
+    const bool quiet = o.quiet;
+    ProgressLine progress(!quiet && stderrIsTerminal());
+    progress.show("Reading SoundFont...", -1, {}, true);
     Sf2Bank bank;
     std::string error;
     if (!loadSf2File(input, bank, error)) {
-        progress.finish();
+        progress.clear();
         std::fprintf(stderr, "tzmidi bank: %s\n", error.c_str());
-        return 1;
+        return kExitFailed;
     }
 
     DlsBankDesc dls;
     Sf2ConvertStats stats;
     Sf2ConvertOptions options;
-    options.progress = [&](size_t done, size_t total) { progress.update("Converting", done, total); };
+    options.progress = [&](size_t done, size_t total) {
+        if (total > 0) progress.show("Converting", double(done) / double(total));
+    };
     if (!convertSf2ToDls(bank, dls, stats, error, options)) {
-        progress.finish();
+        progress.clear();
         std::fprintf(stderr, "tzmidi bank: %s: %s\n", input.c_str(), error.c_str());
-        return 1;
+        return kExitFailed;
     }
     bank = Sf2Bank{};  // the SoundFont's bytes are no longer needed
 
-    progress.status("Writing DLS...");
+    progress.show("Writing DLS...", -1, {}, true);
     std::vector<uint8_t> bytes = writeDlsBank(dls);
     dls = DlsBankDesc{};
     if (!writeFile(output, bytes, error)) {
-        progress.finish();
+        progress.clear();
         std::fprintf(stderr, "tzmidi bank: %s\n", error.c_str());
-        return 1;
+        return kExitFailed;
     }
-    progress.finish();
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    progress.clear();
+    const double seconds = progress.elapsed();
 
     if (!quiet) {
         for (const std::string& note : stats.notes) std::fprintf(stderr, "note: %s\n", note.c_str());
