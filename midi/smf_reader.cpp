@@ -249,6 +249,12 @@ bool unwrapRmi(std::span<const uint8_t> file, std::span<const uint8_t>& midi) {
 
 }  // namespace
 
+std::span<const uint8_t> midiFileData(std::span<const uint8_t> file) {
+    if (file.size() < 4 || std::memcmp(file.data(), "RIFF", 4) != 0) return file;
+    std::span<const uint8_t> midi;
+    return unwrapRmi(file, midi) ? midi : std::span<const uint8_t>();
+}
+
 bool readTrackEventList(std::span<const uint8_t> file, MidiSong& song, SmfReaderState& state,
                         int32_t& division) {
     state.trackEvents.clear();

@@ -48,6 +48,11 @@ struct SmfReaderState {
 // Largest MIDI file (or RMID file) accepted from a stream.
 constexpr size_t kMaxMidiFileBytes = size_t(64) << 20;
 
+// The Standard MIDI File inside `file`: the file itself, or for an RMID
+// RIFF form the contents of its first top-level "data" chunk (cut to the
+// form). Empty for any other RIFF form or an RMID form without data.
+std::span<const uint8_t> midiFileData(std::span<const uint8_t> file);
+
 // Reads the sorted event list of a MIDI file held in memory. Text meta events
 // of types 1 and 2 are stored in the song's texts. On success returns true
 // and leaves the division (ticks per quarter note, > 0) in `division`.

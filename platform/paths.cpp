@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/utf8.h"
+
 #ifdef _WIN32
 #include <share.h>
 #include <windows.h>
@@ -19,44 +21,7 @@ namespace tz {
 
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
-
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
-
-// Decodes one code point at text[i], advancing i; malformed input yields the
-// replacement character and consumes one byte.
-char32_t decodeUtf8(std::string_view text, size_t& i) {
-    unsigned char b = static_cast<unsigned char>(text[i++]);
-    if (b < 0x80) return b;
-    int extra = b >= 0xF0 && b < 0xF5 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 && b < 0xE0 ? 1 : -1;
-    if (extra < 0 || i + size_t(extra) > text.size()) return kReplacement;
-    char32_t c = b & (0x3F >> extra);
-    for (int k = 0; k < extra; ++k) {
-        unsigned char t = static_cast<unsigned char>(text[i + size_t(k)]);
-        if ((t & 0xC0) != 0x80) return kReplacement;
-        c = c << 6 | (t & 0x3F);
-    }
-    static constexpr char32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
-    if (c < kMin[extra] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return kReplacement;
-    i += size_t(extra);
-    return c;
-}
+constexpr char32_t kReplacement = kReplacementCharacter;
 
 #ifndef _WIN32
 // Simple case folding: ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic

@@ -8,44 +8,13 @@
 
 #include "midi/smf_reader.h"
 #include "platform/byte_reader.h"
-#include "platform/paths.h"
+#include "platform/input_stream.h"
+#include "platform/utf8.h"
 #include "records/midi_song.h"
 
 namespace tz {
 
 namespace {
-
-// A variable-length quantity of at most four bytes, as files write them.
-bool readVarLength(ByteReader& in, uint32_t& value) {
-    value = 0;
-    for (int i = 0; i < 4; ++i) {
-        uint8_t byte;
-        if (!in.u8(byte)) return false;
-        value = value << 7 | (byte & 0x7F);
-        if (!(byte & 0x80)) return true;
-    }
-    return false;
-}
-
-// The MIDI data of an RMI file: its first top-level "data" chunk.
-std::span<const uint8_t> midiData(std::span<const uint8_t> file) {
-    ByteReader in(file);
-    uint32_t formSize;
-    // tag() looks without moving on.
-    if (!in.tag("RIFF")) return file;
-    if (!in.skip(4) || !in.u32le(formSize) || !in.tag("RMID") || !in.skip(4)) return {};
-    const size_t formEnd = size_t(std::min<uint64_t>(8 + uint64_t(formSize), file.size()));
-    while (in.position() + 8 <= formEnd) {
-        const bool isData = in.tag("data");
-        in.skip(4);
-        uint32_t size = 0;
-        in.u32le(size);
-        const size_t start = in.position();
-        if (isData) return file.subspan(start, size_t(std::min<uint64_t>(size, formEnd - start)));
-        if (!in.seek(size_t(std::min<uint64_t>(uint64_t(start) + size + (size & 1), formEnd)))) break;
-    }
-    return {};
-}
 
 void append(std::string& to, std::string_view text) {
     if (text.empty()) return;
@@ -64,21 +33,22 @@ void readFirstTrackTexts(ByteReader& in, SongFacts& facts) {
     if (!in.skip(4) || !in.u32be(length)) return;
     ByteReader track(in.current(), std::min<size_t>(length, in.remaining()));
     uint8_t running = 0;
-    uint32_t delta;
     uint8_t status;
-    while (readVarLength(track, delta) && track.u8(status)) {
+    while (!track.atEnd()) {
+        track.varlen();  // the delta time
+        if (!track.u8(status)) return;
         if (status == 0xFF) {
             uint8_t type;
-            uint32_t size;
-            if (!track.u8(type) || !readVarLength(track, size) || size > track.remaining()) return;
+            if (!track.u8(type)) return;
+            const uint32_t size = track.varlen();
+            if (size > track.remaining()) return;
             std::string_view text(reinterpret_cast<const char*>(track.current()), size);
             track.skip(size);
             if (type == 0x2F) return;
             if (type == 3 && facts.title.empty()) facts.title = printableText(text);
             if (type == 2) append(facts.copyright, printableText(text));
         } else if (status == 0xF0 || status == 0xF7) {
-            uint32_t size;
-            if (!readVarLength(track, size) || !track.skip(size)) return;
+            if (!track.skip(track.varlen())) return;
         } else if (status >= 0xF0) {
             return;  // no other system message belongs in a file
         } else {
@@ -96,42 +66,13 @@ void readFirstTrackTexts(ByteReader& in, SongFacts& facts) {
     }
 }
 
-// Decodes UTF-8 into code points; false at the first malformed sequence.
-bool decodeUtf8(std::string_view text, std::u32string& out) {
-    static const char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-    for (size_t i = 0; i < text.size();) {
-        const uint8_t lead = uint8_t(text[i]);
-        int extra;
-        char32_t c;
-        if (lead < 0x80) {
-            extra = 0, c = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            extra = 1, c = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2, c = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3, c = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (text.size() - i <= size_t(extra)) return false;
-        for (int k = 1; k <= extra; ++k) {
-            const uint8_t next = uint8_t(text[i + size_t(k)]);
-            if ((next & 0xC0) != 0x80) return false;
-            c = c << 6 | (next & 0x3F);
-        }
-        if (c < kLeast[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-        out.push_back(c);
-        i += size_t(extra) + 1;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string printableText(std::string_view raw, size_t limit) {
     std::u32string chars;
-    if (!decodeUtf8(raw, chars)) {
+    bool utf8 = true;
+    for (size_t i = 0; i < raw.size();) chars.push_back(decodeUtf8(raw, i, &utf8));
+    if (!utf8) {
         chars.clear();
         for (char ch : raw) chars.push_back(char32_t(uint8_t(ch)));
     }
@@ -146,21 +87,7 @@ std::string printableText(std::string_view raw, size_t limit) {
         }
         if (count++ == limit) break;
         space = false;
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | c >> 6);
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | c >> 12);
-            out += char(0x80 | (c >> 6 & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | c >> 18);
-            out += char(0x80 | (c >> 12 & 0x3F));
-            out += char(0x80 | (c >> 6 & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
+        appendUtf8(out, c);
     }
     while (!out.empty() && out.back() == ' ') out.pop_back();
     return out;
@@ -178,7 +105,7 @@ SongFacts readSongFacts(std::span<const uint8_t> file) {
     facts.notes = uint64_t(std::count_if(state.trackEvents.begin(), state.trackEvents.end(),
                                          [](const TrackEvent& e) { return e.opcode == NoteOn && e.b > 0; }));
 
-    ByteReader in(midiData(file));
+    ByteReader in(midiFileData(file));
     uint32_t headerLength;
     uint16_t format, count, division16;
     if (!in.tag("MThd") || !in.skip(4) || !in.u32be(headerLength) || headerLength < 6 || !in.u16be(format) ||
@@ -191,14 +118,7 @@ SongFacts readSongFacts(std::span<const uint8_t> file) {
 
 SongFacts readSongFacts(const std::string& path) {
     std::vector<uint8_t> bytes;
-    std::FILE* f = openFileUtf16(utf8ToUtf16(path));
-    if (!f) return {};
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0 && bytes.size() <= kMaxMidiFileBytes)
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    std::fclose(f);
-    if (bytes.size() > kMaxMidiFileBytes) return {};
+    if (!readWholeFile(path, bytes, kMaxMidiFileBytes)) return {};
     return readSongFacts(std::span<const uint8_t>(bytes));
 }
 
