@@ -5,16 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/input_stream.h"
+#include "platform/byte_source.h"
 #include "tools/bank/dls_writer.h"
 
 namespace tz {
 namespace {
 
-std::unique_ptr<RiffTree> readBytes(const std::vector<uint8_t>& bytes) {
-    StreamPtr stream(createMemoryStream(bytes.data(), bytes.size()));
-    return readRiffTree(stream.get());
-}
+std::unique_ptr<RiffTree> readBytes(const std::vector<uint8_t>& bytes) { return readRiffTree(MemorySource(bytes)); }
 
 std::vector<uint8_t> bytesOf(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
