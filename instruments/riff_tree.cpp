@@ -40,7 +40,7 @@ struct Frame {
     int32_t lastChild;
     uint64_t position;  // in the body
     uint64_t end;
-    uint32_t effectiveId;  // the parent's
+    uint32_t effectiveId;  // of the container whose body this is
 };
 
 // Copies the body into the tree's buffer in file order, less the stretches
@@ -57,7 +57,8 @@ private:
     bool fetch(uint64_t end);
     // Leaves the stretch [start, start + length) in the file.
     bool leaveOut(uint64_t start, uint64_t length);
-    // The buffer index of a body position that is not left out.
+    // The buffer index of a body position at or after the last stretch left
+    // out (positions only grow while the body is split).
     size_t at(uint64_t position) const { return size_t(position - leftOut_); }
     uint32_t u32(uint64_t position) const { return u32At(tree_.buffer.data() + at(position)); }
     bool onLeavePath(const std::vector<Frame>& stack, std::span<const uint32_t> path, uint32_t id) const;
