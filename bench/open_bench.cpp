@@ -1,66 +1,164 @@
-// The time a host waits in open: the demuxer reads the bank, reads the song
-// and loads its instruments.
+// The time a host waits in open, and what songs on one bank cost in memory.
 //
 //   open_bench BANK.dls SONG.mid [SONG.mid ...]
 //
-// The bank is offered where the plug-in looks for the system bank. Prints the
-// best and the median wall time of several opens per song.
+// The bank is offered where the plug-in looks for the system bank, and read
+// once beforehand so that it lies in the page cache. Prints:
+// - the first open in the process (the bank is indexed then);
+// - later opens: seven per song, their median per song, and the median and
+//   the worst of those over the songs;
+// - a playlist scan: ten rounds of open, read the length, close for every
+//   song, each with a demuxer of its own;
+// - the memory of eight demuxers alive at once on eight songs: the growth of
+//   the resident set and the distinct sample data they hold.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "platform/paths.h"
 #include "plugin/demuxer.h"
 #include "plugin/host_abi.h"
+#include "records/midi_song.h"
 
 namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+// Resident memory in MB (Linux), 0 elsewhere.
+double residentMb() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    if (!(statm >> pages >> resident)) return 0.0;
+    return double(resident) * 4096.0 / 1e6;
+}
+
+tz::CMidiDemuxer* newDemuxer(tz::IPlugin* plugin) {
+    return static_cast<tz::CMidiDemuxer*>(static_cast<tz::IDemuxerPlugin*>(plugin)->createDemuxer());
+}
+
+// Bytes of sample data the songs hold, each distinct buffer counted once.
+double distinctSampleMb(const std::vector<tz::CMidiDemuxer*>& demuxers) {
+    std::set<const int16_t*> seen;
+    double bytes = 0;
+    for (tz::CMidiDemuxer* d : demuxers) {
+        const tz::MidiSong* song = d->currentSong();
+        if (!song) continue;
+        for (const auto* banks : {&song->melodicBanks, &song->drumSets})
+            for (const auto& bank : *banks) {
+                if (!bank) continue;
+                for (const tz::InstrumentSlot& slot : bank->instruments) {
+                    if (!slot.instrument) continue;
+                    for (const tz::Sample& s : slot.instrument->samples)
+                        if (seen.insert(s.data.get()).second) bytes += 2.0 * double(s.dataLength >> tz::kFractionBits);
+                }
+            }
+    }
+    return bytes / 1e6;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr, "usage: open_bench BANK.dls SONG.mid [SONG.mid ...]\n");
         return 2;
     }
-    fs::path root = fs::temp_directory_path() / "tz-open-bench";
+    fs::path root = fs::temp_directory_path() / ("tz-open-bench-" + std::to_string(::getpid()));
     fs::create_directories(root / "SYSTEM32" / "drivers");
     fs::path bank = root / "SYSTEM32" / "drivers" / "GM.DLS";
-    fs::remove(bank);
     fs::create_symlink(fs::absolute(argv[1]), bank);
     setenv("SystemRoot", root.c_str(), 1);
+    {
+        std::ifstream warm(argv[1], std::ios::binary);
+        std::vector<char> piece(1 << 20);
+        while (warm.read(piece.data(), std::streamsize(piece.size())) || warm.gcount() > 0) {
+        }
+    }
+    std::vector<std::u16string> songs;
+    for (int i = 2; i < argc; ++i) songs.push_back(tz::utf8ToUtf16(argv[i]));
+    auto name = [&](size_t i) { return fs::path(argv[i + 2]).filename().string(); };
 
     tz::IPlugin* plugin = tz::createMidiDemuxerPlugin();
-    auto* demuxer = static_cast<tz::IDemuxerPlugin*>(plugin)->createDemuxer();
-    auto* midi = static_cast<tz::CMidiDemuxer*>(demuxer);
-    std::printf("bank: %s (%.1f MB)\n", argv[1], double(fs::file_size(argv[1])) / 1e6);
-    std::vector<double> all;
-    for (int i = 2; i < argc; ++i) {
-        std::u16string path = tz::utf8ToUtf16(argv[i]);
+    std::printf("bank: %s (%.1f MB), %zu songs\n", argv[1], double(fs::file_size(argv[1])) / 1e6, songs.size());
+    const double residentBefore = residentMb();
+
+    // The first open in the process.
+    tz::CMidiDemuxer* midi = newDemuxer(plugin);
+    auto start = Clock::now();
+    bool ok = midi->openPath(songs[0].c_str());
+    std::printf("first open in the process: %.2f ms (%s)%s\n", msSince(start), name(0).c_str(),
+                ok ? "" : ", does not open");
+
+    // Later opens.
+    std::vector<double> medians;
+    for (size_t i = 0; i < songs.size(); ++i) {
         std::vector<double> times;
         for (int round = 0; round < 7; ++round) {
-            auto start = std::chrono::steady_clock::now();
-            bool ok = midi->openPath(path.c_str());
-            double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-            if (!ok) {
-                std::printf("%-36s does not open\n", fs::path(argv[i]).filename().c_str());
-                break;
-            }
-            times.push_back(ms);
+            start = Clock::now();
+            if (!midi->openPath(songs[i].c_str())) break;
+            times.push_back(msSince(start));
         }
-        if (times.empty()) continue;
-        std::sort(times.begin(), times.end());
-        all.push_back(times[times.size() / 2]);
-        std::printf("%-36s open: best %6.2f ms, median %6.2f ms\n", fs::path(argv[i]).filename().c_str(), times[0],
-                    times[times.size() / 2]);
+        if (times.empty()) {
+            std::printf("  %-34s does not open\n", name(i).c_str());
+            continue;
+        }
+        medians.push_back(median(times));
+        std::printf("  %-34s open: best %6.2f ms, median %6.2f ms\n", name(i).c_str(),
+                    *std::min_element(times.begin(), times.end()), medians.back());
     }
-    if (!all.empty()) {
-        std::sort(all.begin(), all.end());
-        std::printf("%-36s open: median %6.2f ms, worst median %6.2f ms\n", "all songs", all[all.size() / 2],
-                    all.back());
+    midi->release();
+    if (!medians.empty())
+        std::printf("later opens: median %.2f ms, worst song's median %.2f ms\n", median(medians),
+                    *std::max_element(medians.begin(), medians.end()));
+
+    // A playlist scan, as a host that wants every song's length does it.
+    std::vector<double> rounds;
+    for (int round = 0; round < 10; ++round) {
+        start = Clock::now();
+        for (const std::u16string& song : songs) {
+            tz::CMidiDemuxer* d = newDemuxer(plugin);
+            if (d->openPath(song.c_str())) (void)d->format()->lengthSeconds;
+            d->release();
+        }
+        rounds.push_back(msSince(start));
     }
-    demuxer->release();
+    std::vector<double> later(rounds.begin() + 1, rounds.end());
+    std::printf("playlist scan of %zu songs: first round %.1f ms, later rounds median %.1f ms, worst %.1f ms\n",
+                songs.size(), rounds[0], median(later), *std::max_element(later.begin(), later.end()));
+
+    // Eight songs alive at once.
+    std::vector<tz::CMidiDemuxer*> alive;
+    for (size_t i = 0; i < songs.size() && alive.size() < 8; ++i) {
+        tz::CMidiDemuxer* d = newDemuxer(plugin);
+        if (d->openPath(songs[i].c_str()))
+            alive.push_back(d);
+        else
+            d->release();
+    }
+    std::printf("%zu demuxers alive: resident %.1f MB (%.1f MB more than before the first open), "
+                "distinct sample data %.1f MB\n",
+                alive.size(), residentMb(), residentMb() - residentBefore, distinctSampleMb(alive));
+    for (tz::CMidiDemuxer* d : alive) d->release();
+
     plugin->release();
     fs::remove_all(root);
     return 0;

@@ -75,7 +75,7 @@ int dlsTarget(const uint8_t* data, size_t size) {
     song->dlsCollection = collection.get();
     song->outputRate = 44100;
     song->controlRatio = 44;
-    DlsWaveCache cache;
+    DlsWaveAccess access;
     size_t tried = 0;
     for (const DlsInstrument& inst : collection->instruments) {
         if (++tried > 64) break;
@@ -83,9 +83,9 @@ int dlsTarget(const uint8_t* data, size_t size) {
         int bank = drum ? 0 : int((inst.bank >> 8) & 0x7F);
         int program = int(inst.program & 0x7F);
         if (drum) {
-            for (int note = 0; note < 128; note += 7) loadDlsInstrument(*song, true, program, note, cache);
+            for (int note = 0; note < 128; note += 7) loadDlsInstrument(*song, true, program, note, access);
         } else {
-            loadDlsInstrument(*song, false, bank, program, cache);
+            loadDlsInstrument(*song, false, bank, program, access);
         }
     }
     return 0;

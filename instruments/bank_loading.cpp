@@ -15,7 +15,7 @@ ToneBank* findBank(MidiSong& song, bool drum, int bank) {
 
 }  // namespace
 
-int32_t loadBankInstruments(MidiSong& song, bool drum, int bank, DlsWaveCache& cache) {
+int32_t loadBankInstruments(MidiSong& song, bool drum, int bank, DlsWaveAccess& access) {
     ToneBank* tones = findBank(song, drum, bank);
     if (!tones) return 0;
     int32_t failures = 0;
@@ -24,7 +24,7 @@ int32_t loadBankInstruments(MidiSong& song, bool drum, int bank, DlsWaveCache& c
         if (!slot.needsLoading) continue;
         slot.needsLoading = false;
 
-        slot.instrument = loadDlsInstrument(song, drum, bank, p, cache);
+        slot.instrument = loadDlsInstrument(song, drum, bank, p, access);
         if (slot.instrument) continue;
 
         const ToneEntry* entry = tones->entries ? &tones->entries[p] : nullptr;
@@ -50,20 +50,22 @@ int32_t loadBankInstruments(MidiSong& song, bool drum, int bank, DlsWaveCache& c
 }
 
 int32_t loadBankInstruments(MidiSong& song, bool drum, int bank) {
-    DlsWaveCache cache;
-    return loadBankInstruments(song, drum, bank, cache);
+    DlsWaveAccess access;
+    return loadBankInstruments(song, drum, bank, access);
+}
+
+int32_t loadMarkedInstruments(MidiSong& song, DlsWaveAccess& access) {
+    int32_t failures = 0;
+    for (int n = 127; n >= 0; --n) {
+        if (song.melodicBanks[size_t(n)]) failures += loadBankInstruments(song, false, n, access);
+        if (song.drumSets[size_t(n)]) failures += loadBankInstruments(song, true, n, access);
+    }
+    return failures;
 }
 
 int32_t loadMarkedInstruments(MidiSong& song) {
-    // One cache for the pass: regions of any instrument that play the same
-    // wave share its converted data.
-    DlsWaveCache cache;
-    int32_t failures = 0;
-    for (int n = 127; n >= 0; --n) {
-        if (song.melodicBanks[size_t(n)]) failures += loadBankInstruments(song, false, n, cache);
-        if (song.drumSets[size_t(n)]) failures += loadBankInstruments(song, true, n, cache);
-    }
-    return failures;
+    DlsWaveAccess access;
+    return loadMarkedInstruments(song, access);
 }
 
 void freeBankInstruments(MidiSong& song, int bank, bool drum) {

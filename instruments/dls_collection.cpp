@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/byte_reader.h"
+#include "platform/byte_source.h"
 
 namespace tz {
 
@@ -12,6 +13,11 @@ namespace {
 
 constexpr uint32_t kInfo = fourCC("INFO");
 constexpr uint32_t kInam = fourCC("INAM");
+constexpr uint32_t kData = fourCC("data");
+
+// The sample data of the waves, the bulk of a bank, are the chunks read only
+// when a song needs them.
+constexpr uint32_t kWaveDataPath[] = {fourCC("wvpl"), fourCC("wave"), kData};
 
 // Header sizes: what a record must hold for the fields we read.
 constexpr uint32_t kWaveSampleHeaderSize = 20;
@@ -164,9 +170,12 @@ struct Walker {
                 } else {
                     wave.hasFormat = false;
                 }
-            } else if (id == fourCC("data")) {
+            } else if (id == kData) {
+                // Left in the file by the tree reader (kWaveDataPath); its
+                // position is where the bytes lie all the same.
                 wave.hasData = true;
-                wave.data = tree.data(c);
+                wave.dataPosition = kRiffHeaderSize + c.position;
+                wave.dataLength = c.length;
             } else if (id == fourCC("wsmp")) {
                 wave.waveSample = waveSample(c);
             }
@@ -222,12 +231,40 @@ struct Walker {
 
 }  // namespace
 
-std::unique_ptr<DlsCollection> loadDlsCollection(std::unique_ptr<RiffTree> tree) {
+std::shared_ptr<int16_t[]> DlsSharedWaves::find(uint32_t index) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return index < waves_.size() ? waves_[index].lock() : nullptr;
+}
+
+std::shared_ptr<int16_t[]> DlsSharedWaves::offer(uint32_t index, std::shared_ptr<int16_t[]> data) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (index >= waves_.size()) return data;
+    if (std::shared_ptr<int16_t[]> held = waves_[index].lock()) return held;
+    waves_[index] = data;
+    return data;
+}
+
+std::unique_ptr<DlsCollection> indexDlsCollection(const ByteSource& file) {
+    std::unique_ptr<RiffTree> tree = readRiffTree(file, kWaveDataPath);
     if (!tree) return nullptr;
     try {
         auto dls = std::make_unique<DlsCollection>();
         Walker{*tree}.collection(*dls);
-        dls->root = std::move(tree);
+        dls->sharedWaves.resize(dls->waves.size());
+        // The records point into the buffer, which moves without moving its
+        // bytes; the chunk nodes are needed no more.
+        dls->image = std::move(tree->buffer);
+        return dls;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+std::unique_ptr<DlsCollection> indexDlsCollection(std::vector<uint8_t> file) {
+    try {
+        auto bytes = std::make_unique<MemorySource>(std::move(file));
+        std::unique_ptr<DlsCollection> dls = indexDlsCollection(*bytes);
+        if (dls) dls->ownBytes = std::move(bytes);
         return dls;
     } catch (const std::bad_alloc&) {
         return nullptr;
@@ -235,7 +272,15 @@ std::unique_ptr<DlsCollection> loadDlsCollection(std::unique_ptr<RiffTree> tree)
 }
 
 std::unique_ptr<DlsCollection> loadDlsCollection(InputStream* stream) {
-    return loadDlsCollection(readRiffTree(stream));
+    std::vector<uint8_t> file;
+    if (!readRiffFile(stream, file)) return nullptr;
+    return indexDlsCollection(std::move(file));
+}
+
+bool readDlsWaveData(const DlsCollection& dls, const DlsWave& wave, const ByteSource* file, void* out, size_t count) {
+    if (!wave.hasData || count > wave.dataLength) return false;
+    const ByteSource* source = dls.ownBytes ? dls.ownBytes.get() : file;
+    return source && source->read(wave.dataPosition, out, count);
 }
 
 DlsConnection dlsConnection(const DlsArticulation& articulation, uint32_t index) {

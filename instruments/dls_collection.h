@@ -1,15 +1,19 @@
 // The parsed DLS bank: an index of instruments, regions, articulations and
-// waves over the chunk tree's buffer. Every count, offset and index is
-// checked here, where it is read; the records hold only what lies inside the
-// chunk it came from. Read-only once loaded, so several songs may share it.
+// waves over the bank's bytes, all but the waves' sample data, which stay in
+// the file and are read when a song needs them. Every count, offset and index
+// is checked here, where it is read; the records hold only what lies inside
+// the chunk it came from. Read-only once indexed, so songs on several threads
+// share it; only the shared converted waves change, under their own lock.
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string_view>
 #include <vector>
 
 #include "instruments/riff_tree.h"
+#include "platform/byte_source.h"
 
 namespace tz {
 
@@ -81,12 +85,34 @@ struct DlsWave {
     uint32_t sampleRate = 0;
     uint16_t bitsPerSample = 16;  // 16 when the format is too short to say
     bool hasData = false;
-    std::span<const uint8_t> data;  // the "data" chunk
+    uint64_t dataPosition = 0;  // the "data" chunk's bytes: where they lie in the file
+    uint32_t dataLength = 0;
     DlsWaveSample waveSample;
 };
 
+// Converted waves, by pool index, shared by every song loaded from one
+// collection for as long as any of them holds one: a song that needs a wave
+// another song holds takes that copy instead of reading its own. Used while
+// songs are loaded, never while they play.
+class DlsSharedWaves {
+public:
+    void resize(size_t waveCount) { waves_.resize(waveCount); }
+    // The wave as a song still holds it; null when none does.
+    std::shared_ptr<int16_t[]> find(uint32_t index) const;
+    // Offers a wave just converted and returns the copy to use: the offered
+    // one, or one that another thread offered meanwhile.
+    std::shared_ptr<int16_t[]> offer(uint32_t index, std::shared_ptr<int16_t[]> data) const;
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::vector<std::weak_ptr<int16_t[]>> waves_;
+};
+
 struct DlsCollection {
-    std::unique_ptr<RiffTree> root;  // owns the file image every span points into
+    std::vector<uint8_t> image;  // the bank's bytes less the sample data; every span points into it
+    // The whole bank when it was indexed from memory: its waves are read from
+    // here. Null when they are read from the bank file.
+    std::unique_ptr<const ByteSource> ownBytes;
     uint32_t instrumentCount = 0;    // cInstruments of "colh"
     std::vector<DlsInstrument> instruments;  // those read, at most instrumentCount
     uint32_t cueCount = 0;                   // cues within "ptbl"
@@ -95,14 +121,24 @@ struct DlsCollection {
     std::string_view artist;
     std::string_view rights;
     std::string_view comment;
+    DlsSharedWaves sharedWaves;  // one slot per record of `waves`
 };
 
-// Reads a DLS bank from the stream; null when it cannot be read as RIFF.
-// Any RIFF file is accepted; what is missing is found missing when an
-// instrument is converted. Does not close the stream.
+// Indexes a DLS bank, reading everything from the source but the waves'
+// sample data. Null when it cannot be read as RIFF. Any RIFF file is
+// accepted; what is missing is found missing when an instrument is converted.
+std::unique_ptr<DlsCollection> indexDlsCollection(const ByteSource& file);
+// Indexes a bank held in memory; the collection keeps the bytes.
+std::unique_ptr<DlsCollection> indexDlsCollection(std::vector<uint8_t> file);
+// Reads a whole bank from the stream and indexes it in memory; null when it
+// cannot be read as RIFF. Does not close the stream.
 std::unique_ptr<DlsCollection> loadDlsCollection(InputStream* stream);
-// The same over a chunk tree already read.
-std::unique_ptr<DlsCollection> loadDlsCollection(std::unique_ptr<RiffTree> tree);
+
+// Reads the first `count` bytes of a wave's data: from the collection's own
+// bytes, else from `file`, the bank file it was indexed from as it is open
+// now. False when `count` exceeds the data or the bytes cannot be read (the
+// file has changed since).
+bool readDlsWaveData(const DlsCollection& dls, const DlsWave& wave, const ByteSource* file, void* out, size_t count);
 
 // Parses a connection block (0 <= index < count of its articulation).
 struct DlsConnection {

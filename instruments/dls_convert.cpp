@@ -1,6 +1,7 @@
 #include "instruments/dls_convert.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <new>
 
@@ -70,28 +71,39 @@ void applyEnvelope(const MidiSong& song, const DlsArticulation* blocks, Sample& 
     s.modes |= ModeEnvelope;
 }
 
-// The wave's data as signed 16-bit values, converted once per cache.
-const DlsWaveCache::Entry* waveData(const DlsWave& wave, uint32_t index, DlsWaveCache& cache) {
-    auto found = cache.waves.find(index);
-    if (found != cache.waves.end()) return &found->second;
+// The values a wave converts to: unsigned 8-bit, else signed 16-bit, up to
+// what a sample holds.
+int32_t waveValueCount(const DlsWave& wave) {
+    size_t available = wave.bitsPerSample == 8 ? wave.dataLength : wave.dataLength / 2;
+    return int32_t(std::min<size_t>(available, size_t(kMaxSampleValues)));
+}
 
-    bool eightBit = wave.bitsPerSample == 8;  // unsigned 8-bit, else signed 16-bit
-    size_t available = eightBit ? wave.data.size() : wave.data.size() / 2;
-    int32_t count = int32_t(std::min<size_t>(available, size_t(kMaxSampleValues)));
-    if (count <= 0) return nullptr;
+// The wave's data as signed 16-bit values plus guard values: the copy another
+// song on the collection holds, else read and converted now.
+std::shared_ptr<int16_t[]> waveData(const DlsCollection& dls, uint32_t index, int32_t count, DlsWaveAccess& access) {
+    if (std::shared_ptr<int16_t[]> held = dls.sharedWaves.find(index)) return held;
 
-    DlsWaveCache::Entry entry;
-    entry.count = count;
-    entry.data = allocateSampleData(count);
-    int16_t* out = entry.data.get();
-    const uint8_t* in = wave.data.data();
+    const DlsWave& wave = dls.waves[index];
+    const bool eightBit = wave.bitsPerSample == 8;
+    // Not zeroed first: every value is read from the bank next.
+    std::shared_ptr<int16_t[]> data(new int16_t[size_t(count) + kGuardValues]);
+    int16_t* out = data.get();
+    // The bytes are read into the sample's own memory and converted in place:
+    // value i takes bytes 2i and 2i+1, so 16-bit values convert upwards (on a
+    // little-endian machine they are their own bytes) and 8-bit ones, whose
+    // byte i lies at or below them, downwards.
+    auto* bytes = reinterpret_cast<uint8_t*>(out);
+    if (!readDlsWaveData(dls, wave, access.file, bytes, size_t(count) * (eightBit ? 1 : 2))) {
+        access.readFailed = true;
+        return nullptr;
+    }
     if (eightBit) {
-        for (int32_t i = 0; i < count; ++i) out[i] = int16_t((int32_t(in[i]) - 128) * 256);
-    } else {
-        for (int32_t i = 0; i < count; ++i) out[i] = int16_t(uint16_t(in[2 * i] | in[2 * i + 1] << 8));
+        for (int32_t i = count - 1; i >= 0; --i) out[i] = int16_t((int32_t(bytes[i]) - 128) * 256);
+    } else if constexpr (std::endian::native != std::endian::little) {
+        for (int32_t i = 0; i < count; ++i) out[i] = int16_t(uint16_t(bytes[2 * i] | bytes[2 * i + 1] << 8));
     }
     setGuardValues(out, count);
-    return &cache.waves.emplace(index, std::move(entry)).first->second;
+    return dls.sharedWaves.offer(index, std::move(data));
 }
 
 const DlsArticulation* chooseBlocks(const DlsInstrument& instrument, const DlsRegion& region) {
@@ -102,12 +114,12 @@ const DlsArticulation* chooseBlocks(const DlsInstrument& instrument, const DlsRe
 }
 
 std::unique_ptr<Instrument> convertRegions(MidiSong& song, const DlsInstrument& instrument, bool drum, int note,
-                                           DlsWaveCache& cache) {
+                                           DlsWaveAccess& access) {
     auto result = std::make_unique<Instrument>();
     for (const DlsRegion& region : instrument.regions) {
         if (drum && !(region.hasHeader && region.keyLow <= note && note <= region.keyHigh)) continue;
         Sample sample;
-        if (convertDlsRegion(song, *song.dlsCollection, instrument, region, sample, cache))
+        if (convertDlsRegion(song, *song.dlsCollection, instrument, region, sample, access))
             result->samples.push_back(std::move(sample));
     }
     if (result->samples.empty()) return nullptr;
@@ -130,14 +142,16 @@ int32_t sumConnections(const DlsArticulation& articulation, uint16_t destination
 }
 
 bool convertDlsRegion(const MidiSong& song, const DlsCollection& dls, const DlsInstrument& instrument,
-                      const DlsRegion& region, Sample& s, DlsWaveCache& cache) {
+                      const DlsRegion& region, Sample& s, DlsWaveAccess& access) {
     if (!region.hasHeader || !region.hasWaveLink || !region.waveSample.present) return false;
     if (region.waveIndex >= dls.waves.size()) return false;
     const DlsWave& wave = dls.waves[region.waveIndex];
     if (!wave.hasFormat || !wave.hasData) return false;
     if (wave.sampleRate == 0 || wave.sampleRate > uint32_t(INT32_MAX)) return false;
     if (region.keyLow > 127 || region.waveSample.unityNote > 127) return false;
-    const DlsWaveCache::Entry* data = waveData(wave, region.waveIndex, cache);
+    const int32_t count = waveValueCount(wave);
+    if (count <= 0) return false;
+    std::shared_ptr<int16_t[]> data = waveData(dls, region.waveIndex, count, access);
     if (!data) return false;
 
     s = Sample{};
@@ -148,14 +162,14 @@ bool convertDlsRegion(const MidiSong& song, const DlsCollection& dls, const DlsI
     s.highVelocity = region.velocityHigh;
     s.modes = Mode16Bit;
     s.sampleRate = int32_t(wave.sampleRate);
-    s.dataLength = data->count;
-    s.data = data->data;
+    s.dataLength = count;
+    s.data = std::move(data);
 
     if (region.waveSample.loopCount > 0) {
         const DlsLoop& loop = region.waveSample.loop;
-        uint32_t count = uint32_t(data->count);
-        uint32_t start = std::min(loop.start, count);
-        uint32_t end = uint32_t(std::min<uint64_t>(uint64_t(loop.start) + loop.length, count));
+        uint32_t values = uint32_t(count);
+        uint32_t start = std::min(loop.start, values);
+        uint32_t end = uint32_t(std::min<uint64_t>(uint64_t(loop.start) + loop.length, values));
         if (end > start) {
             s.modes |= ModeLooping | ModeSustain;
             s.loopStart = int32_t(start);
@@ -175,7 +189,7 @@ bool convertDlsRegion(const MidiSong& song, const DlsCollection& dls, const DlsI
 }
 
 std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int bank, int program,
-                                              DlsWaveCache& cache) {
+                                              DlsWaveAccess& access) {
     const DlsCollection* dls = song.dlsCollection;
     if (!dls) return nullptr;
     try {
@@ -183,7 +197,7 @@ std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int ban
             // A kit is found by drum-set number; the note picks its regions.
             for (const DlsInstrument& ins : dls->instruments) {
                 if (ins.hasHeader && (ins.bank & kDlsDrumBit) && ins.program == uint32_t(bank))
-                    return convertRegions(song, ins, true, program, cache);
+                    return convertRegions(song, ins, true, program, access);
             }
             return nullptr;
         }
@@ -204,15 +218,15 @@ std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int ban
             }
         }
         if (!match) return nullptr;
-        return convertRegions(song, *match, false, 0, cache);
+        return convertRegions(song, *match, false, 0, access);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
 }
 
 std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int bank, int program) {
-    DlsWaveCache cache;
-    return loadDlsInstrument(song, drum, bank, program, cache);
+    DlsWaveAccess access;
+    return loadDlsInstrument(song, drum, bank, program, access);
 }
 
 }  // namespace tz

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <unordered_map>
 
 #include "instruments/dls_collection.h"
 #include "records/envelope.h"
@@ -13,14 +12,16 @@ namespace tz {
 
 struct MidiSong;
 
-// Converted wave data by pool index, so that every region playing the same
-// wave shares one copy within a song. Held for one loading pass.
-struct DlsWaveCache {
-    struct Entry {
-        std::shared_ptr<int16_t[]> data;  // values plus guard values
-        int32_t count = 0;                // values
-    };
-    std::unordered_map<uint32_t, Entry> waves;
+// How one loading pass reaches the waves of the song's collection. Regions
+// playing the same wave share one converted copy, within the song and with
+// every other song on the collection (DlsSharedWaves).
+struct DlsWaveAccess {
+    // The bank file the collection was indexed from, as opened for this
+    // pass; not needed for a collection that holds its own bytes.
+    const ByteSource* file = nullptr;
+    // Set when wave data the index located could not be read: the file
+    // changed on disk since it was indexed.
+    bool readFailed = false;
 };
 
 // How articulation becomes the engine's envelope: the attack rises to full
@@ -44,13 +45,13 @@ constexpr int32_t dlsReleaseDistance(int32_t sustainLevel) {
 // nothing is found or no region converts.
 std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int bank, int program);
 std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int bank, int program,
-                                              DlsWaveCache& cache);
+                                              DlsWaveAccess& access);
 
 // Fills `sample` from region `region` of `instrument`. False (sample
 // unusable) when the region's header, wave link, wave sample or wave is
 // missing or out of range.
 bool convertDlsRegion(const MidiSong& song, const DlsCollection& dls, const DlsInstrument& instrument,
-                      const DlsRegion& region, Sample& sample, DlsWaveCache& cache);
+                      const DlsRegion& region, Sample& sample, DlsWaveAccess& access);
 
 // Sum (wrapping) of lScale over the blocks with this destination and source,
 // control and transform 0. `found` tells whether any block matched.

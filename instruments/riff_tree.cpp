@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/byte_reader.h"
+#include "platform/byte_source.h"
 #include "platform/input_stream.h"
 
 namespace tz {
@@ -15,24 +16,21 @@ constexpr uint32_t kList = fourCC("LIST");
 
 bool isContainer(uint32_t id) { return id == kRiff || id == kList; }
 
-// The body is read in pieces so that a size field far beyond the real file
-// never makes us allocate more than the data delivered so far (times two).
+// A stream's body is read in pieces so that a size field far beyond the real
+// file never makes us allocate more than the data delivered so far (times
+// two).
 constexpr size_t kReadPiece = size_t(1) << 20;
 
-bool readBody(InputStream* stream, uint32_t size, std::vector<uint8_t>& body) {
-    size_t have = 0;
-    while (have < size) {
-        size_t piece = std::min<size_t>(kReadPiece, size - have);
-        body.resize(have + piece);
-        int32_t got = stream->read(stream->context, body.data() + have, 1, int32_t(piece));
-        if (got <= 0) return false;
-        have += size_t(got);
-        body.resize(have);
-    }
-    // Growing may have left up to as much again unused; the image is kept
-    // as long as the bank, so give that back.
-    if (body.capacity() - body.size() > body.size() / 4) body.shrink_to_fit();
-    return true;
+// Reads ahead of what the splitting needs start small after a stretch left in
+// the file, where what follows is mostly a few headers before the next such
+// stretch, and grow while every byte read is kept.
+constexpr size_t kFirstReadAhead = 512;
+constexpr size_t kMostReadAhead = size_t(64) << 10;
+
+uint32_t u32At(const uint8_t* p) {
+    uint32_t value = 0;
+    ByteReader(p, 4).u32le(value);
+    return value;
 }
 
 // Where the splitting of one container's body stands. Containers are split
@@ -40,90 +38,174 @@ bool readBody(InputStream* stream, uint32_t size, std::vector<uint8_t>& body) {
 struct Frame {
     int32_t parent;
     int32_t lastChild;
-    size_t position;
-    size_t end;
+    uint64_t position;  // in the body
+    uint64_t end;
+    uint32_t effectiveId;  // of the container whose body this is
 };
 
-void splitChunks(RiffTree& tree, size_t bodyStart, size_t bodyEnd) {
+// Copies the body into the tree's buffer in file order, less the stretches
+// left in the file, while the chunks are split off it.
+class TreeReader {
+public:
+    TreeReader(const ByteSource& source, RiffTree& tree, uint64_t bodySize)
+        : source_(source), tree_(tree), bodySize_(bodySize) {}
+
+    bool split(std::span<const uint32_t> leaveInFile);
+
+private:
+    // Makes the body before `end` present in the buffer (what is not left out).
+    bool fetch(uint64_t end);
+    // Leaves the stretch [start, start + length) in the file.
+    bool leaveOut(uint64_t start, uint64_t length);
+    // The buffer index of a body position at or after the last stretch left
+    // out (positions only grow while the body is split).
+    size_t at(uint64_t position) const { return size_t(position - leftOut_); }
+    uint32_t u32(uint64_t position) const { return u32At(tree_.buffer.data() + at(position)); }
+    bool onLeavePath(const std::vector<Frame>& stack, std::span<const uint32_t> path, uint32_t id) const;
+
+    const ByteSource& source_;
+    RiffTree& tree_;
+    uint64_t bodySize_;
+    uint64_t fetched_ = 0;  // body bytes before this are in the buffer or left out
+    uint64_t leftOut_ = 0;  // of those, the ones left out
+    size_t readAhead_ = kFirstReadAhead;
+};
+
+bool TreeReader::fetch(uint64_t end) {
+    if (end <= fetched_) return true;
+    const uint64_t want = std::max(end, std::min<uint64_t>(fetched_ + readAhead_, bodySize_));
+    const size_t have = tree_.buffer.size();
+    tree_.buffer.resize(have + size_t(want - fetched_));
+    if (!source_.read(kRiffHeaderSize + fetched_, tree_.buffer.data() + have, size_t(want - fetched_))) return false;
+    fetched_ = want;
+    readAhead_ = std::min(readAhead_ * 2, kMostReadAhead);
+    return true;
+}
+
+bool TreeReader::leaveOut(uint64_t start, uint64_t length) {
+    if (!fetch(start)) return false;
+    tree_.buffer.resize(at(start));  // drops what was read ahead into the stretch
+    leftOut_ += length;
+    fetched_ = start + length;
+    readAhead_ = kFirstReadAhead;
+    return true;
+}
+
+bool TreeReader::onLeavePath(const std::vector<Frame>& stack, std::span<const uint32_t> path, uint32_t id) const {
+    // stack[0] is the root's body; stack[k] the body of the path's (k-1)th.
+    if (path.empty() || stack.size() != path.size() || id != path.back()) return false;
+    for (size_t k = 1; k < stack.size(); ++k)
+        if (stack[k].effectiveId != path[k - 1]) return false;
+    return true;
+}
+
+bool TreeReader::split(std::span<const uint32_t> leaveInFile) {
+    RiffChunk root;
+    root.id = kRiff;
+    root.length = uint32_t(bodySize_);
+    uint64_t bodyStart = 0;
+    if (root.length >= 4) {
+        if (!fetch(4)) return false;
+        root.listType = u32(0);
+        bodyStart = 4;
+    }
+    tree_.chunks.push_back(root);
+
     std::vector<Frame> stack;
-    stack.push_back({0, kNoChunk, bodyStart, bodyEnd});
+    stack.push_back({0, kNoChunk, bodyStart, bodySize_, 0});
     while (!stack.empty()) {
         Frame& frame = stack.back();
         if (frame.end - frame.position <= 8) {
             stack.pop_back();
             continue;
         }
-        // A reader that ends where the container does, so chunks are cut to it.
-        ByteReader reader(tree.buffer.data(), frame.end);
-        reader.seek(frame.position);
-        RiffChunkView view;
-        nextRiffChunk(reader, view);  // more than a header's bytes remain
-        frame.position = reader.position();
-
+        if (!fetch(frame.position + 8)) return false;
         RiffChunk chunk;
-        chunk.id = view.id;
-        chunk.offset = uint32_t(view.data.data() - tree.buffer.data());
-        chunk.length = uint32_t(view.data.size());
+        chunk.id = u32(frame.position);
+        const RiffExtent extent = riffChunkExtent(u32(frame.position + 4), size_t(frame.end - frame.position - 8));
+        chunk.position = uint32_t(frame.position + 8);
+        chunk.length = uint32_t(extent.length);
+        frame.position += 8 + extent.advance;
 
-        int32_t index = int32_t(tree.chunks.size());
+        const bool container = isContainer(chunk.id);
+        if (container && chunk.length >= 4) {
+            if (!fetch(uint64_t(chunk.position) + 4)) return false;
+            chunk.listType = u32(chunk.position);
+        }
+
+        const int32_t index = int32_t(tree_.chunks.size());
         if (frame.lastChild == kNoChunk)
-            tree.chunks[size_t(frame.parent)].firstChild = index;
+            tree_.chunks[size_t(frame.parent)].firstChild = index;
         else
-            tree.chunks[size_t(frame.lastChild)].nextSibling = index;
+            tree_.chunks[size_t(frame.lastChild)].nextSibling = index;
         frame.lastChild = index;
 
-        size_t childStart = chunk.offset;
-        size_t childEnd = size_t(chunk.offset) + chunk.length;
-        bool container = isContainer(chunk.id);
-        if (container && chunk.length >= 4) {
-            ByteReader(view.data).u32le(chunk.listType);
-            childStart += 4;
+        const uint32_t effective = RiffTree::effectiveId(chunk);
+        if (onLeavePath(stack, leaveInFile, effective)) {
+            chunk.storage = RiffChunk::InFile;
+            if (!leaveOut(chunk.position, chunk.length)) return false;
+            for (const Frame& f : stack) tree_.chunks[size_t(f.parent)].storage = RiffChunk::Gapped;
+            tree_.chunks.push_back(chunk);
+            continue;
         }
-        tree.chunks.push_back(chunk);
-        if (container && childEnd - childStart > 8) stack.push_back({index, kNoChunk, childStart, childEnd});
+        chunk.offset = uint32_t(at(chunk.position));
+        tree_.chunks.push_back(chunk);
+
+        const uint64_t childStart = uint64_t(chunk.position) + (container && chunk.length >= 4 ? 4 : 0);
+        const uint64_t childEnd = uint64_t(chunk.position) + chunk.length;
+        if (container && childEnd - childStart > 8) stack.push_back({index, kNoChunk, childStart, childEnd, effective});
     }
+    // The bytes after the last chunk of each body belong to their containers' data.
+    return fetch(bodySize_);
+}
+
+bool readBody(InputStream* stream, uint32_t size, std::vector<uint8_t>& file) {
+    size_t have = file.size();
+    const size_t end = have + size;
+    while (have < end) {
+        size_t piece = std::min<size_t>(kReadPiece, end - have);
+        file.resize(have + piece);
+        int32_t got = stream->read(stream->context, file.data() + have, 1, int32_t(piece));
+        if (got <= 0) return false;
+        have += size_t(got);
+        file.resize(have);
+    }
+    // Growing may have left up to as much again unused; the bytes may be kept
+    // as long as the bank, so give that back.
+    if (file.capacity() - file.size() > file.size() / 4) file.shrink_to_fit();
+    return true;
 }
 
 }  // namespace
 
-std::unique_ptr<RiffTree> buildRiffTree(std::vector<uint8_t> body) {
+std::unique_ptr<RiffTree> readRiffTree(const ByteSource& source, std::span<const uint32_t> leaveInFile) {
+    uint8_t header[kRiffHeaderSize];
+    if (source.size() < kRiffHeaderSize || !source.read(0, header, sizeof header)) return nullptr;
+    const uint32_t id = u32At(header);
+    const uint32_t size = u32At(header + 4);
+    // The size is checked against the source before anything is allocated.
+    if (id != kRiff || size > source.size() - kRiffHeaderSize) return nullptr;
     try {
-        if (body.size() > UINT32_MAX) return nullptr;
         auto tree = std::make_unique<RiffTree>();
-        tree->buffer = std::move(body);
-        RiffChunk root;
-        root.id = kRiff;
-        root.length = uint32_t(tree->buffer.size());
-        size_t bodyStart = 0;
-        if (root.length >= 4) {
-            ByteReader reader(tree->buffer.data(), tree->buffer.size());
-            reader.u32le(root.listType);
-            bodyStart = 4;
-        }
-        tree->chunks.push_back(root);
-        splitChunks(*tree, bodyStart, tree->buffer.size());
+        if (!TreeReader(source, *tree, size).split(leaveInFile)) return nullptr;
+        if (tree->buffer.capacity() - tree->buffer.size() > tree->buffer.size() / 4) tree->buffer.shrink_to_fit();
         return tree;
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
 }
 
-std::unique_ptr<RiffTree> readRiffTree(InputStream* stream) {
-    if (!stream || !stream->read) return nullptr;
-    uint8_t header[8];
-    if (stream->read(stream->context, header, 4, 1) != 1) return nullptr;
-    if (stream->read(stream->context, header + 4, 4, 1) != 1) return nullptr;
-    ByteReader reader(header, sizeof header);
-    uint32_t id = 0, size = 0;
-    reader.u32le(id);
-    reader.u32le(size);
-    if (id != kRiff) return nullptr;
+bool readRiffFile(InputStream* stream, std::vector<uint8_t>& file) {
+    if (!stream || !stream->read) return false;
+    uint8_t header[kRiffHeaderSize];
+    if (stream->read(stream->context, header, 4, 1) != 1) return false;
+    if (stream->read(stream->context, header + 4, 4, 1) != 1) return false;
+    if (u32At(header) != kRiff) return false;
     try {
-        std::vector<uint8_t> body;
-        if (!readBody(stream, size, body)) return nullptr;
-        return buildRiffTree(std::move(body));
+        file.assign(header, header + sizeof header);
+        return readBody(stream, u32At(header + 4), file);
     } catch (const std::bad_alloc&) {
-        return nullptr;
+        return false;
     }
 }
 

@@ -15,6 +15,19 @@ constexpr uint32_t fourCC(const char (&s)[5]) {
            uint32_t(uint8_t(s[3])) << 24;
 }
 
+// Where a chunk whose header declares `size` ends, with `remaining` bytes
+// after its header in the body that holds it: its data, cut to the body, and
+// the distance to the next chunk's header (past the pad byte after an odd
+// size, when the body holds one).
+struct RiffExtent {
+    size_t length;
+    size_t advance;
+};
+constexpr RiffExtent riffChunkExtent(uint32_t size, size_t remaining) {
+    const size_t length = size < remaining ? size : remaining;
+    return {length, length + ((size & 1) && length < remaining ? 1 : 0)};
+}
+
 struct RiffChunkView {
     uint32_t id = 0;
     uint32_t size = 0;               // as the header declares it
@@ -36,10 +49,9 @@ inline bool nextRiffChunk(ByteReader& body, RiffChunkView& chunk, bool strict = 
         body.seek(start);
         return false;
     }
-    const size_t length = chunk.size < body.remaining() ? chunk.size : body.remaining();
-    chunk.data = body.data().subspan(body.position(), length);
-    body.skip(length);
-    if ((chunk.size & 1) && !body.atEnd()) body.skip(1);
+    const RiffExtent extent = riffChunkExtent(chunk.size, body.remaining());
+    chunk.data = body.data().subspan(body.position(), extent.length);
+    body.skip(extent.advance);
     return true;
 }
 

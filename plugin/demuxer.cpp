@@ -5,6 +5,7 @@
 #include <string>
 
 #include "instruments/config.h"
+#include "platform/byte_source.h"
 #include "platform/input_stream.h"
 #include "platform/paths.h"
 #include "song/song_assembly.h"
@@ -91,8 +92,10 @@ bool CMidiDemuxer::openPath(const HostChar* path) noexcept {
         options.bufferFrames =
             uint16_t(4096 / (outputFormat.channelCount * outputFormat.bitsPerSample / 8));
 
-        dlsCollection = loadSystemBank();
-        if (midiStream && dlsCollection) song = createSong(options, midiStream.get(), dlsCollection.get());
+        OpenBank bank = openSystemBank();
+        dlsCollection = bank.collection;
+        if (midiStream && dlsCollection)
+            song = createSong(options, midiStream.get(), dlsCollection.get(), bank.file.get());
         midiStream.reset();
         if (!song) {
             dlsCollection.reset();

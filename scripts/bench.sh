@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Benchmarks: render speed as a multiple of real time (the OpenMSX songs with
-# a bank made from TimGM6mb, and a crafted dense song), the time of open with
-# that 5.8 MB bank, the time to read a 1 MB MIDI file, and the speed against
-# FluidSynth's fast file render of the same songs with the same SoundFont.
+# a bank made from TimGM6mb, and a crafted dense song), the time to read a
+# 1 MB MIDI file, the speed against FluidSynth's fast file render of the same
+# songs with the same SoundFont, and, with the 100 MB bank made from FluidR3
+# (the default bank), the time of open (the first in a process, later ones,
+# a playlist scan), the memory of songs alive together and the peak memory
+# of tzmidi rendering one song.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh" build data bench
@@ -12,6 +15,8 @@ out="$root/build-bench"
 sf2=/usr/share/sounds/sf2/TimGM6mb.sf2
 bank="$out/TimGM6mb.dls"
 [ -f "$bank" ] || "$root/build/tzmidi" bank "$sf2" -o "$bank" --quiet
+fluid="$out/FluidR3.dls"
+[ -f "$fluid" ] || "$root/build/tzmidi" bank /usr/share/sounds/sf2/FluidR3_GM.sf2 -o "$fluid" --quiet
 songs=(/usr/share/games/openttd/baseset/openmsx/*.mid)
 
 echo "== Reading a 1 MB MIDI file"
@@ -20,12 +25,16 @@ echo
 echo "== Rendering (CPU time, single thread)"
 "$out/bench/render_bench" --bank "$bank" "${songs[@]}"
 echo
-echo "== Open with a $(du -h "$bank" | cut -f1) bank"
-"$out/bench/open_bench" "$bank" "${songs[@]}" | tail -4
+echo "== Open with the $(du -h "$fluid" | cut -f1) bank made from FluidR3"
+"$out/bench/open_bench" "$fluid" "${songs[@]}" | grep -v '^  '
 echo
-echo "== Against FluidSynth (wall time, whole songs to WAV files)"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+tttheme=/usr/share/games/openttd/baseset/openmsx/tttheme2.mid
+peak=$(/usr/bin/time -f %M "$root/build/tzmidi" render "$tttheme" -o "$tmp/tt.wav" --bank "$fluid" --quiet 2>&1)
+echo "peak memory of tzmidi render tttheme2.mid: $((peak / 1024)) MB"
+echo
+echo "== Against FluidSynth (wall time, whole songs to WAV files)"
 ns() { date +%s%N; }
 bytes=0
 start=$(ns)

@@ -7,7 +7,7 @@
 #   win    the mingw-w64 cross compiler and Wine
 #   win32  the 32-bit mingw-w64 cross compiler and 32-bit Wine (adds the i386 architecture)
 #   fuzz   clang with its sanitizer and fuzzer runtimes
-#   bench  FluidSynth (a speed reference)
+#   bench  FluidSynth (a speed reference), GNU time (peak memory)
 set -euo pipefail
 pkgs=()
 need_update=
@@ -24,7 +24,7 @@ for group in "$@"; do
       fi
       pkgs+=(g++-mingw-w64-i686-posix wine32:i386) ;;
     fuzz)  pkgs+=(clang libclang-rt-14-dev) ;;
-    bench) pkgs+=(fluidsynth) ;;
+    bench) pkgs+=(fluidsynth time) ;;
     *) echo "deps.sh: unknown group $group" >&2; exit 2 ;;
   esac
 done

@@ -5,7 +5,9 @@
 #      builds; the same for the 32-bit DLL where its toolchain can be installed;
 #   3. the whole suite again under AddressSanitizer, UndefinedBehaviorSanitizer
 #      and LeakSanitizer (the long end-to-end song renders excepted);
-#   4. each fuzz target for a bounded time on top of its seeds and kept inputs.
+#   4. under ThreadSanitizer, the host-level test (demuxers on two threads)
+#      and the tests of songs sharing one bank from many threads;
+#   5. each fuzz target for a bounded time on top of its seeds and kept inputs.
 # FUZZ_SECONDS sets the time per fuzz target (default 45; 0 skips fuzzing).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -39,6 +41,11 @@ echo "== Sanitizer build and tests"
 "$root/scripts/build.sh" sanitize
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs" -E 'EndToEndSong'
+
+echo "== ThreadSanitizer build, threaded tests"
+"$root/scripts/build.sh" tsan
+TSAN_OPTIONS=halt_on_error=1 \
+  ctest --test-dir "$root/build-tsan" --output-on-failure -j "$jobs" -R '^(host_abi|BankSharing\.)'
 
 seconds=${FUZZ_SECONDS:-45}
 if [ "$seconds" -gt 0 ]; then

@@ -5,6 +5,7 @@
 
 #include "instruments/bank_loading.h"
 #include "instruments/config.h"
+#include "instruments/dls_convert.h"
 #include "instruments/gus_patch.h"
 #include "midi/smf_reader.h"
 #include "synth/output_convert.h"
@@ -13,7 +14,7 @@
 namespace tz {
 
 std::unique_ptr<MidiSong> createSong(const SongOptions& options, InputStream* stream,
-                                     const DlsCollection* collection) {
+                                     const DlsCollection* collection, const ByteSource* bankFile) {
     if (!stream) return nullptr;
     // Times are counted in output samples and the renderer mixes in chunks of
     // bufferFrames frames: neither may be zero.
@@ -48,7 +49,10 @@ std::unique_ptr<MidiSong> createSong(const SongOptions& options, InputStream* st
             if (song->defaultInstrument) song->defaultProgram = -1;
         }
 
-        loadMarkedInstruments(*song);
+        DlsWaveAccess access;
+        access.file = bankFile;
+        loadMarkedInstruments(*song, access);
+        if (access.readFailed) return nullptr;
         return song;
     } catch (const std::bad_alloc&) {
         return nullptr;

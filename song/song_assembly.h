@@ -8,14 +8,17 @@
 
 namespace tz {
 
+class ByteSource;
 struct InputStream;
 struct DlsCollection;
 
-// Reads the whole MIDI stream and loads the instruments the song uses.
-// Returns null when the stream is not a readable MIDI file. The collection
-// must outlive the song.
+// Reads the whole MIDI stream and loads the instruments the song uses, the
+// waves of a collection indexed from a file read from `bankFile` (that file
+// as opened for this song). Returns null when the stream is not a readable
+// MIDI file, or when wave data the collection located cannot be read (the
+// bank changed on disk). The collection must outlive the song.
 std::unique_ptr<MidiSong> createSong(const SongOptions& options, InputStream* stream,
-                                     const DlsCollection* collection);
+                                     const DlsCollection* collection, const ByteSource* bankFile = nullptr);
 // Sets a new song's output parameters, buffers and engine settings from the
 // options (the part of createSong before the file is read).
 void prepareSong(MidiSong& song, const SongOptions& options);

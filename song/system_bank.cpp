@@ -1,10 +1,10 @@
 #include "song/system_bank.h"
 
-#include <cstdio>
 #include <mutex>
+#include <new>
 
 #include "instruments/dls_collection.h"
-#include "platform/input_stream.h"
+#include "platform/byte_source.h"
 #include "platform/paths.h"
 
 namespace tz {
@@ -20,21 +20,84 @@ std::u16string expandedOnce() {
     return bankPath;
 }
 
+// The index of the bank opened last, for every later open of the same file.
+// Its lock is taken at open only; songs hold what they took from the index,
+// so nothing while they play touches this.
+struct IndexedBank {
+    std::u16string path;
+    FileIdentity identity;
+    std::shared_ptr<const DlsCollection> collection;
+};
+
+std::mutex indexedMutex;
+IndexedBank indexed;
+
+std::shared_ptr<const DlsCollection> indexedCollection(std::u16string_view path, const FileIdentity& identity) {
+    std::lock_guard<std::mutex> lock(indexedMutex);
+    if (indexed.collection && indexed.path == path && indexed.identity == identity) return indexed.collection;
+    return nullptr;
+}
+
+// Keeps a fresh index for later opens, unless another open indexed the same
+// file meanwhile: then every open shares that one.
+std::shared_ptr<const DlsCollection> keepIndex(std::u16string_view path, const FileIdentity& identity,
+                                               std::shared_ptr<const DlsCollection> collection) {
+    std::shared_ptr<const DlsCollection> replaced;  // released after the lock
+    std::lock_guard<std::mutex> lock(indexedMutex);
+    if (indexed.collection && indexed.path == path && indexed.identity == identity) return indexed.collection;
+    replaced = std::move(indexed.collection);
+    indexed.path.assign(path);
+    indexed.identity = identity;
+    indexed.collection = collection;
+    return collection;
+}
+
+void forgetIndex(std::u16string_view path) {
+    std::shared_ptr<const DlsCollection> old;  // released after the lock
+    std::lock_guard<std::mutex> lock(indexedMutex);
+    if (indexed.path != path) return;
+    old = std::move(indexed.collection);
+    indexed = IndexedBank{};
+}
+
 }  // namespace
+
+OpenBank::OpenBank() = default;
+OpenBank::OpenBank(OpenBank&&) noexcept = default;
+OpenBank& OpenBank::operator=(OpenBank&&) noexcept = default;
+OpenBank::~OpenBank() = default;
 
 std::u16string expandSystemBankPath() { return expandEnvironmentStrings(kSystemBankPath, 255); }
 
-std::shared_ptr<const DlsCollection> loadSystemBank() {
-    std::u16string path = expandedOnce();
-    if (path.empty()) return nullptr;
-    std::FILE* file = openFileUtf16(path);
-    if (!file) return nullptr;
-    StreamPtr stream(createFileStream(file, 1));
-    if (!stream) {
-        std::fclose(file);
-        return nullptr;
+OpenBank openBank(std::u16string_view path) {
+    OpenBank bank;
+    try {
+        bank.file = FileSource::open(path);
+        if (!bank.file) {
+            // Gone or unreadable: its index need not outlive the songs on it.
+            forgetIndex(path);
+            return bank;
+        }
+        const FileIdentity& identity = bank.file->identity();
+        bank.collection = indexedCollection(path, identity);
+        if (!bank.collection) {
+            std::shared_ptr<const DlsCollection> fresh = indexDlsCollection(*bank.file);
+            if (!fresh) {
+                forgetIndex(path);
+                return OpenBank{};
+            }
+            bank.collection = keepIndex(path, identity, std::move(fresh));
+        }
+        return bank;
+    } catch (const std::bad_alloc&) {
+        return OpenBank{};
     }
-    return loadDlsCollection(stream.get());
+}
+
+OpenBank openSystemBank() {
+    std::u16string path = expandedOnce();
+    if (path.empty()) return OpenBank{};
+    return openBank(path);
 }
 
 }  // namespace tz

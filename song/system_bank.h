@@ -1,10 +1,14 @@
 // The General-MIDI bank songs play from: the operating system's DLS bank.
+// Its index is kept for the process and shared by every song on it; an open
+// reads from the bank file only the waves no live song holds.
 #pragma once
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace tz {
 
+class FileSource;
 struct DlsCollection;
 
 // Where the bank lies, before expansion.
@@ -14,8 +18,27 @@ inline constexpr char16_t kSystemBankPath[] = u"%SystemRoot%\\SYSTEM32\\drivers\
 // 255 characters of the buffer the path is expanded into.
 std::u16string expandSystemBankPath();
 
-// Reads the system bank (its path expanded once per process, again while the
-// expansion comes out empty). Null when it cannot be opened or read as RIFF.
-std::shared_ptr<const DlsCollection> loadSystemBank();
+// A bank as one open uses it: the shared index and the bank file, open for
+// this open alone, that the index's waves are read from.
+struct OpenBank {
+    std::shared_ptr<const DlsCollection> collection;
+    std::unique_ptr<FileSource> file;
+
+    OpenBank();
+    OpenBank(OpenBank&&) noexcept;
+    OpenBank& operator=(OpenBank&&) noexcept;
+    ~OpenBank();
+    explicit operator bool() const { return collection != nullptr; }
+};
+
+// Opens the bank at `path`. The index of an earlier open is used while the
+// file there is the same (size, last write, file identity); a changed or
+// replaced file is indexed afresh, and songs on the old index keep what they
+// hold. Empty when the file cannot be opened or read as RIFF. Thread-safe.
+OpenBank openBank(std::u16string_view path);
+
+// openBank on the system bank (its path expanded once per process, again
+// while the expansion comes out empty).
+OpenBank openSystemBank();
 
 }  // namespace tz

@@ -102,7 +102,7 @@ TEST(DlsCollection, ReadsWhatTheWriterWrote) {
 
     ASSERT_EQ(dls->waves.size(), 3u);
     EXPECT_EQ(dls->waves[1].sampleRate, 44100u);
-    EXPECT_EQ(dls->waves[1].data.size(), 400u);
+    EXPECT_EQ(dls->waves[1].dataLength, 400u);
     EXPECT_EQ(dls->waves[2].bitsPerSample, 8);
 }
 
@@ -225,7 +225,7 @@ TEST(DlsCollection, RepeatedListsFillTheSameRecords) {
     ASSERT_EQ(dls->waves.size(), 1u);
     EXPECT_TRUE(dls->waves[0].hasFormat);
     EXPECT_EQ(dls->waves[0].sampleRate, 22050u);
-    EXPECT_EQ(dls->waves[0].data.size(), 4u);
+    EXPECT_EQ(dls->waves[0].dataLength, 4u);
     EXPECT_TRUE(dls->waves[0].waveSample.present);
 }
 

@@ -5,16 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/input_stream.h"
+#include "platform/byte_source.h"
 #include "tools/bank/dls_writer.h"
 
 namespace tz {
 namespace {
 
-std::unique_ptr<RiffTree> readBytes(const std::vector<uint8_t>& bytes) {
-    StreamPtr stream(createMemoryStream(bytes.data(), bytes.size()));
-    return readRiffTree(stream.get());
-}
+std::unique_ptr<RiffTree> readBytes(const std::vector<uint8_t>& bytes) { return readRiffTree(MemorySource(bytes)); }
 
 std::vector<uint8_t> bytesOf(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
@@ -117,6 +114,33 @@ TEST(DlsRiff, DeepNestingBecomesNestedNodesWithoutRecursion) {
     int levels = 0;
     for (const RiffChunk* c = tree->child(tree->root()); c; c = tree->child(*c)) ++levels;
     EXPECT_EQ(levels, depth);
+}
+
+TEST(DlsRiff, ChunksLeftInTheFileAreOnlyLocated) {
+    auto wave = riffList("LIST", "wave", concat({riffChunk("data", bytesOf("12345")), riffChunk("tail", bytesOf("zz"))}));
+    auto file = riffList("RIFF", "TEST",
+                         concat({riffChunk("head", bytesOf("ab")), riffList("LIST", "wvpl", wave),
+                                 riffChunk("data", bytesOf("kept")), riffChunk("last", bytesOf("xyz"))}));
+    const uint32_t path[] = {fourCC("wvpl"), fourCC("wave"), fourCC("data")};
+    auto tree = readRiffTree(MemorySource(file), path);
+    ASSERT_TRUE(tree);
+    EXPECT_EQ(tree->buffer.size(), file.size() - 8 - 5);
+    auto text = [&](const RiffChunk& c) { return std::string(tree->data(c).begin(), tree->data(c).end()); };
+    auto kids = childrenOf(*tree, tree->root());
+    ASSERT_EQ(kids.size(), 4u);
+    const RiffChunk& inFile = *tree->child(*tree->child(*kids[1]));
+    EXPECT_EQ(inFile.storage, RiffChunk::InFile);
+    EXPECT_EQ(std::string(file.begin() + 8 + inFile.position, file.begin() + 8 + inFile.position + inFile.length), "12345");
+    EXPECT_TRUE(tree->data(inFile).empty());
+    // Its ancestors have no data of one piece; everything else is as read.
+    for (const RiffChunk* gapped : {&tree->root(), kids[1], tree->child(*kids[1])}) {
+        EXPECT_EQ(gapped->storage, RiffChunk::Gapped);
+        EXPECT_TRUE(tree->data(*gapped).empty());
+    }
+    EXPECT_EQ(text(*tree->next(inFile)), "zz");
+    EXPECT_EQ(text(*kids[0]), "ab");
+    EXPECT_EQ(text(*kids[2]), "kept");  // a "data" chunk elsewhere is read
+    EXPECT_EQ(text(*kids[3]), "xyz");
 }
 
 TEST(DlsRiff, UnreadableFilesGiveNoTree) {

@@ -9,9 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/host/host_files.h"
+#include "tests/support/files.h"
+#include "tests/support/test_bank.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -214,6 +217,54 @@ void testSong(void* plugin, const std::string& work) {
     dRelease(d);
 }
 
+// The whole song as one demuxer delivers it, in reads of 3000 bytes; empty
+// when it does not open.
+std::vector<uint8_t> playWhole(void* plugin, const std::string& path) {
+    std::vector<uint8_t> out;
+    void* d = pCreate(plugin);
+    if (!d) return out;
+    Source source(widen(path));
+    if (dOpen(d, &source)) {
+        uint8_t buffer[3000];
+        int32_t n;
+        while ((n = dRead(d, buffer, sizeof buffer)) > 0) out.insert(out.end(), buffer, buffer + n);
+    }
+    dRelease(d);
+    return out;
+}
+
+// Demuxers on threads of their own, opening and playing at once, share the
+// bank: each delivers the bytes a demuxer alone delivers.
+void testTwoThreads(void* plugin, const std::string& work) {
+    const std::string song = work + "/" + tzhost::kSongName;
+    const std::vector<uint8_t> alone = playWhole(plugin, song);
+    CHECK(!alone.empty());
+    constexpr int kRounds = 3;
+    std::vector<uint8_t> played[2][kRounds];
+    std::thread threads[2];
+    for (int t = 0; t < 2; ++t)
+        threads[t] = std::thread([&, t] {
+            for (int round = 0; round < kRounds; ++round) played[t][round] = playWhole(plugin, song);
+        });
+    for (std::thread& thread : threads) thread.join();
+    for (const auto& rounds : played)
+        for (const std::vector<uint8_t>& bytes : rounds) CHECK(bytes == alone);
+}
+
+// The bank changing on disk between opens: the next open sees what is there.
+void testBankChanges(void* plugin, const std::string& work) {
+    const std::string song = work + "/" + tzhost::kSongName;
+    const std::string bank = work + "/windows/SYSTEM32/drivers/GM.DLS";
+    const std::vector<uint8_t> before = playWhole(plugin, song);
+    CHECK(!before.empty());
+    CHECK(tz::test::writeFileBytes(bank, std::vector<uint8_t>{'n', 'o', 't', ' ', 'D', 'L', 'S'}));
+    CHECK(playWhole(plugin, song).empty());
+    std::remove(bank.c_str());
+    CHECK(playWhole(plugin, song).empty());
+    CHECK(tz::test::writeFileBytes(bank, tz::test::smallGmBank()));
+    CHECK(playWhole(plugin, song) == before);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -245,6 +296,8 @@ int main(int argc, char** argv) {
     void* plugin = getPlugin();
     testWithoutSong(plugin, work);
     testSong(plugin, work);
+    testTwoThreads(plugin, work);
+    testBankChanges(plugin, work);
     pRelease(plugin);
     std::printf("host_test: %d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
