@@ -56,7 +56,8 @@ void* CMidiDemuxer::destroy(uint32_t flags) noexcept {
 
 void CMidiDemuxer::close() noexcept {
     song.reset();
-    dlsCollection.reset();
+    bank = OpenBank{};
+    instrumentsPending = false;
     discardBuffered();
 }
 
@@ -92,31 +93,43 @@ bool CMidiDemuxer::openPath(const HostChar* path) noexcept {
         options.bufferFrames =
             uint16_t(4096 / (outputFormat.channelCount * outputFormat.bitsPerSample / 8));
 
-        OpenBank bank = openSystemBank();
-        dlsCollection = bank.collection;
-        if (midiStream && dlsCollection)
-            song = createSong(options, midiStream.get(), dlsCollection.get(), bank.file.get());
+        bank = openSystemBank();
+        if (midiStream && bank) song = readSong(options, midiStream.get(), bank.collection.get());
         midiStream.reset();
         if (!song) {
-            dlsCollection.reset();
+            bank = OpenBank{};
             return false;
         }
         outputFormat.lengthSeconds =
             samplesToMilliseconds(song->events.back().time, song->outputRate) / 1000.0;
         startSong(*song);
+        instrumentsPending = true;
         return true;
     } catch (...) {
         song.reset();
-        dlsCollection.reset();
+        bank = OpenBank{};
         outputFormat.lengthSeconds = 0.0;
         return false;
     }
+}
+
+void CMidiDemuxer::loadInstrumentsOnce() noexcept {
+    if (!instrumentsPending) return;
+    instrumentsPending = false;
+    // A bank changed on disk since the open leaves the waves it could not
+    // give silent, as any instrument the bank lacks.
+    try {
+        loadSongInstruments(*song, bank.file.get());
+    } catch (...) {
+    }
+    bank.file.reset();
 }
 
 int32_t CMidiDemuxer::read(uint8_t* buffer, int32_t length) noexcept {
     if (!song) return -1;
     if (length <= 0) return 0;
     if (!buffer) return -1;
+    loadInstrumentsOnce();
     int32_t copied = 0;
     int32_t remaining = length;
     for (;;) {

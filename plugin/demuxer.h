@@ -5,10 +5,9 @@
 
 #include "plugin/host_abi.h"
 #include "records/midi_song.h"
+#include "song/system_bank.h"
 
 namespace tz {
-
-struct DlsCollection;
 
 class CDemuxer : public IDemuxer {
 public:
@@ -43,9 +42,16 @@ private:
     ~CMidiDemuxer();
     void discardBuffered() { bufferFill = bufferPos = 0; }
 
+    // A host may open a song only to learn its length, so the song's
+    // instruments are loaded when it is first read: until then the bank
+    // file stays open with its index, so that the waves come from the very
+    // file the index describes.
+    void loadInstrumentsOnce() noexcept;
+
     std::unique_ptr<MidiSong> song;
     SongOptions options;
-    std::shared_ptr<const DlsCollection> dlsCollection;
+    OpenBank bank;
+    bool instrumentsPending = false;
     uint8_t pcmBuffer[4096];
     int32_t bufferFill = 0;
     int32_t bufferPos = 0;

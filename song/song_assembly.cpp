@@ -13,8 +13,8 @@
 
 namespace tz {
 
-std::unique_ptr<MidiSong> createSong(const SongOptions& options, InputStream* stream,
-                                     const DlsCollection* collection, const ByteSource* bankFile) {
+std::unique_ptr<MidiSong> readSong(const SongOptions& options, InputStream* stream,
+                                   const DlsCollection* collection) {
     if (!stream) return nullptr;
     // Times are counted in output samples and the renderer mixes in chunks of
     // bufferFrames frames: neither may be zero.
@@ -48,15 +48,28 @@ std::unique_ptr<MidiSong> createSong(const SongOptions& options, InputStream* st
                 loadPatchInstrument(*song, config.defaultInstrumentName, -1, -1, -1, 0, 0, 0);
             if (song->defaultInstrument) song->defaultProgram = -1;
         }
-
-        DlsWaveAccess access;
-        access.file = bankFile;
-        loadMarkedInstruments(*song, access);
-        if (access.readFailed) return nullptr;
         return song;
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+}
+
+bool loadSongInstruments(MidiSong& song, const ByteSource* bankFile) {
+    DlsWaveAccess access;
+    access.file = bankFile;
+    try {
+        loadMarkedInstruments(song, access);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return !access.readFailed;
+}
+
+std::unique_ptr<MidiSong> createSong(const SongOptions& options, InputStream* stream,
+                                     const DlsCollection* collection, const ByteSource* bankFile) {
+    std::unique_ptr<MidiSong> song = readSong(options, stream, collection);
+    if (song && !loadSongInstruments(*song, bankFile)) song.reset();
+    return song;
 }
 
 void prepareSong(MidiSong& song, const SongOptions& options) {

@@ -12,11 +12,18 @@ class ByteSource;
 struct InputStream;
 struct DlsCollection;
 
-// Reads the whole MIDI stream and loads the instruments the song uses, the
-// waves of a collection indexed from a file read from `bankFile` (that file
-// as opened for this song). Returns null when the stream is not a readable
-// MIDI file, or when wave data the collection located cannot be read (the
-// bank changed on disk). The collection must outlive the song.
+// Reads the whole MIDI stream into a song playing from `collection`, with
+// the instruments its notes need marked in its banks (loadSongInstruments
+// loads them). Null when the stream is not a readable MIDI file. The
+// collection must outlive the song.
+std::unique_ptr<MidiSong> readSong(const SongOptions& options, InputStream* stream,
+                                   const DlsCollection* collection);
+// Loads the instruments marked in the song's banks, the waves of a
+// collection indexed from a file read from `bankFile` (that file as opened
+// with the index). False when wave data the collection located could not be
+// read (the bank changed on disk) or memory ran out; what did load stays.
+bool loadSongInstruments(MidiSong& song, const ByteSource* bankFile = nullptr);
+// Both in one: null also where loading the instruments fails.
 std::unique_ptr<MidiSong> createSong(const SongOptions& options, InputStream* stream,
                                      const DlsCollection* collection, const ByteSource* bankFile = nullptr);
 // Sets a new song's output parameters, buffers and engine settings from the

@@ -3,6 +3,7 @@
 // Runs against tz_midi.so and, under Wine, against tz_midi.dll.
 //
 // usage: host_test PLUGIN_LIBRARY WORK_DIR
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -263,6 +264,21 @@ void testBankChanges(void* plugin, const std::string& work) {
     CHECK(playWhole(plugin, song).empty());
     CHECK(tz::test::writeFileBytes(bank, tz::test::smallGmBank()));
     CHECK(playWhole(plugin, song) == before);
+
+    // A song's instruments load at its first read: a bank cut short between
+    // the open and that read leaves the song silent, not broken.
+    void* d = pCreate(plugin);
+    Source source(widen(song));
+    CHECK(dOpen(d, &source));
+    CHECK(tz::test::writeFileBytes(bank, std::vector<uint8_t>{'R', 'I', 'F', 'F'}));
+    std::vector<uint8_t> cut;
+    uint8_t buffer[3000];
+    int32_t n;
+    while ((n = dRead(d, buffer, sizeof buffer)) > 0) cut.insert(cut.end(), buffer, buffer + n);
+    CHECK(cut.size() == before.size());
+    CHECK(std::all_of(cut.begin(), cut.end(), [](uint8_t b) { return b == 0; }));
+    dRelease(d);
+    CHECK(tz::test::writeFileBytes(bank, tz::test::smallGmBank()));
 }
 
 }  // namespace
