@@ -4,8 +4,9 @@
 //   render_bench [--bank FILE.dls] [--rounds N] [FILE.mid ...]
 //
 // Without --bank the small test bank is used. Times are the thread's CPU
-// time, so a busy machine disturbs the figures less; the best of the rounds
-// is reported.
+// time, so a busy machine disturbs the figures less; the median of the
+// rounds is reported. Each song's line ends with a hash of the rendered
+// bytes, so a faster engine can show at once that it renders the same.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -75,10 +76,18 @@ struct Result {
     double seconds = 0;       // CPU time
     double musicSeconds = 0;  // rendered
     double busyVoices = 0;    // mean voices sounding per block
+    double voiceFrames = 0;   // frames times the voices sounding at the end of each block
+    uint64_t hash = 0;        // FNV-1a of the rendered bytes
 };
 
-// Opens the song as the demuxer does and renders it to its end.
-bool renderOnce(const std::vector<uint8_t>& midi, const tz::DlsCollection* bank, Result& result) {
+uint64_t fnv1a(uint64_t h, const uint8_t* bytes, size_t size) {
+    for (size_t i = 0; i < size; ++i) h = (h ^ bytes[i]) * 0x100000001b3ull;
+    return h;
+}
+
+// Opens the song as the demuxer does and renders it to its end. The hash,
+// when asked for, is taken outside the timed calls.
+bool renderOnce(const std::vector<uint8_t>& midi, const tz::DlsCollection* bank, bool hashOutput, Result& result) {
     tz::StreamPtr stream(tz::createMemoryStream(midi.data(), midi.size()));
     tz::SongOptions options;
     std::unique_ptr<tz::MidiSong> song = tz::createSong(options, stream.get(), bank);
@@ -86,19 +95,68 @@ bool renderOnce(const std::vector<uint8_t>& midi, const tz::DlsCollection* bank,
     tz::startSong(*song);
 
     std::vector<uint8_t> block(tz::kBlockBytes);
-    int64_t bytes = 0, blocks = 0, busy = 0;
+    int64_t bytes = 0, blocks = 0, busy = 0, voiceFrames = 0;
+    uint64_t hash = 0xcbf29ce484222325ull;
     const double start = threadSeconds();
     for (;;) {
         const int32_t n = tz::renderBlock(*song, block.data());
         if (n <= 0) break;
+        if (hashOutput) hash = fnv1a(hash, block.data(), size_t(n));
         bytes += n;
         ++blocks;
-        for (int v = 0; v < song->voiceCount; ++v) busy += song->voices[v].state != tz::Free;
+        int sounding = 0;
+        for (int v = 0; v < song->voiceCount; ++v) sounding += song->voices[v].state != tz::Free;
+        busy += sounding;
+        voiceFrames += int64_t(sounding) * (n / song->bytesPerFrame);
     }
     result.seconds = threadSeconds() - start;
     result.musicSeconds = double(bytes) / song->bytesPerFrame / song->outputRate;
     result.busyVoices = blocks ? double(busy) / double(blocks) : 0;
+    result.voiceFrames = double(voiceFrames);
+    result.hash = hash;
     return true;
+}
+
+// The median of the rounds' CPU times; the other figures are the same in
+// every round.
+bool measure(const std::vector<uint8_t>& midi, const tz::DlsCollection* bank, int rounds, Result& result) {
+    if (!renderOnce(midi, bank, true, result)) return false;
+    std::vector<double> times;
+    for (int r = 0; r < rounds; ++r) {
+        Result timed;
+        if (!renderOnce(midi, bank, false, timed)) return false;
+        times.push_back(timed.seconds);
+    }
+    std::sort(times.begin(), times.end());
+    const size_t n = times.size();
+    result.seconds = n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+    return true;
+}
+
+struct Totals {
+    double seconds = 0, musicSeconds = 0, voiceFrames = 0;
+    uint64_t hash = 0xcbf29ce484222325ull;
+    void add(const Result& r) {
+        seconds += r.seconds;
+        musicSeconds += r.musicSeconds;
+        voiceFrames += r.voiceFrames;
+        hash = fnv1a(hash, reinterpret_cast<const uint8_t*>(&r.hash), sizeof r.hash);
+    }
+    Result asResult() const {
+        Result r;
+        r.seconds = seconds;
+        r.musicSeconds = musicSeconds;
+        r.voiceFrames = voiceFrames;
+        r.busyVoices = musicSeconds > 0 ? voiceFrames / (musicSeconds * 44100.0) : 0;
+        r.hash = hash;
+        return r;
+    }
+};
+
+void printLine(const char* name, const Result& r) {
+    const double seconds = std::max(r.seconds, 1e-9);
+    std::printf("%-36s %7.1f %7.1f %10.1f %9.1f  %016llx\n", name, r.musicSeconds, r.busyVoices,
+                r.musicSeconds / seconds, r.voiceFrames / seconds * 1e-6, static_cast<unsigned long long>(r.hash));
 }
 
 bool readFile(const char* path, std::vector<uint8_t>& out) { return tz::readWholeFile(path, out, size_t(1) << 30); }
@@ -147,27 +205,19 @@ int main(int argc, char** argv) {
     }
 
     std::printf("bank: %s\n", bankPath.empty() ? "small test bank" : bankPath.c_str());
-    double totalMusic = 0, totalSeconds = 0;
-    for (const auto& [name, midi] : songs) {
-        Result best;
-        bool ok = true;
-        for (int r = 0; r < rounds && ok; ++r) {
-            Result result;
-            ok = renderOnce(midi, bank.get(), result);
-            if (ok && (r == 0 || result.seconds < best.seconds)) best = result;
-        }
-        if (!ok) {
+    std::printf("%-36s %7s %7s %10s %9s  %s\n", "song", "music s", "voices", "x realtime", "Mvf/s", "output hash");
+    Totals set;
+    for (size_t i = 0; i < songs.size(); ++i) {
+        const auto& [name, midi] = songs[i];
+        Result result;
+        if (!measure(midi, bank.get(), rounds, result)) {
             std::printf("%-36s not readable\n", name.c_str());
             continue;
         }
-        totalMusic += best.musicSeconds;
-        totalSeconds += best.seconds;
-        std::printf("%-36s %7.1f s of music, %6.1f voices busy, %8.1f x real time\n", name.c_str(),
-                    best.musicSeconds, best.busyVoices, best.musicSeconds / std::max(best.seconds, 1e-9));
+        printLine(name.c_str(), result);
+        if (i > 0) set.add(result);
     }
-    if (songs.size() > 1)
-        std::printf("%-36s %7.1f s of music, %24.1f x real time\n", "all", totalMusic,
-                    totalMusic / std::max(totalSeconds, 1e-9));
+    if (songs.size() > 2) printLine("all files", set.asResult());
     tz::releaseInstrumentConfiguration();
     return 0;
 }
