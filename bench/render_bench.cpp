@@ -1,7 +1,8 @@
 // Rendering speed as a multiple of real time: a crafted dense song that keeps
-// all 32 voices busy, and any MIDI files named on the command line.
+// all 32 voices busy, and any MIDI files named on the command line, with each
+// SIMD path the machine can run (or only the one named).
 //
-//   render_bench [--bank FILE.dls] [--rounds N] [FILE.mid ...]
+//   render_bench [--bank FILE.dls] [--rounds N] [--path baseline|avx2] [FILE.mid ...]
 //
 // Without --bank the small test bank is used. Times are the thread's CPU
 // time, so a busy machine disturbs the figures less; the median of the
@@ -21,6 +22,7 @@
 #include "records/midi_song.h"
 #include "song/song_assembly.h"
 #include "synth/render.h"
+#include "synth/simd_path.h"
 #include "tests/support/smf_builder.h"
 #include "tests/support/test_bank.h"
 
@@ -163,19 +165,31 @@ bool readFile(const char* path, std::vector<uint8_t>& out) { return tz::readWhol
 
 }  // namespace
 
+struct PathFigures {
+    tz::SimdPath path;
+    Result dense, files;
+};
+
 int main(int argc, char** argv) {
     std::string bankPath;
     int rounds = 3;
+    std::vector<tz::SimdPath> paths;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--bank") && i + 1 < argc) {
             bankPath = argv[++i];
         } else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc) {
             rounds = std::max(1, std::atoi(argv[++i]));
+        } else if (!std::strcmp(argv[i], "--path") && i + 1 < argc) {
+            const std::string name = argv[++i];
+            paths.push_back(name == "avx2" ? tz::SimdPath::Avx2 : tz::SimdPath::Baseline);
         } else {
             files.push_back(argv[i]);
         }
     }
+    if (paths.empty())
+        for (tz::SimdPath path : {tz::SimdPath::Baseline, tz::SimdPath::Avx2})
+            if (tz::simdPathAvailable(path)) paths.push_back(path);
 
     std::vector<uint8_t> bankBytes;
     if (bankPath.empty()) {
@@ -205,19 +219,48 @@ int main(int argc, char** argv) {
     }
 
     std::printf("bank: %s\n", bankPath.empty() ? "small test bank" : bankPath.c_str());
-    std::printf("%-36s %7s %7s %10s %9s  %s\n", "song", "music s", "voices", "x realtime", "Mvf/s", "output hash");
-    Totals set;
-    for (size_t i = 0; i < songs.size(); ++i) {
-        const auto& [name, midi] = songs[i];
-        Result result;
-        if (!measure(midi, bank.get(), rounds, result)) {
-            std::printf("%-36s not readable\n", name.c_str());
+    std::vector<PathFigures> figures;
+    for (tz::SimdPath path : paths) {
+        if (!tz::forceSimdPath(path)) {
+            std::printf("\n%s: not available on this machine\n", tz::simdPathName(path));
             continue;
         }
-        printLine(name.c_str(), result);
-        if (i > 0) set.add(result);
+        std::printf("\n%s\n%-36s %7s %7s %10s %9s  %s\n", tz::simdPathName(path), "song", "music s", "voices",
+                    "x realtime", "Mvf/s", "output hash");
+        PathFigures f{path, {}, {}};
+        Totals set;
+        for (size_t i = 0; i < songs.size(); ++i) {
+            const auto& [name, midi] = songs[i];
+            Result result;
+            if (!measure(midi, bank.get(), rounds, result)) {
+                std::printf("%-36s not readable\n", name.c_str());
+                continue;
+            }
+            printLine(name.c_str(), result);
+            if (i == 0)
+                f.dense = result;
+            else
+                set.add(result);
+        }
+        f.files = set.asResult();
+        if (songs.size() > 2) printLine("all files", f.files);
+        figures.push_back(f);
     }
-    if (songs.size() > 2) printLine("all files", set.asResult());
+
+    // Multiples of real time (Mvf/s: millions of voice-frames per second).
+    std::printf("\n%-12s %14s %9s %14s %9s\n", "path", "dense x", "Mvf/s", "files x", "Mvf/s");
+    bool same = true;
+    for (const PathFigures& f : figures) {
+        auto x = [](const Result& r) { return r.musicSeconds / std::max(r.seconds, 1e-9); };
+        auto mvf = [](const Result& r) { return r.voiceFrames / std::max(r.seconds, 1e-9) * 1e-6; };
+        std::printf("%-12s %14.1f %9.1f", tz::simdPathName(f.path), x(f.dense), mvf(f.dense));
+        if (f.files.musicSeconds > 0)
+            std::printf(" %14.1f %9.1f\n", x(f.files), mvf(f.files));
+        else
+            std::printf(" %14s %9s\n", "-", "-");
+        same = same && f.dense.hash == figures[0].dense.hash && f.files.hash == figures[0].files.hash;
+    }
+    if (figures.size() > 1) std::printf("output: %s on every path\n", same ? "the same bytes" : "DIFFERENT BYTES");
     tz::releaseInstrumentConfiguration();
-    return 0;
+    return same ? 0 : 1;
 }
