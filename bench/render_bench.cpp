@@ -1,8 +1,8 @@
 // Rendering speed as a multiple of real time: a crafted dense song that keeps
-// all 32 voices busy, and any MIDI files named on the command line, with each
-// SIMD path the machine can run (or only the one named).
+// all 32 voices busy, and any MIDI files named on the command line, with the
+// baseline and the AVX2 path where the machine runs it (or the paths named).
 //
-//   render_bench [--bank FILE.dls] [--rounds N] [--path baseline|avx2] [FILE.mid ...]
+//   render_bench [--bank FILE.dls] [--rounds N] [--path baseline|avx2|plain]... [FILE.mid ...]
 //
 // Without --bank the small test bank is used. Times are the thread's CPU
 // time, so a busy machine disturbs the figures less; the median of the
@@ -23,50 +23,10 @@
 #include "song/song_assembly.h"
 #include "synth/render.h"
 #include "synth/simd_path.h"
-#include "tests/support/smf_builder.h"
+#include "tests/support/dense_song.h"
 #include "tests/support/test_bank.h"
 
 namespace {
-
-// One minute at 120 beats per minute: every channel strikes a three-note
-// chord each beat and holds it for two beats, with bends and volume moves,
-// so far more notes are wanted than there are voices.
-std::vector<uint8_t> buildDenseSong() {
-    tz::test::SmfBuilder smf(1, 480);
-    tz::test::SmfTrack& conductor = smf.track();
-    conductor.tempo(0, 500000);
-    const int programs[] = {0, 8, 16, 24};
-    uint32_t seed = 2024;
-    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
-    for (int channel = 0; channel < 16; ++channel) {
-        tz::test::SmfTrack& t = smf.track();
-        if (channel != 9) t.program(0, channel, programs[channel % 4]);
-        t.controller(0, channel, 10, (channel * 37) % 128);
-        std::vector<int> held;
-        for (int beat = 0; beat < 120; ++beat) {
-            std::vector<int> chord;
-            const int root = channel == 9 ? 35 + int(next() % 40) : 36 + int(next() % 48);
-            for (int k = 0; k < 3; ++k) chord.push_back(root + (channel == 9 ? k : 4 * k));
-            for (int note : chord) t.noteOn(0, channel, note, 60 + int(next() % 60));
-            if (beat % 4 == 1) t.pitchBend(0, channel, int(next() % 16384));
-            if (beat % 8 == 3) t.controller(0, channel, 7, 60 + int(next() % 60));
-            // Release the chord struck a beat earlier, a beat later.
-            bool first = true;
-            for (int note : held) {
-                t.noteOff(first ? 480 : 0, channel, note);
-                first = false;
-            }
-            if (held.empty()) t.controller(480, channel, 11, 127);
-            held = chord;
-        }
-        bool first = true;
-        for (int note : held) {
-            t.noteOff(first ? 960 : 0, channel, note);
-            first = false;
-        }
-    }
-    return smf.bytes();
-}
 
 double threadSeconds() {
     timespec t;
@@ -182,7 +142,9 @@ int main(int argc, char** argv) {
             rounds = std::max(1, std::atoi(argv[++i]));
         } else if (!std::strcmp(argv[i], "--path") && i + 1 < argc) {
             const std::string name = argv[++i];
-            paths.push_back(name == "avx2" ? tz::SimdPath::Avx2 : tz::SimdPath::Baseline);
+            paths.push_back(name == "avx2"    ? tz::SimdPath::Avx2
+                            : name == "plain" ? tz::SimdPath::Plain
+                                              : tz::SimdPath::Baseline);
         } else {
             files.push_back(argv[i]);
         }
@@ -207,7 +169,7 @@ int main(int argc, char** argv) {
     tz::acquireInstrumentConfiguration();
 
     std::vector<std::pair<std::string, std::vector<uint8_t>>> songs;
-    songs.emplace_back("dense (crafted)", buildDenseSong());
+    songs.emplace_back("dense (crafted)", tz::test::denseSong());
     for (const std::string& path : files) {
         std::vector<uint8_t> bytes;
         if (!readFile(path.c_str(), bytes)) {
@@ -248,12 +210,12 @@ int main(int argc, char** argv) {
     }
 
     // Multiples of real time (Mvf/s: millions of voice-frames per second).
-    std::printf("\n%-12s %14s %9s %14s %9s\n", "path", "dense x", "Mvf/s", "files x", "Mvf/s");
+    std::printf("\n%-16s %14s %9s %14s %9s\n", "path", "dense x", "Mvf/s", "files x", "Mvf/s");
     bool same = true;
     for (const PathFigures& f : figures) {
         auto x = [](const Result& r) { return r.musicSeconds / std::max(r.seconds, 1e-9); };
         auto mvf = [](const Result& r) { return r.voiceFrames / std::max(r.seconds, 1e-9) * 1e-6; };
-        std::printf("%-12s %14.1f %9.1f", tz::simdPathName(f.path), x(f.dense), mvf(f.dense));
+        std::printf("%-16s %14.1f %9.1f", tz::simdPathName(f.path), x(f.dense), mvf(f.dense));
         if (f.files.musicSeconds > 0)
             std::printf(" %14.1f %9.1f\n", x(f.files), mvf(f.files));
         else

@@ -202,6 +202,7 @@ struct MixLoops {
 
 // Indexed by SimdPath.
 constexpr MixLoops kMixLoops[kSimdPathCount] = {
+    {mixMonoPlain, mixStereoPlain, addGroupPlain},
 #if defined(__SSE2__)
     {mixMonoSse2, mixStereoSse2, addGroupSse2},
 #else

@@ -154,6 +154,7 @@ TZ_TARGET_AVX2 void interpolateAvx2(int16_t* out, const int16_t* data, uint32_t 
 
 // Indexed by SimdPath.
 constexpr InterpolateFn kInterpolate[kSimdPathCount] = {
+    interpolatePlain,
     kBaselineInterpolate,
 #if TZ_AVX2_PATH
     interpolateAvx2,

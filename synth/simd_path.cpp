@@ -40,10 +40,21 @@ std::atomic<int> forcedPath{-1};
 
 }  // namespace
 
-const char* simdPathName(SimdPath path) { return path == SimdPath::Avx2 ? "AVX2" : "baseline"; }
+const char* simdPathName(SimdPath path) {
+    switch (path) {
+        case SimdPath::Plain: return "plain";
+#if defined(__SSE2__)
+        case SimdPath::Baseline: return "baseline (SSE2)";
+#else
+        case SimdPath::Baseline: return "baseline";
+#endif
+        case SimdPath::Avx2: return "AVX2";
+    }
+    return "?";
+}
 
 bool simdPathAvailable(SimdPath path) {
-    return path == SimdPath::Baseline || (path == SimdPath::Avx2 && widestPath() == SimdPath::Avx2);
+    return path != SimdPath::Avx2 || widestPath() == SimdPath::Avx2;
 }
 
 SimdPath activeSimdPath() {

@@ -1,8 +1,10 @@
 // The engine's per-frame loops (interpolation, mixing, output conversion)
-// come in a baseline version (SSE2 on x86, which every x86-64 CPU and the
-// 32-bit build have; plain C++ elsewhere) and, on x86 with GCC or Clang, an
-// AVX2 version compiled for that instruction set alone. The widest one the
-// CPU and the operating system support is used; all give the same bits.
+// come in a plain version, one frame at a time, a baseline version (SSE2 on
+// x86, which every x86-64 CPU and the 32-bit build have; the plain loops
+// elsewhere) and, on x86 with GCC or Clang, an AVX2 version compiled for that
+// instruction set alone. The widest path the CPU and the operating system
+// support is used; all give the same bits, which the tests check by forcing
+// each in turn against the plain loops.
 #pragma once
 #include <cstdint>
 
@@ -17,8 +19,8 @@
 
 namespace tz {
 
-enum class SimdPath : uint8_t { Baseline = 0, Avx2 = 1 };
-constexpr int kSimdPathCount = 2;
+enum class SimdPath : uint8_t { Plain = 0, Baseline = 1, Avx2 = 2 };
+constexpr int kSimdPathCount = 3;
 
 const char* simdPathName(SimdPath path);
 // True when this build has the path and this machine can run it.
