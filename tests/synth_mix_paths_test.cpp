@@ -16,6 +16,7 @@
 #include "instruments/dls_collection.h"
 #include "instruments/gus_patch.h"
 #include "platform/input_stream.h"
+#include "synth/output_convert.h"
 #include "synth/render.h"
 #include "synth/simd_path.h"
 #include "tests/support/dense_song.h"
@@ -85,6 +86,26 @@ protected:
 
     SimdPath saved_ = activeSimdPath();
 };
+
+// Renders seldom reach the sums far past full scale that the wide loops
+// treat apart (beyond 32 bits); here every kind of sum meets every lane.
+TEST_F(SynthMixPaths, Signed16ConversionOfSumsAtAndBeyondFullScale) {
+    const int64_t edges[] = {0, 1, -1, 8191, 8192, -8192, -8193, (1 << 28) - 1, 1 << 28, -(1 << 28),
+                             -(1 << 28) - 1, INT32_MAX, INT32_MIN, int64_t(INT32_MAX) + 1, int64_t(INT32_MIN) - 1,
+                             int64_t(1) << 32, -(int64_t(1) << 32), (int64_t(1) << 32) + 5, INT64_MAX, INT64_MIN};
+    std::vector<int64_t> mix;
+    std::mt19937_64 rng(11);
+    for (int i = 0; i < 2000; ++i) {
+        const int64_t edge = edges[rng() % std::size(edges)];
+        const int64_t near = int64_t(uint64_t(edge) + rng() % 5 - 2);  // wraps at the int64 ends
+        mix.push_back(i % 3 == 0 ? edge : i % 3 == 1 ? int64_t(rng()) >> (rng() % 64) : near);
+    }
+    expectSameOnEveryPath("sums", [&] {
+        Bytes out(2 * mix.size() + 2, 0xEE);
+        convertSigned16(out.data(), mix.data(), int32_t(mix.size() - 3));  // a count that leaves a tail
+        return out;
+    });
+}
 
 TEST_F(SynthMixPaths, DenseSong) {
     const std::unique_ptr<DlsCollection> bank = loadBank(test::smallGmBank());
