@@ -260,13 +260,43 @@ void mixConstant(MidiSong& song, int voiceIndex, int32_t* mix, const int16_t* in
     mixWithGains<L>(mixLoops(), song.voices[voiceIndex], mix, in, n);
 }
 
+int32_t gainOf(float amplitude) {
+    const float scaled = amplitude * 4096.0f;
+    if (scaled >= float(kMaxGain + 1)) return kMaxGain;
+    // Amplitudes are never negative; a negative one from odd data is bounded
+    // like a positive one so that products stay within 32 bits.
+    if (!(scaled > -float(kMaxGain + 1))) return scaled < 0.0f ? -kMaxGain : 0;
+    return int32_t(scaled);
+}
+
+// The gains from the amplitudes, the tremolo and the envelope level (what
+// updateGains does), inline in the control block step.
+inline void computeGains(Voice& v) {
+    const Sample& sample = *v.sample;
+    const bool panned = v.panMode == Panned;
+    float left = v.leftScale;
+    float right = v.rightScale;
+    if (v.tremoloPhaseStep != 0) {
+        left = left * v.tremoloFactor;
+        right = right * v.tremoloFactor;
+    }
+    if (sample.modes & ModeEnvelope) {
+        const float level =
+            float(envelopeVolumeTable[std::clamp(v.envLevel >> kEnvelopeTableShift, 0, kEnvelopeTableLast)]);
+        left = left * level;
+        right = right * level;
+    }
+    v.leftGain = gainOf(left);
+    if (panned) v.rightGain = gainOf(right);
+}
+
 // Starts a control block: envelope step, tremolo step, new gains. True when
 // the envelope has ended and the voice is Free.
 inline bool startControlBlock(MidiSong& song, int voiceIndex) {
     Voice& v = song.voices[voiceIndex];
     if (v.envStep != 0 && stepEnvelope(song, voiceIndex)) return true;
     if (v.tremoloPhaseStep != 0) updateTremolo(song, voiceIndex);
-    updateGains(song, voiceIndex);
+    computeGains(v);
     return false;
 }
 
@@ -298,14 +328,6 @@ void mixUpdating(MidiSong& song, int voiceIndex, int32_t* mix, const int16_t* in
     }
 }
 
-int32_t gainOf(float amplitude) {
-    const float scaled = amplitude * 4096.0f;
-    if (scaled >= float(kMaxGain + 1)) return kMaxGain;
-    // Amplitudes are never negative; a negative one from odd data is bounded
-    // like a positive one so that products stay within 32 bits.
-    if (!(scaled > -float(kMaxGain + 1))) return scaled < 0.0f ? -kMaxGain : 0;
-    return int32_t(scaled);
-}
 
 }  // namespace
 
@@ -433,24 +455,6 @@ void updateTremolo(MidiSong& song, int voiceIndex) {
     v.tremoloFactor = 1.0f - swing;
 }
 
-void updateGains(MidiSong& song, int voiceIndex) {
-    Voice& v = song.voices[voiceIndex];
-    const Sample& sample = *v.sample;
-    const bool panned = v.panMode == Panned;
-    float left = v.leftScale;
-    float right = v.rightScale;
-    if (v.tremoloPhaseStep != 0) {
-        left = left * v.tremoloFactor;
-        right = right * v.tremoloFactor;
-    }
-    if (sample.modes & ModeEnvelope) {
-        const float level =
-            float(envelopeVolumeTable[std::clamp(v.envLevel >> kEnvelopeTableShift, 0, kEnvelopeTableLast)]);
-        left = left * level;
-        right = right * level;
-    }
-    v.leftGain = gainOf(left);
-    if (panned) v.rightGain = gainOf(right);
-}
+void updateGains(MidiSong& song, int voiceIndex) { computeGains(song.voices[voiceIndex]); }
 
 }  // namespace tz
