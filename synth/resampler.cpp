@@ -104,22 +104,31 @@ constexpr InterpolateFn kBaselineInterpolate = interpolatePlain;
 #endif
 
 #if TZ_AVX2_PATH
-// Steps up to two values a frame, forward: eight frames read no further than
+// Forward steps up to two values a frame: eight frames read no further than
 // 15 values past the first frame's index, so two 16-value loads there (one
 // starting a value later) hold every frame's pair: a frame at an even offset
 // o from the first index finds its pair as 32-bit element o / 2 of the first
-// load, at an odd offset as element o / 2 of the second. The second load ends
-// 16 values past the first frame's index, which lies at most on the data's
-// end: the guard and read-ahead values cover it. Other steps (long or
-// backward) are rare and take the baseline loop.
-constexpr uint32_t kWindowStepLimit = 2 * kFractionOne;
+// load, at an odd offset as element o / 2 of the second. Steps up to four
+// values a frame take two such windows, one for each four frames (no more
+// than 13 values past their first index). A window's second load ends 16
+// values past a frame's index, which lies at most on the data's end: the
+// guard and read-ahead values cover it. Longer or backward steps are rare and
+// take the baseline loop.
+constexpr uint32_t kOneWindowStepLimit = 2 * kFractionOne;
+constexpr uint32_t kTwoWindowStepLimit = 4 * kFractionOne;
+static_assert(kReadAheadValues >= 16 - kGuardValues + 1);
 
-TZ_TARGET_AVX2 void interpolateAvx2(int16_t* out, const int16_t* data, uint32_t pos, uint32_t inc, int32_t n) {
-    static_assert(kReadAheadValues >= 16 - kGuardValues + 1);
-    if (inc > kWindowStepLimit) {
-        kBaselineInterpolate(out, data, pos, inc, n);
-        return;
-    }
+// The pairs at the offsets (as elements o / 2 and a mask holding o's low bit
+// in the sign bit) from the window at data + first.
+TZ_TARGET_AVX2 inline __m256i windowPairs(const int16_t* window, __m256i element, __m256 odd) {
+    const __m256i even = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window));
+    const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + 1));
+    return _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(_mm256_permutevar8x32_epi32(even, element)),
+                                                _mm256_castsi256_ps(_mm256_permutevar8x32_epi32(next, element)), odd));
+}
+
+template <bool TwoWindows>
+TZ_TARGET_AVX2 void interpolateWindows(int16_t* out, const int16_t* data, uint32_t pos, uint32_t inc, int32_t n) {
     const __m256i fractionMask = _mm256_set1_epi32(kFractionMask);
     const __m256i one = _mm256_set1_epi32(kFractionOne);
     const __m256i advance = _mm256_set1_epi32(int32_t(8 * inc));
@@ -129,17 +138,14 @@ TZ_TARGET_AVX2 void interpolateAvx2(int16_t* out, const int16_t* data, uint32_t 
     int32_t j = 0;
     for (; j + 8 <= n; j += 8) {
         const uint32_t first = pos >> kFractionBits;
-        const __m256i even = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + first));
-        const __m256i odd = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + first + 1));
-        const __m256i offset =
-            _mm256_sub_epi32(_mm256_srli_epi32(p, kFractionBits), _mm256_set1_epi32(int32_t(first)));
+        const uint32_t second = TwoWindows ? (pos + 4 * inc) >> kFractionBits : first;
+        const __m256i firsts = _mm256_setr_epi32(int32_t(first), int32_t(first), int32_t(first), int32_t(first),
+                                                 int32_t(second), int32_t(second), int32_t(second), int32_t(second));
+        const __m256i offset = _mm256_sub_epi32(_mm256_srli_epi32(p, kFractionBits), firsts);
         const __m256i element = _mm256_srli_epi32(offset, 1);
-        // The blend takes the odd load's pair where the offset's low bit,
-        // moved to the sign bit, is set.
-        const __m256i pairs = _mm256_castps_si256(
-            _mm256_blendv_ps(_mm256_castsi256_ps(_mm256_permutevar8x32_epi32(even, element)),
-                             _mm256_castsi256_ps(_mm256_permutevar8x32_epi32(odd, element)),
-                             _mm256_castsi256_ps(_mm256_slli_epi32(offset, 31))));
+        const __m256 odd = _mm256_castsi256_ps(_mm256_slli_epi32(offset, 31));
+        __m256i pairs = windowPairs(data + first, element, odd);
+        if constexpr (TwoWindows) pairs = _mm256_blend_epi32(pairs, windowPairs(data + second, element, odd), 0xF0);
         const __m256i f = _mm256_and_si256(p, fractionMask);
         const __m256i weights = _mm256_or_si256(_mm256_sub_epi32(one, f), _mm256_slli_epi32(f, 16));
         const __m256i frames = _mm256_srai_epi32(_mm256_madd_epi16(pairs, weights), kFractionBits);
@@ -149,6 +155,15 @@ TZ_TARGET_AVX2 void interpolateAvx2(int16_t* out, const int16_t* data, uint32_t 
         pos += 8 * inc;
     }
     interpolatePlain(out + j, data, pos, inc, n - j);
+}
+
+TZ_TARGET_AVX2 void interpolateAvx2(int16_t* out, const int16_t* data, uint32_t pos, uint32_t inc, int32_t n) {
+    if (inc <= kOneWindowStepLimit)
+        interpolateWindows<false>(out, data, pos, inc, n);
+    else if (inc <= kTwoWindowStepLimit)
+        interpolateWindows<true>(out, data, pos, inc, n);
+    else
+        kBaselineInterpolate(out, data, pos, inc, n);
 }
 #endif
 
