@@ -1,11 +1,13 @@
 // Rendering speed as a multiple of real time: a crafted dense song that keeps
-// all 32 voices busy, and any MIDI files named on the command line.
+// all 32 voices busy, and any MIDI files named on the command line, with the
+// baseline and the AVX2 path where the machine runs it (or the paths named).
 //
-//   render_bench [--bank FILE.dls] [--rounds N] [FILE.mid ...]
+//   render_bench [--bank FILE.dls] [--rounds N] [--path baseline|avx2|plain]... [FILE.mid ...]
 //
 // Without --bank the small test bank is used. Times are the thread's CPU
-// time, so a busy machine disturbs the figures less; the best of the rounds
-// is reported.
+// time, so a busy machine disturbs the figures less; the median of the
+// rounds is reported. Each song's line ends with a hash of the rendered
+// bytes, so a faster engine can show at once that it renders the same.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -20,50 +22,11 @@
 #include "records/midi_song.h"
 #include "song/song_assembly.h"
 #include "synth/render.h"
-#include "tests/support/smf_builder.h"
+#include "synth/simd_path.h"
+#include "tests/support/dense_song.h"
 #include "tests/support/test_bank.h"
 
 namespace {
-
-// One minute at 120 beats per minute: every channel strikes a three-note
-// chord each beat and holds it for two beats, with bends and volume moves,
-// so far more notes are wanted than there are voices.
-std::vector<uint8_t> buildDenseSong() {
-    tz::test::SmfBuilder smf(1, 480);
-    tz::test::SmfTrack& conductor = smf.track();
-    conductor.tempo(0, 500000);
-    const int programs[] = {0, 8, 16, 24};
-    uint32_t seed = 2024;
-    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
-    for (int channel = 0; channel < 16; ++channel) {
-        tz::test::SmfTrack& t = smf.track();
-        if (channel != 9) t.program(0, channel, programs[channel % 4]);
-        t.controller(0, channel, 10, (channel * 37) % 128);
-        std::vector<int> held;
-        for (int beat = 0; beat < 120; ++beat) {
-            std::vector<int> chord;
-            const int root = channel == 9 ? 35 + int(next() % 40) : 36 + int(next() % 48);
-            for (int k = 0; k < 3; ++k) chord.push_back(root + (channel == 9 ? k : 4 * k));
-            for (int note : chord) t.noteOn(0, channel, note, 60 + int(next() % 60));
-            if (beat % 4 == 1) t.pitchBend(0, channel, int(next() % 16384));
-            if (beat % 8 == 3) t.controller(0, channel, 7, 60 + int(next() % 60));
-            // Release the chord struck a beat earlier, a beat later.
-            bool first = true;
-            for (int note : held) {
-                t.noteOff(first ? 480 : 0, channel, note);
-                first = false;
-            }
-            if (held.empty()) t.controller(480, channel, 11, 127);
-            held = chord;
-        }
-        bool first = true;
-        for (int note : held) {
-            t.noteOff(first ? 960 : 0, channel, note);
-            first = false;
-        }
-    }
-    return smf.bytes();
-}
 
 double threadSeconds() {
     timespec t;
@@ -75,10 +38,18 @@ struct Result {
     double seconds = 0;       // CPU time
     double musicSeconds = 0;  // rendered
     double busyVoices = 0;    // mean voices sounding per block
+    double voiceFrames = 0;   // frames times the voices sounding at the end of each block
+    uint64_t hash = 0;        // FNV-1a of the rendered bytes
 };
 
-// Opens the song as the demuxer does and renders it to its end.
-bool renderOnce(const std::vector<uint8_t>& midi, const tz::DlsCollection* bank, Result& result) {
+uint64_t fnv1a(uint64_t h, const uint8_t* bytes, size_t size) {
+    for (size_t i = 0; i < size; ++i) h = (h ^ bytes[i]) * 0x100000001b3ull;
+    return h;
+}
+
+// Opens the song as the demuxer does and renders it to its end. The hash,
+// when asked for, is taken outside the timed calls.
+bool renderOnce(const std::vector<uint8_t>& midi, const tz::DlsCollection* bank, bool hashOutput, Result& result) {
     tz::StreamPtr stream(tz::createMemoryStream(midi.data(), midi.size()));
     tz::SongOptions options;
     std::unique_ptr<tz::MidiSong> song = tz::createSong(options, stream.get(), bank);
@@ -86,38 +57,101 @@ bool renderOnce(const std::vector<uint8_t>& midi, const tz::DlsCollection* bank,
     tz::startSong(*song);
 
     std::vector<uint8_t> block(tz::kBlockBytes);
-    int64_t bytes = 0, blocks = 0, busy = 0;
+    int64_t bytes = 0, blocks = 0, busy = 0, voiceFrames = 0;
+    uint64_t hash = 0xcbf29ce484222325ull;
     const double start = threadSeconds();
     for (;;) {
         const int32_t n = tz::renderBlock(*song, block.data());
         if (n <= 0) break;
+        if (hashOutput) hash = fnv1a(hash, block.data(), size_t(n));
         bytes += n;
         ++blocks;
-        for (int v = 0; v < song->voiceCount; ++v) busy += song->voices[v].state != tz::Free;
+        int sounding = 0;
+        for (int v = 0; v < song->voiceCount; ++v) sounding += song->voices[v].state != tz::Free;
+        busy += sounding;
+        voiceFrames += int64_t(sounding) * (n / song->bytesPerFrame);
     }
     result.seconds = threadSeconds() - start;
     result.musicSeconds = double(bytes) / song->bytesPerFrame / song->outputRate;
     result.busyVoices = blocks ? double(busy) / double(blocks) : 0;
+    result.voiceFrames = double(voiceFrames);
+    result.hash = hash;
     return true;
+}
+
+// The median of the rounds' CPU times; the other figures are the same in
+// every round.
+bool measure(const std::vector<uint8_t>& midi, const tz::DlsCollection* bank, int rounds, Result& result) {
+    if (!renderOnce(midi, bank, true, result)) return false;
+    std::vector<double> times;
+    for (int r = 0; r < rounds; ++r) {
+        Result timed;
+        if (!renderOnce(midi, bank, false, timed)) return false;
+        times.push_back(timed.seconds);
+    }
+    std::sort(times.begin(), times.end());
+    const size_t n = times.size();
+    result.seconds = n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+    return true;
+}
+
+struct Totals {
+    double seconds = 0, musicSeconds = 0, voiceFrames = 0;
+    uint64_t hash = 0xcbf29ce484222325ull;
+    void add(const Result& r) {
+        seconds += r.seconds;
+        musicSeconds += r.musicSeconds;
+        voiceFrames += r.voiceFrames;
+        hash = fnv1a(hash, reinterpret_cast<const uint8_t*>(&r.hash), sizeof r.hash);
+    }
+    Result asResult() const {
+        Result r;
+        r.seconds = seconds;
+        r.musicSeconds = musicSeconds;
+        r.voiceFrames = voiceFrames;
+        r.busyVoices = musicSeconds > 0 ? voiceFrames / (musicSeconds * 44100.0) : 0;
+        r.hash = hash;
+        return r;
+    }
+};
+
+void printLine(const char* name, const Result& r) {
+    const double seconds = std::max(r.seconds, 1e-9);
+    std::printf("%-36s %7.1f %7.1f %10.1f %9.1f  %016llx\n", name, r.musicSeconds, r.busyVoices,
+                r.musicSeconds / seconds, r.voiceFrames / seconds * 1e-6, static_cast<unsigned long long>(r.hash));
 }
 
 bool readFile(const char* path, std::vector<uint8_t>& out) { return tz::readWholeFile(path, out, size_t(1) << 30); }
 
 }  // namespace
 
+struct PathFigures {
+    tz::SimdPath path;
+    Result dense, files;
+};
+
 int main(int argc, char** argv) {
     std::string bankPath;
     int rounds = 3;
+    std::vector<tz::SimdPath> paths;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--bank") && i + 1 < argc) {
             bankPath = argv[++i];
         } else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc) {
             rounds = std::max(1, std::atoi(argv[++i]));
+        } else if (!std::strcmp(argv[i], "--path") && i + 1 < argc) {
+            const std::string name = argv[++i];
+            paths.push_back(name == "avx2"    ? tz::SimdPath::Avx2
+                            : name == "plain" ? tz::SimdPath::Plain
+                                              : tz::SimdPath::Baseline);
         } else {
             files.push_back(argv[i]);
         }
     }
+    if (paths.empty())
+        for (tz::SimdPath path : {tz::SimdPath::Baseline, tz::SimdPath::Avx2})
+            if (tz::simdPathAvailable(path)) paths.push_back(path);
 
     std::vector<uint8_t> bankBytes;
     if (bankPath.empty()) {
@@ -135,7 +169,7 @@ int main(int argc, char** argv) {
     tz::acquireInstrumentConfiguration();
 
     std::vector<std::pair<std::string, std::vector<uint8_t>>> songs;
-    songs.emplace_back("dense (crafted)", buildDenseSong());
+    songs.emplace_back("dense (crafted)", tz::test::denseSong());
     for (const std::string& path : files) {
         std::vector<uint8_t> bytes;
         if (!readFile(path.c_str(), bytes)) {
@@ -147,27 +181,48 @@ int main(int argc, char** argv) {
     }
 
     std::printf("bank: %s\n", bankPath.empty() ? "small test bank" : bankPath.c_str());
-    double totalMusic = 0, totalSeconds = 0;
-    for (const auto& [name, midi] : songs) {
-        Result best;
-        bool ok = true;
-        for (int r = 0; r < rounds && ok; ++r) {
-            Result result;
-            ok = renderOnce(midi, bank.get(), result);
-            if (ok && (r == 0 || result.seconds < best.seconds)) best = result;
-        }
-        if (!ok) {
-            std::printf("%-36s not readable\n", name.c_str());
+    std::vector<PathFigures> figures;
+    for (tz::SimdPath path : paths) {
+        if (!tz::forceSimdPath(path)) {
+            std::printf("\n%s: not available on this machine\n", tz::simdPathName(path));
             continue;
         }
-        totalMusic += best.musicSeconds;
-        totalSeconds += best.seconds;
-        std::printf("%-36s %7.1f s of music, %6.1f voices busy, %8.1f x real time\n", name.c_str(),
-                    best.musicSeconds, best.busyVoices, best.musicSeconds / std::max(best.seconds, 1e-9));
+        std::printf("\n%s\n%-36s %7s %7s %10s %9s  %s\n", tz::simdPathName(path), "song", "music s", "voices",
+                    "x realtime", "Mvf/s", "output hash");
+        PathFigures f{path, {}, {}};
+        Totals set;
+        for (size_t i = 0; i < songs.size(); ++i) {
+            const auto& [name, midi] = songs[i];
+            Result result;
+            if (!measure(midi, bank.get(), rounds, result)) {
+                std::printf("%-36s not readable\n", name.c_str());
+                continue;
+            }
+            printLine(name.c_str(), result);
+            if (i == 0)
+                f.dense = result;
+            else
+                set.add(result);
+        }
+        f.files = set.asResult();
+        if (songs.size() > 2) printLine("all files", f.files);
+        figures.push_back(f);
     }
-    if (songs.size() > 1)
-        std::printf("%-36s %7.1f s of music, %24.1f x real time\n", "all", totalMusic,
-                    totalMusic / std::max(totalSeconds, 1e-9));
+
+    // Multiples of real time (Mvf/s: millions of voice-frames per second).
+    std::printf("\n%-16s %14s %9s %14s %9s\n", "path", "dense x", "Mvf/s", "files x", "Mvf/s");
+    bool same = true;
+    for (const PathFigures& f : figures) {
+        auto x = [](const Result& r) { return r.musicSeconds / std::max(r.seconds, 1e-9); };
+        auto mvf = [](const Result& r) { return r.voiceFrames / std::max(r.seconds, 1e-9) * 1e-6; };
+        std::printf("%-16s %14.1f %9.1f", tz::simdPathName(f.path), x(f.dense), mvf(f.dense));
+        if (f.files.musicSeconds > 0)
+            std::printf(" %14.1f %9.1f\n", x(f.files), mvf(f.files));
+        else
+            std::printf(" %14s %9s\n", "-", "-");
+        same = same && f.dense.hash == figures[0].dense.hash && f.files.hash == figures[0].files.hash;
+    }
+    if (figures.size() > 1) std::printf("output: %s on every path\n", same ? "the same bytes" : "DIFFERENT BYTES");
     tz::releaseInstrumentConfiguration();
-    return 0;
+    return same ? 0 : 1;
 }

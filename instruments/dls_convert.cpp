@@ -78,15 +78,15 @@ int32_t waveValueCount(const DlsWave& wave) {
     return int32_t(std::min<size_t>(available, size_t(kMaxSampleValues)));
 }
 
-// The wave's data as signed 16-bit values plus guard values: the copy another
-// song on the collection holds, else read and converted now.
+// The wave's data as signed 16-bit values plus guard and read-ahead values:
+// the copy another song on the collection holds, else read and converted now.
 std::shared_ptr<int16_t[]> waveData(const DlsCollection& dls, uint32_t index, int32_t count, DlsWaveAccess& access) {
     if (std::shared_ptr<int16_t[]> held = dls.sharedWaves.find(index)) return held;
 
     const DlsWave& wave = dls.waves[index];
     const bool eightBit = wave.bitsPerSample == 8;
     // Not zeroed first: every value is read from the bank next.
-    std::shared_ptr<int16_t[]> data(new int16_t[size_t(count) + kGuardValues]);
+    std::shared_ptr<int16_t[]> data(new int16_t[sampleDataSize(count)]);
     int16_t* out = data.get();
     // The bytes are read into the sample's own memory and converted in place:
     // value i takes bytes 2i and 2i+1, so 16-bit values convert upwards (on a

@@ -30,6 +30,16 @@ constexpr int32_t kMaxSampleValues = (1 << (31 - kFractionBits)) - 1;
 // Every sample's data are followed by this many copies of the last value
 // (zeros for an empty sample) so interpolation may read one past the end.
 constexpr int kGuardValues = 2;
+// And then by this many zeros, never used, so that the wide interpolation
+// loops may load a whole vector from the last value on.
+constexpr int kReadAheadValues = 16;
+
+// The values to allocate for a sample of `count` values: every sample's data
+// have room for the guard and read-ahead values, which setGuardValues fills
+// once the values are in place.
+constexpr size_t sampleDataSize(int32_t count) {
+    return size_t(count > 0 ? count : 0) + kGuardValues + kReadAheadValues;
+}
 
 struct Sample {
     int32_t loopStart = 0;      // 12 fraction bits
@@ -63,10 +73,11 @@ struct Instrument {
     int32_t sampleCount() const { return int32_t(samples.size()); }
 };
 
-// Allocates data for `count` values plus the guard values, the guards set to
-// the last value (zeros when count is 0). Fill the first `count` values, then
-// call setGuardValues again if they changed.
+// Allocates data for `count` values plus the guard and read-ahead values, the
+// guards set to the last value (zeros when count is 0). Fill the first
+// `count` values, then call setGuardValues again if they changed.
 std::shared_ptr<int16_t[]> allocateSampleData(int32_t count);
+// Sets the guard values to the last value and the read-ahead values to 0.
 void setGuardValues(int16_t* data, int32_t count);
 
 struct ToneEntry {

@@ -85,6 +85,9 @@ struct MidiSong {
     int32_t bufferFrames = 0;
     std::vector<int16_t> resampleBuffer;  // bufferFrames values
     std::vector<int64_t> mixBuffer;       // 2 x bufferFrames values
+    // 2 x bufferFrames values: the 32-bit sums of a group of voices on their
+    // way into mixBuffer; all 0 between chunks.
+    std::vector<int32_t> groupMix;
     int32_t samplesPerTick = 0;
     int32_t samplesPerTickFraction = 0;
     Channel channels[16] = {};

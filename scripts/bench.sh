@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Benchmarks: render speed as a multiple of real time (the OpenMSX songs with
-# a bank made from TimGM6mb, and a crafted dense song), the time to read a
-# 1 MB MIDI file, the speed against FluidSynth's fast file render of the same
-# songs with the same SoundFont, and, with the 100 MB bank made from FluidR3
+# Benchmarks: render speed per SIMD path as a multiple of real time and in
+# voice-frames per second (the OpenMSX songs with a bank made from TimGM6mb,
+# and a crafted dense song), the time to read a 1 MB MIDI file, the speed
+# against FluidSynth's fast file render of the same songs with the same
+# SoundFont, and, with the 100 MB bank made from FluidR3
 # (the default bank), the time of open (the first in a process, later ones,
 # a playlist scan), the memory of songs alive together and the peak memory
 # of tzmidi rendering one song.
@@ -22,7 +23,7 @@ songs=(/usr/share/games/openttd/baseset/openmsx/*.mid)
 echo "== Reading a 1 MB MIDI file"
 "$out/bench/smf_read_bench"
 echo
-echo "== Rendering (CPU time, single thread)"
+echo "== Rendering (CPU time, single thread, per SIMD path)"
 "$out/bench/render_bench" --bank "$bank" "${songs[@]}"
 echo
 echo "== Open with the $(du -h "$fluid" | cut -f1) bank made from FluidR3"

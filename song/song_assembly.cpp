@@ -89,6 +89,7 @@ void prepareSong(MidiSong& song, const SongOptions& options) {
     song.bufferFrames = options.bufferFrames;
     song.resampleBuffer.assign(size_t(options.bufferFrames), 0);
     song.mixBuffer.assign(2 * size_t(options.bufferFrames), 0);
+    song.groupMix.assign(2 * size_t(options.bufferFrames), 0);
 
     song.bytesPerFrame = ((song.formatFlags & kFormat16Bit) ? 2 : 1) * ((song.formatFlags & kFormatMono) ? 1 : 2);
     song.controlRatio = std::clamp(song.outputRate / 1000, 1, 255);

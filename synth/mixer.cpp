@@ -1,10 +1,11 @@
 // Voice mixing: envelope, tremolo, integer gains and the accumulation of a
-// voice's resampled frames into the song's 64-bit mix buffer.
+// voice's resampled frames into the 32-bit sums of a group of voices, which
+// the render loop adds into the song's 64-bit mix buffer.
 //
 // Per frame only integer multiply-adds happen; envelope, tremolo and gains
-// advance once per control block. Each layout (mono; stereo panned, centre,
-// one side) has a constant routine and an updating one; the per-frame loops
-// are the same template in both.
+// advance once per control block. Each layout (mono, stereo) has a constant
+// routine and an updating one; the per-frame loops are the same in both and
+// come in a plain, an SSE2 and an AVX2 version, chosen by the SIMD path.
 #include "synth/mixer.h"
 
 #include <algorithm>
@@ -17,12 +18,13 @@
 #include "records/tables.h"
 #include "synth/lfo.h"
 #include "synth/resampler.h"
+#include "synth/simd_path.h"
 
-// The per-frame loops are plain integer multiply-adds; let GCC vectorise them
-// at -O2 as well (its default -O2 cost model leaves loops with a remainder
-// alone). Integer arithmetic, so the result is the same bit for bit.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic")
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if TZ_AVX2_PATH
+#include <immintrin.h>
 #endif
 
 namespace tz {
@@ -31,81 +33,231 @@ namespace {
 constexpr int32_t kMaxGain = 8191;
 constexpr int kDyingFadeFrames = 20;
 
-enum class Layout { Mono, Panned, Centre, OneSide };
+// Gains lie within +-8191 and frames within the 16-bit range, so a product
+// is a 16-by-16-bit multiply into 32 bits and a voice adds at most
+// 32768 * 8191 (under 2^28) to a slot per frame; a group's eight voices stay
+// below 2^31, so its 32-bit sums are exact and so are the 64-bit sums made
+// from them, whatever the grouping.
+static_assert(int64_t(kVoicesPerGroup) * 32768 * kMaxGain <= std::numeric_limits<int32_t>::max());
 
-// Output slots per frame in the mix buffer.
+// --- the per-frame loops -----------------------------------------------------
+//
+// Stereo sums are interleaved, left then right; mono sums one per frame. The
+// wide loops give each lane the product the plain loop forms: a 16-bit
+// multiply-add of the pair (frame, 0) or (frame, sign) against (gain, 0) is
+// frame * gain exactly, and 32-bit adds of exact products are the plain
+// loop's adds.
+
+using MonoLoop = void (*)(int32_t* mix, const int16_t* in, int32_t n, int32_t gain);
+using StereoLoop = void (*)(int32_t* mix, const int16_t* in, int32_t n, int32_t left, int32_t right);
+// Adds count group sums into the 64-bit mix (or stores them, for the first
+// group of a chunk) and clears them for the next group.
+using AddGroupLoop = void (*)(int64_t* mix, int32_t* group, int32_t count, bool first);
+
+void mixMonoPlain(int32_t* __restrict mix, const int16_t* __restrict in, int32_t n, int32_t gain) {
+    const int16_t g = int16_t(gain);
+    for (int32_t i = 0; i < n; ++i) mix[i] += int32_t(in[i]) * g;
+}
+
+void mixStereoPlain(int32_t* __restrict mix, const int16_t* __restrict in, int32_t n, int32_t left, int32_t right) {
+    const int16_t l = int16_t(left);
+    const int16_t r = int16_t(right);
+    for (int32_t i = 0; i < n; ++i) {
+        mix[2 * i] += int32_t(in[i]) * l;
+        mix[2 * i + 1] += int32_t(in[i]) * r;
+    }
+}
+
+void addGroupPlain(int64_t* __restrict mix, int32_t* __restrict group, int32_t count, bool first) {
+    if (first)
+        for (int32_t i = 0; i < count; ++i) mix[i] = group[i];
+    else
+        for (int32_t i = 0; i < count; ++i) mix[i] += group[i];
+    std::fill_n(group, count, 0);
+}
+
+#if defined(__SSE2__)
+// Pairs (frame, 0): the low four frames of x, one per 32-bit lane.
+inline __m128i framesLow(__m128i x) { return _mm_unpacklo_epi16(x, _mm_setzero_si128()); }
+inline __m128i framesHigh(__m128i x) { return _mm_unpackhi_epi16(x, _mm_setzero_si128()); }
+
+inline void add4(int32_t* mix, __m128i products) {
+    __m128i* at = reinterpret_cast<__m128i*>(mix);
+    _mm_storeu_si128(at, _mm_add_epi32(_mm_loadu_si128(at), products));
+}
+
+void mixMonoSse2(int32_t* mix, const int16_t* in, int32_t n, int32_t gain) {
+    const __m128i g = _mm_set1_epi32(int32_t(uint16_t(gain)));  // (gain, 0) pairs
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        add4(mix + i, _mm_madd_epi16(framesLow(x), g));
+        add4(mix + i + 4, _mm_madd_epi16(framesHigh(x), g));
+    }
+    mixMonoPlain(mix + i, in + i, n - i, gain);
+}
+
+// Each frame's pair is doubled ((f, 0), (f, 0)) and multiplied with
+// (left, 0), (right, 0): the interleaved left and right products.
+void mixStereoSse2(int32_t* mix, const int16_t* in, int32_t n, int32_t left, int32_t right) {
+    const __m128i g = _mm_setr_epi16(int16_t(left), 0, int16_t(right), 0, int16_t(left), 0, int16_t(right), 0);
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i lo = framesLow(x), hi = framesHigh(x);
+        add4(mix + 2 * i, _mm_madd_epi16(_mm_unpacklo_epi32(lo, lo), g));
+        add4(mix + 2 * i + 4, _mm_madd_epi16(_mm_unpackhi_epi32(lo, lo), g));
+        add4(mix + 2 * i + 8, _mm_madd_epi16(_mm_unpacklo_epi32(hi, hi), g));
+        add4(mix + 2 * i + 12, _mm_madd_epi16(_mm_unpackhi_epi32(hi, hi), g));
+    }
+    mixStereoPlain(mix + 2 * i, in + i, n - i, left, right);
+}
+
+// Sign extension to 64 bits: each sum next to its sign (0 or -1).
+void addGroupSse2(int64_t* mix, int32_t* group, int32_t count, bool first) {
+    int32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        __m128i* at = reinterpret_cast<__m128i*>(mix + i);
+        __m128i* sums = reinterpret_cast<__m128i*>(group + i);
+        const __m128i x = _mm_loadu_si128(sums);
+        const __m128i sign = _mm_srai_epi32(x, 31);
+        __m128i low = _mm_unpacklo_epi32(x, sign), high = _mm_unpackhi_epi32(x, sign);
+        if (!first) {
+            low = _mm_add_epi64(low, _mm_loadu_si128(at));
+            high = _mm_add_epi64(high, _mm_loadu_si128(at + 1));
+        }
+        _mm_storeu_si128(at, low);
+        _mm_storeu_si128(at + 1, high);
+        _mm_storeu_si128(sums, _mm_setzero_si128());
+    }
+    addGroupPlain(mix + i, group + i, count - i, first);
+}
+#endif
+
+#if TZ_AVX2_PATH
+TZ_TARGET_AVX2 inline void add8(int32_t* mix, __m256i products) {
+    __m256i* at = reinterpret_cast<__m256i*>(mix);
+    _mm256_storeu_si256(at, _mm256_add_epi32(_mm256_loadu_si256(at), products));
+}
+
+// Eight frames sign-extended to 32 bits: pairs (frame, sign).
+TZ_TARGET_AVX2 inline __m256i load8(const int16_t* in) {
+    return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)));
+}
+
+TZ_TARGET_AVX2 void mixMonoAvx2(int32_t* mix, const int16_t* in, int32_t n, int32_t gain) {
+    const __m256i g = _mm256_set1_epi32(int32_t(uint16_t(gain)));  // (gain, 0) pairs
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8) add8(mix + i, _mm256_madd_epi16(load8(in + i), g));
+    mixMonoPlain(mix + i, in + i, n - i, gain);
+}
+
+// Each frame doubled across two lanes, multiplied with (left, 0), (right, 0).
+TZ_TARGET_AVX2 void mixStereoAvx2(int32_t* mix, const int16_t* in, int32_t n, int32_t left, int32_t right) {
+    const __m256i g = _mm256_set1_epi64x(int64_t(uint16_t(left)) | int64_t(uint16_t(right)) << 32);
+    const __m256i firstFour = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+    const __m256i lastFour = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i x = load8(in + i);
+        add8(mix + 2 * i, _mm256_madd_epi16(_mm256_permutevar8x32_epi32(x, firstFour), g));
+        add8(mix + 2 * i + 8, _mm256_madd_epi16(_mm256_permutevar8x32_epi32(x, lastFour), g));
+    }
+    if (i + 4 <= n) {
+        const __m128i x = _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + i)));
+        const __m128i g4 = _mm256_castsi256_si128(g);
+        __m128i* at = reinterpret_cast<__m128i*>(mix + 2 * i);
+        _mm_storeu_si128(at, _mm_add_epi32(_mm_loadu_si128(at), _mm_madd_epi16(_mm_unpacklo_epi32(x, x), g4)));
+        _mm_storeu_si128(at + 1,
+                         _mm_add_epi32(_mm_loadu_si128(at + 1), _mm_madd_epi16(_mm_unpackhi_epi32(x, x), g4)));
+        i += 4;
+    }
+    mixStereoPlain(mix + 2 * i, in + i, n - i, left, right);
+}
+
+TZ_TARGET_AVX2 void addGroupAvx2(int64_t* mix, int32_t* group, int32_t count, bool first) {
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        __m256i* at = reinterpret_cast<__m256i*>(mix + i);
+        __m128i* sums = reinterpret_cast<__m128i*>(group + i);
+        __m256i low = _mm256_cvtepi32_epi64(_mm_loadu_si128(sums));
+        __m256i high = _mm256_cvtepi32_epi64(_mm_loadu_si128(sums + 1));
+        if (!first) {
+            low = _mm256_add_epi64(low, _mm256_loadu_si256(at));
+            high = _mm256_add_epi64(high, _mm256_loadu_si256(at + 1));
+        }
+        _mm256_storeu_si256(at, low);
+        _mm256_storeu_si256(at + 1, high);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums), _mm256_setzero_si256());
+    }
+    addGroupPlain(mix + i, group + i, count - i, first);
+}
+#endif
+
+struct MixLoops {
+    MonoLoop mono;
+    StereoLoop stereo;
+    AddGroupLoop addGroup;
+};
+
+// Indexed by SimdPath.
+constexpr MixLoops kMixLoops[kSimdPathCount] = {
+    {mixMonoPlain, mixStereoPlain, addGroupPlain},
+#if defined(__SSE2__)
+    {mixMonoSse2, mixStereoSse2, addGroupSse2},
+#else
+    {mixMonoPlain, mixStereoPlain, addGroupPlain},
+#endif
+#if TZ_AVX2_PATH
+    {mixMonoAvx2, mixStereoAvx2, addGroupAvx2},
+#elif defined(__SSE2__)
+    {mixMonoSse2, mixStereoSse2, addGroupSse2},
+#else
+    {mixMonoPlain, mixStereoPlain, addGroupPlain},
+#endif
+};
+
+inline const MixLoops& mixLoops() { return kMixLoops[int(activeSimdPath())]; }
+
+// --- routines per layout -----------------------------------------------------
+
+enum class Layout { Mono, Stereo };
+
+// Output slots per frame in the group sums.
 template <Layout L>
 constexpr int kStride = L == Layout::Mono ? 1 : 2;
 
-// The per-frame loops. Gains lie within +-8191, so a gain fits 16 bits and
-// each product is a 16-by-16-bit multiply into 32 bits (which the compiler
-// vectorises as such); the sums are 64-bit and never wrap.
+// The gains a voice puts on the left and right slot. Centre is a panned voice
+// with the left gain on both sides, one side a panned voice with gain 0 on
+// the other: a product with 0 leaves its slot as it was, so one stereo loop
+// serves every pan mode.
+struct SideGains {
+    int32_t left, right;
+};
+
+inline SideGains sideGains(const Voice& v) {
+    switch (v.panMode) {
+        case Panned: return {v.leftGain, v.rightGain};
+        case Centre: return {v.leftGain, v.leftGain};
+        case RightOnly: return {0, v.leftGain};
+        default: return {v.leftGain, 0};  // LeftOnly, and any other mode
+    }
+}
+
 template <Layout L>
-inline void mixFramesWithGains(int64_t* __restrict mix, const int16_t* __restrict in, int32_t n,
-                               int32_t leftGain, int32_t rightGain) {
-    const int16_t left = int16_t(leftGain);
-    const int16_t right = int16_t(rightGain);
+inline void mixWithGains(const MixLoops& loops, const Voice& v, int32_t* mix, const int16_t* in, int32_t n) {
     if constexpr (L == Layout::Mono) {
-        for (int32_t i = 0; i < n; ++i) mix[i] += int32_t(in[i]) * left;
-    } else if constexpr (L == Layout::Panned) {
-        for (int32_t i = 0; i < n; ++i) {
-            mix[2 * i] += int32_t(in[i]) * left;
-            mix[2 * i + 1] += int32_t(in[i]) * right;
-        }
-    } else if constexpr (L == Layout::Centre) {
-        for (int32_t i = 0; i < n; ++i) {
-            const int32_t value = int32_t(in[i]) * left;
-            mix[2 * i] += value;
-            mix[2 * i + 1] += value;
-        }
+        loops.mono(mix, in, n, v.leftGain);
     } else {
-        // One side: the caller offsets mix by one slot for the right side.
-        for (int32_t i = 0; i < n; ++i) mix[2 * i] += int32_t(in[i]) * left;
+        const SideGains g = sideGains(v);
+        loops.stereo(mix, in, n, g.left, g.right);
     }
 }
 
 // Constant routine: the envelope stands still and there is no tremolo.
 template <Layout L>
-void mixConstant(MidiSong& song, int voiceIndex, int64_t* mix, const int16_t* in, int32_t n) {
-    const Voice& v = song.voices[voiceIndex];
-    mixFramesWithGains<L>(mix, in, n, v.leftGain, v.rightGain);
-}
-
-// Starts a control block: envelope step, tremolo step, new gains. True when
-// the envelope has ended and the voice is Free.
-inline bool startControlBlock(MidiSong& song, int voiceIndex) {
-    Voice& v = song.voices[voiceIndex];
-    if (v.envStep != 0 && stepEnvelope(song, voiceIndex)) return true;
-    if (v.tremoloPhaseStep != 0) updateTremolo(song, voiceIndex);
-    updateGains(song, voiceIndex);
-    return false;
-}
-
-// Updating routine: the gains change every controlRatio frames, counted in
-// blockCountdown across calls.
-template <Layout L>
-void mixUpdating(MidiSong& song, int voiceIndex, int64_t* mix, const int16_t* in, int32_t n) {
-    Voice& v = song.voices[voiceIndex];
-    const int32_t ratio = std::max(song.controlRatio, 1);
-    int32_t c = v.blockCountdown;
-    if (c <= 0) {
-        c = ratio;
-        if (startControlBlock(song, voiceIndex)) return;
-    }
-    if (n <= 0) return;
-    for (;;) {
-        if (c >= n) {
-            mixFramesWithGains<L>(mix, in, n, v.leftGain, v.rightGain);
-            v.blockCountdown = c - n;
-            return;
-        }
-        mixFramesWithGains<L>(mix, in, c, v.leftGain, v.rightGain);
-        mix += c * kStride<L>;
-        in += c;
-        n -= c;
-        c = ratio;
-        if (startControlBlock(song, voiceIndex)) return;
-    }
+void mixConstant(MidiSong& song, int voiceIndex, int32_t* mix, const int16_t* in, int32_t n) {
+    mixWithGains<L>(mixLoops(), song.voices[voiceIndex], mix, in, n);
 }
 
 int32_t gainOf(float amplitude) {
@@ -117,9 +269,69 @@ int32_t gainOf(float amplitude) {
     return int32_t(scaled);
 }
 
+// The gains from the amplitudes, the tremolo and the envelope level (what
+// updateGains does), inline in the control block step.
+inline void computeGains(Voice& v) {
+    const Sample& sample = *v.sample;
+    const bool panned = v.panMode == Panned;
+    float left = v.leftScale;
+    float right = v.rightScale;
+    if (v.tremoloPhaseStep != 0) {
+        left = left * v.tremoloFactor;
+        right = right * v.tremoloFactor;
+    }
+    if (sample.modes & ModeEnvelope) {
+        const float level =
+            float(envelopeVolumeTable[std::clamp(v.envLevel >> kEnvelopeTableShift, 0, kEnvelopeTableLast)]);
+        left = left * level;
+        right = right * level;
+    }
+    v.leftGain = gainOf(left);
+    if (panned) v.rightGain = gainOf(right);
+}
+
+// Starts a control block: envelope step, tremolo step, new gains. True when
+// the envelope has ended and the voice is Free.
+inline bool startControlBlock(MidiSong& song, int voiceIndex) {
+    Voice& v = song.voices[voiceIndex];
+    if (v.envStep != 0 && stepEnvelope(song, voiceIndex)) return true;
+    if (v.tremoloPhaseStep != 0) updateTremolo(song, voiceIndex);
+    computeGains(v);
+    return false;
+}
+
+// Updating routine: the gains change every controlRatio frames, counted in
+// blockCountdown across calls.
+template <Layout L>
+void mixUpdating(MidiSong& song, int voiceIndex, int32_t* mix, const int16_t* in, int32_t n) {
+    Voice& v = song.voices[voiceIndex];
+    const MixLoops& loops = mixLoops();
+    const int32_t ratio = std::max(song.controlRatio, 1);
+    int32_t c = v.blockCountdown;
+    if (c <= 0) {
+        c = ratio;
+        if (startControlBlock(song, voiceIndex)) return;
+    }
+    if (n <= 0) return;
+    for (;;) {
+        if (c >= n) {
+            mixWithGains<L>(loops, v, mix, in, n);
+            v.blockCountdown = c - n;
+            return;
+        }
+        mixWithGains<L>(loops, v, mix, in, c);
+        mix += c * kStride<L>;
+        in += c;
+        n -= c;
+        c = ratio;
+        if (startControlBlock(song, voiceIndex)) return;
+    }
+}
+
+
 }  // namespace
 
-void fadeDyingVoice(MidiSong& song, int voiceIndex, int64_t* mix, int32_t frameCount, const int16_t* in) {
+void fadeDyingVoice(MidiSong& song, int voiceIndex, int32_t* mix, int32_t frameCount, const int16_t* in) {
     const Voice& v = song.voices[voiceIndex];
     const int32_t n = std::max(frameCount, 0);
     const int32_t divisor = std::max(n, 1);
@@ -156,7 +368,7 @@ void fadeDyingVoice(MidiSong& song, int voiceIndex, int64_t* mix, int32_t frameC
             break;
         case LeftOnly:
         case RightOnly: {
-            int64_t* slot = mix + (v.panMode == RightOnly ? 1 : 0);
+            int32_t* slot = mix + (v.panMode == RightOnly ? 1 : 0);
             for (int32_t i = 0; i < n; ++i) {
                 g += dg;
                 if (g < 0) break;
@@ -170,7 +382,7 @@ void fadeDyingVoice(MidiSong& song, int voiceIndex, int64_t* mix, int32_t frameC
 }
 
 
-void mixVoice(MidiSong& song, int voiceIndex, int64_t* mix, int32_t frameCount) {
+void mixVoice(MidiSong& song, int voiceIndex, int32_t* mix, int32_t frameCount) {
     Voice& v = song.voices[voiceIndex];
     if (v.sample == nullptr) {
         v.state = Free;
@@ -186,29 +398,15 @@ void mixVoice(MidiSong& song, int voiceIndex, int64_t* mix, int32_t frameCount) 
     int32_t n = frameCount;
     const int16_t* in = resampleVoice(song, voiceIndex, n);
     const bool moving = v.envStep != 0 || v.tremoloPhaseStep != 0;
-    Layout layout = Layout::Mono;
-    if (!(song.formatFlags & kFormatMono)) {
-        switch (v.panMode) {
-            case Panned: layout = Layout::Panned; break;
-            case Centre: layout = Layout::Centre; break;
-            case RightOnly: layout = Layout::OneSide; mix += 1; break;
-            default: layout = Layout::OneSide; break;
-        }
-    }
-    switch (layout) {
-        case Layout::Mono:
-            return moving ? mixUpdating<Layout::Mono>(song, voiceIndex, mix, in, n)
-                          : mixConstant<Layout::Mono>(song, voiceIndex, mix, in, n);
-        case Layout::Panned:
-            return moving ? mixUpdating<Layout::Panned>(song, voiceIndex, mix, in, n)
-                          : mixConstant<Layout::Panned>(song, voiceIndex, mix, in, n);
-        case Layout::Centre:
-            return moving ? mixUpdating<Layout::Centre>(song, voiceIndex, mix, in, n)
-                          : mixConstant<Layout::Centre>(song, voiceIndex, mix, in, n);
-        case Layout::OneSide:
-            return moving ? mixUpdating<Layout::OneSide>(song, voiceIndex, mix, in, n)
-                          : mixConstant<Layout::OneSide>(song, voiceIndex, mix, in, n);
-    }
+    if (song.formatFlags & kFormatMono)
+        return moving ? mixUpdating<Layout::Mono>(song, voiceIndex, mix, in, n)
+                      : mixConstant<Layout::Mono>(song, voiceIndex, mix, in, n);
+    return moving ? mixUpdating<Layout::Stereo>(song, voiceIndex, mix, in, n)
+                  : mixConstant<Layout::Stereo>(song, voiceIndex, mix, in, n);
+}
+
+void addGroupToMix(int64_t* mix, int32_t* group, int32_t count, bool first) {
+    mixLoops().addGroup(mix, group, count, first);
 }
 
 bool advanceEnvelopeStage(MidiSong& song, int voiceIndex) {
@@ -257,24 +455,6 @@ void updateTremolo(MidiSong& song, int voiceIndex) {
     v.tremoloFactor = 1.0f - swing;
 }
 
-void updateGains(MidiSong& song, int voiceIndex) {
-    Voice& v = song.voices[voiceIndex];
-    const Sample& sample = *v.sample;
-    const bool panned = v.panMode == Panned;
-    float left = v.leftScale;
-    float right = v.rightScale;
-    if (v.tremoloPhaseStep != 0) {
-        left = left * v.tremoloFactor;
-        right = right * v.tremoloFactor;
-    }
-    if (sample.modes & ModeEnvelope) {
-        const float level =
-            float(envelopeVolumeTable[std::clamp(v.envLevel >> kEnvelopeTableShift, 0, kEnvelopeTableLast)]);
-        left = left * level;
-        right = right * level;
-    }
-    v.leftGain = gainOf(left);
-    if (panned) v.rightGain = gainOf(right);
-}
+void updateGains(MidiSong& song, int voiceIndex) { computeGains(song.voices[voiceIndex]); }
 
 }  // namespace tz

@@ -20,9 +20,13 @@
 #include "records/midi_song.h"
 #include "records/tables.h"
 #include "synth/lfo.h"
+#include "synth/simd_path.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if TZ_AVX2_PATH
+#include <immintrin.h>
 #endif
 
 namespace tz {
@@ -49,22 +53,31 @@ inline int16_t interpolateAt(const int16_t* data, uint32_t pos) {
     return int16_t(a + (((b - a) * f) >> kFractionBits));
 }
 
-// Computes count frames at p, p + s, ... Every position used lies inside the
-// data (or on its end, where the guard values are read), so 32 unsigned bits
-// hold it; the increment after the last frame may wrap, harmlessly.
-inline void interpolate(int16_t* out, const int16_t* data, int64_t p, int64_t s, int64_t count) {
-    uint32_t pos = uint32_t(p);
-    const uint32_t inc = uint32_t(s);
-    const int32_t n = int32_t(count);
-    int32_t j = 0;
+// The interpolation loops compute count frames at pos, pos + inc, ... Every
+// position used lies inside the data (or on its end, where the guard values
+// are read), so 32 unsigned bits hold it; the increment after the last frame
+// may wrap, harmlessly. Each wide loop computes exactly the plain loop's
+// frames: a + ((b - a) * f >> 12) equals (a * (4096 - f) + b * f) >> 12
+// (a * 4096 is a multiple of 4096), which is one multiply-add of 16-bit pairs
+// on the neighbouring pair (a, b) against the weights (4096 - f, f); the
+// results lie between a and b, so packing them to 16 bits never saturates.
+// Lane positions are pos + k * inc in 32-bit unsigned arithmetic, as in the
+// plain loop.
+using InterpolateFn = void (*)(int16_t* out, const int16_t* data, uint32_t pos, uint32_t inc, int32_t n);
+
+void interpolatePlain(int16_t* out, const int16_t* data, uint32_t pos, uint32_t inc, int32_t n) {
+    for (int32_t j = 0; j < n; ++j) {
+        out[j] = interpolateAt(data, pos);
+        pos += inc;
+    }
+}
+
 #if defined(__SSE2__)
-    // Four frames at a time. a + ((b - a) * f >> 12) equals
-    // (a * (4096 - f) + b * f) >> 12 exactly (a * 4096 is a multiple of
-    // 4096), which is one pmaddwd on the neighbouring pair (a, b) against
-    // the weights (4096 - f, f); the results lie between a and b, so packing
-    // them to 16 bits never saturates.
+// Four frames at a time, each pair loaded on its own.
+void interpolateSse2(int16_t* out, const int16_t* data, uint32_t pos, uint32_t inc, int32_t n) {
     const __m128i fractionMask = _mm_set1_epi32(kFractionMask);
     const __m128i one = _mm_set1_epi32(kFractionOne);
+    int32_t j = 0;
     for (; j + 4 <= n; j += 4) {
         const uint32_t p0 = pos, p1 = pos + inc, p2 = pos + 2 * inc, p3 = pos + 3 * inc;
         pos += 4 * inc;
@@ -80,12 +93,90 @@ inline void interpolate(int16_t* out, const int16_t* data, int64_t p, int64_t s,
         const __m128i frames = _mm_srai_epi32(_mm_madd_epi16(pairs, weights), kFractionBits);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + j), _mm_packs_epi32(frames, frames));
     }
-#endif
-    for (; j < n; ++j) {
-        out[j] = interpolateAt(data, pos);
-        pos += inc;
-    }
+    interpolatePlain(out + j, data, pos, inc, n - j);
 }
+#endif
+
+#if defined(__SSE2__)
+constexpr InterpolateFn kBaselineInterpolate = interpolateSse2;
+#else
+constexpr InterpolateFn kBaselineInterpolate = interpolatePlain;
+#endif
+
+#if TZ_AVX2_PATH
+// Forward steps up to two values a frame: eight frames read no further than
+// 15 values past the first frame's index, so two 16-value loads there (one
+// starting a value later) hold every frame's pair: a frame at an even offset
+// o from the first index finds its pair as 32-bit element o / 2 of the first
+// load, at an odd offset as element o / 2 of the second. Steps up to four
+// values a frame take two such windows, one for each four frames (no more
+// than 13 values past their first index). A window's second load ends 16
+// values past a frame's index, which lies at most on the data's end: the
+// guard and read-ahead values cover it. Longer or backward steps are rare and
+// take the baseline loop.
+constexpr uint32_t kOneWindowStepLimit = 2 * kFractionOne;
+constexpr uint32_t kTwoWindowStepLimit = 4 * kFractionOne;
+static_assert(kReadAheadValues >= 16 - kGuardValues + 1);
+
+// The pairs at the offsets (as elements o / 2 and a mask holding o's low bit
+// in the sign bit) from the window at data + first.
+TZ_TARGET_AVX2 inline __m256i windowPairs(const int16_t* window, __m256i element, __m256 odd) {
+    const __m256i even = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window));
+    const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + 1));
+    return _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(_mm256_permutevar8x32_epi32(even, element)),
+                                                _mm256_castsi256_ps(_mm256_permutevar8x32_epi32(next, element)), odd));
+}
+
+template <bool TwoWindows>
+TZ_TARGET_AVX2 void interpolateWindows(int16_t* out, const int16_t* data, uint32_t pos, uint32_t inc, int32_t n) {
+    const __m256i fractionMask = _mm256_set1_epi32(kFractionMask);
+    const __m256i one = _mm256_set1_epi32(kFractionOne);
+    const __m256i advance = _mm256_set1_epi32(int32_t(8 * inc));
+    __m256i p = _mm256_add_epi32(_mm256_set1_epi32(int32_t(pos)),
+                                 _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
+                                                    _mm256_set1_epi32(int32_t(inc))));
+    int32_t j = 0;
+    for (; j + 8 <= n; j += 8) {
+        const uint32_t first = pos >> kFractionBits;
+        const uint32_t second = TwoWindows ? (pos + 4 * inc) >> kFractionBits : first;
+        const __m256i firsts = _mm256_setr_epi32(int32_t(first), int32_t(first), int32_t(first), int32_t(first),
+                                                 int32_t(second), int32_t(second), int32_t(second), int32_t(second));
+        const __m256i offset = _mm256_sub_epi32(_mm256_srli_epi32(p, kFractionBits), firsts);
+        const __m256i element = _mm256_srli_epi32(offset, 1);
+        const __m256 odd = _mm256_castsi256_ps(_mm256_slli_epi32(offset, 31));
+        __m256i pairs = windowPairs(data + first, element, odd);
+        if constexpr (TwoWindows) pairs = _mm256_blend_epi32(pairs, windowPairs(data + second, element, odd), 0xF0);
+        const __m256i f = _mm256_and_si256(p, fractionMask);
+        const __m256i weights = _mm256_or_si256(_mm256_sub_epi32(one, f), _mm256_slli_epi32(f, 16));
+        const __m256i frames = _mm256_srai_epi32(_mm256_madd_epi16(pairs, weights), kFractionBits);
+        const __m128i packed = _mm_packs_epi32(_mm256_castsi256_si128(frames), _mm256_extracti128_si256(frames, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), packed);
+        p = _mm256_add_epi32(p, advance);
+        pos += 8 * inc;
+    }
+    interpolatePlain(out + j, data, pos, inc, n - j);
+}
+
+TZ_TARGET_AVX2 void interpolateAvx2(int16_t* out, const int16_t* data, uint32_t pos, uint32_t inc, int32_t n) {
+    if (inc <= kOneWindowStepLimit)
+        interpolateWindows<false>(out, data, pos, inc, n);
+    else if (inc <= kTwoWindowStepLimit)
+        interpolateWindows<true>(out, data, pos, inc, n);
+    else
+        kBaselineInterpolate(out, data, pos, inc, n);
+}
+#endif
+
+// Indexed by SimdPath.
+constexpr InterpolateFn kInterpolate[kSimdPathCount] = {
+    interpolatePlain,
+    kBaselineInterpolate,
+#if TZ_AVX2_PATH
+    interpolateAvx2,
+#else
+    kBaselineInterpolate,
+#endif
+};
 
 struct Loop {
     int64_t start;
@@ -141,6 +232,12 @@ struct Span {
     const int16_t* data;
     int16_t* out;
     int32_t wanted;
+    InterpolateFn interpolateLoop;
+
+    // count frames at p, p + s, ... into out + at.
+    void interpolate(int64_t at, int64_t p, int64_t s, int64_t count) const {
+        interpolateLoop(out + at, data, uint32_t(p), uint32_t(s), int32_t(count));
+    }
 };
 
 // --- not looping -----------------------------------------------------------
@@ -155,7 +252,7 @@ int32_t playToEnd(Span& span, int64_t end) {
     // data. (A step of 0 there would otherwise count frames never computed.)
     const int32_t most = p > end ? std::min(span.wanted, 1) : span.wanted;
     const int64_t k = std::clamp<int64_t>(framesBefore(end, p, s), 0, most);
-    interpolate(span.out, span.data, p, s, p > end ? 0 : k);
+    span.interpolate(0, p, s, p > end ? 0 : k);
     p += k * s;
     if (p < end) {
         v.position = int32_t(p);
@@ -187,7 +284,7 @@ int32_t playToEndVibrato(Span& span, int64_t end) {
         int64_t toEnd = 1;
         if (p < end) toEnd = s == 0 ? kUnbounded : (end - p + s - 1) / s;
         const int64_t k = std::min({beforeUpdate, toEnd, int64_t(span.wanted) - done});
-        interpolate(span.out + done, span.data, p, s, p > end ? 0 : k);  // as in playToEnd
+        span.interpolate(done, p, s, p > end ? 0 : k);  // as in playToEnd
         p += k * s;
         done += k;
         countdown -= update ? k - 1 : k;
@@ -217,7 +314,7 @@ inline void playVibratoChunk(Span& span, int64_t& p, int64_t& s, int64_t& countd
         k = countdown;
     else
         countdown -= k;
-    interpolate(span.out + done, span.data, p, s, k);
+    span.interpolate(done, p, s, k);
     p += k * s;
     done += k;
     if (due) {
@@ -243,7 +340,7 @@ int32_t playForwardLoop(Span& span, const Loop& loop) {
     while (done < span.wanted) {
         if (p >= loop.end) wrapForward(p, loop);
         const int64_t k = std::min(framesBefore(loop.end, p, s), int64_t(span.wanted) - done);
-        interpolate(span.out + done, span.data, p, s, k);
+        span.interpolate(done, p, s, k);
         p += k * s;
         done += k;
     }
@@ -287,13 +384,13 @@ int32_t playPingPong(Span& span, const Loop& loop) {
         // Not yet inside the loop: one chunk forward up to the loop start.
         s = std::abs(s);
         done = std::min(framesBefore(loop.start, p, s), int64_t(span.wanted));
-        interpolate(span.out, span.data, p, s, done);
+        span.interpolate(0, p, s, done);
         p += done * s;
     }
     if (p > loop.end) foldInside(p, s, loop);
     while (done < span.wanted) {
         const int64_t k = std::min(framesToTurn(p, s, loop), int64_t(span.wanted) - done);
-        interpolate(span.out + done, span.data, p, s, k);
+        span.interpolate(done, p, s, k);
         p += k * s;
         done += k;
         reflect(p, s, loop);
@@ -360,7 +457,7 @@ const int16_t* resampleVoice(MidiSong& song, int voiceIndex, int32_t& frameCount
         return data + index;
     }
 
-    Span span{song, v, data, buffer, wanted};
+    Span span{song, v, data, buffer, wanted, kInterpolate[int(activeSimdPath())]};
     const uint8_t modes = sample->modes;
     const bool loops = (modes & ModeLooping) != 0 &&
                        ((modes & ModeEnvelope) != 0 || v.state == Playing || v.state == Sustained);

@@ -70,7 +70,7 @@ TEST(SynthMixMix, ControlBlocksAreCountedAcrossSpans) {
     advanceEnvelopeStage(*song, 0);
     updateGains(*song, 0);
     EXPECT_EQ(v.leftGain, gainAt(1.0f, 0));
-    int64_t* mix = song->mixBuffer.data();
+    int32_t* mix = song->groupMix.data();
 
     // First span: update first (level 1), 30 frames, 14 left in the block.
     mixVoice(*song, 0, mix, 30);
@@ -80,7 +80,7 @@ TEST(SynthMixMix, ControlBlocksAreCountedAcrossSpans) {
     EXPECT_EQ(v.blockCountdown, 14);
 
     // Second span: 14 frames finish the block, the next 6 use level 2.
-    std::fill(song->mixBuffer.begin(), song->mixBuffer.end(), 0);
+    std::fill(song->groupMix.begin(), song->groupMix.end(), 0);
     mixVoice(*song, 0, mix, 20);
     EXPECT_EQ(mix[2 * 13], 1000 * gainAt(1.0f, 1 << 23));
     EXPECT_EQ(mix[2 * 14], 1000 * gainAt(1.0f, 2 << 23));
@@ -91,7 +91,7 @@ TEST(SynthMixMix, ControlBlocksAreCountedAcrossSpans) {
     // updates before its first frame.
     mixVoice(*song, 0, mix, 38);
     EXPECT_EQ(v.blockCountdown, 0);
-    std::fill(song->mixBuffer.begin(), song->mixBuffer.end(), 0);
+    std::fill(song->groupMix.begin(), song->groupMix.end(), 0);
     mixVoice(*song, 0, mix, 1);
     EXPECT_EQ(mix[0], 1000 * gainAt(1.0f, 3 << 23));
     EXPECT_EQ(v.blockCountdown, 43);
@@ -108,9 +108,9 @@ TEST(SynthMixMix, HeldEnvelopeUsesTheConstantRoutine) {
     EXPECT_EQ(v.envStep, 0);
     v.blockCountdown = 7;
     updateGains(*song, 0);
-    mixVoice(*song, 0, song->mixBuffer.data(), 100);
+    mixVoice(*song, 0, song->groupMix.data(), 100);
     EXPECT_EQ(v.blockCountdown, 7);
-    EXPECT_EQ(song->mixBuffer[199], 1000 * 2048);
+    EXPECT_EQ(song->groupMix[199], 1000 * 2048);
 }
 
 TEST(SynthMixMix, EnvelopeEndingMidSpanStopsAtTheBlockBoundary) {
@@ -122,10 +122,10 @@ TEST(SynthMixMix, EnvelopeEndingMidSpanStopsAtTheBlockBoundary) {
     v.envLevel = 2 << 23;
     v.envStage = 5;
     advanceEnvelopeStage(*song, 0);
-    mixVoice(*song, 0, song->mixBuffer.data(), 100);
-    EXPECT_EQ(song->mixBuffer[2 * 43], 1000 * gainAt(1.0f, 1 << 23));
-    EXPECT_EQ(song->mixBuffer[2 * 43 + 1], 0);
-    EXPECT_EQ(song->mixBuffer[2 * 44], 0);
+    mixVoice(*song, 0, song->groupMix.data(), 100);
+    EXPECT_EQ(song->groupMix[2 * 43], 1000 * gainAt(1.0f, 1 << 23));
+    EXPECT_EQ(song->groupMix[2 * 43 + 1], 0);
+    EXPECT_EQ(song->groupMix[2 * 44], 0);
     EXPECT_EQ(v.state, Free);
 }
 
@@ -135,10 +135,10 @@ TEST(SynthMixMix, DyingVoicesFadeOverTwentyFrames) {
     Voice& a = startVoice(*mono, 0, one, kOne, Dying);
     a.leftGain = 100;
     a.panMode = Centre;
-    mixVoice(*mono, 0, mono->mixBuffer.data(), 64);
-    EXPECT_EQ(mono->mixBuffer[0], 95);
-    EXPECT_EQ(mono->mixBuffer[18], 5);
-    EXPECT_EQ(mono->mixBuffer[19], 0);
+    mixVoice(*mono, 0, mono->groupMix.data(), 64);
+    EXPECT_EQ(mono->groupMix[0], 95);
+    EXPECT_EQ(mono->groupMix[18], 5);
+    EXPECT_EQ(mono->groupMix[19], 0);
     EXPECT_EQ(a.state, Free);
     EXPECT_EQ(a.leftGain, 100);  // not written back
 
@@ -147,21 +147,21 @@ TEST(SynthMixMix, DyingVoicesFadeOverTwentyFrames) {
     b.panMode = Panned;
     b.leftGain = 100;
     b.rightGain = 10;  // 10 / 20 = 0: no step on the right
-    mixVoice(*stereo, 0, stereo->mixBuffer.data(), 64);
+    mixVoice(*stereo, 0, stereo->groupMix.data(), 64);
     for (int i = 0; i < 20; ++i) {
-        EXPECT_EQ(stereo->mixBuffer[size_t(2 * i)], 95 - 5 * i);
-        EXPECT_EQ(stereo->mixBuffer[size_t(2 * i + 1)], 10);
+        EXPECT_EQ(stereo->groupMix[size_t(2 * i)], 95 - 5 * i);
+        EXPECT_EQ(stereo->groupMix[size_t(2 * i + 1)], 10);
     }
-    EXPECT_EQ(stereo->mixBuffer[40], 0);
+    EXPECT_EQ(stereo->groupMix[40], 0);
 
     // A small gain steps by -1 and stops below 0; one side only.
-    std::fill(stereo->mixBuffer.begin(), stereo->mixBuffer.end(), 0);
+    std::fill(stereo->groupMix.begin(), stereo->groupMix.end(), 0);
     Voice& c = startVoice(*stereo, 0, one, kOne, Dying);
     c.panMode = RightOnly;
     c.leftGain = 7;
-    mixVoice(*stereo, 0, stereo->mixBuffer.data(), 10);
-    const std::vector<int64_t> want{0, 6, 0, 5, 0, 4, 0, 3, 0, 2, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(std::vector<int64_t>(stereo->mixBuffer.begin(), stereo->mixBuffer.begin() + 20), want);
+    mixVoice(*stereo, 0, stereo->groupMix.data(), 10);
+    const std::vector<int32_t> want{0, 6, 0, 5, 0, 4, 0, 3, 0, 2, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(std::vector<int32_t>(stereo->groupMix.begin(), stereo->groupMix.begin() + 20), want);
 }
 
 TEST(SynthMixMix, EachPanLayoutFillsItsSlots) {
@@ -183,18 +183,18 @@ TEST(SynthMixMix, EachPanLayoutFillsItsSlots) {
         v.rightGain = 77;
         updateGains(*song, 0);
         EXPECT_EQ(v.rightGain, c.mode == Panned ? 1024 : 77);
-        song->mixBuffer[0] = 5;  // adds to what is there
-        mixVoice(*song, 0, song->mixBuffer.data(), 64);
-        EXPECT_EQ(song->mixBuffer[0], 5 + 1000 * c.left);
-        EXPECT_EQ(song->mixBuffer[127], 1000 * c.right);
+        song->groupMix[0] = 5;  // adds to what is there
+        mixVoice(*song, 0, song->groupMix.data(), 64);
+        EXPECT_EQ(song->groupMix[0], 5 + 1000 * c.left);
+        EXPECT_EQ(song->groupMix[127], 1000 * c.right);
     }
     auto mono = makeMixSong(64, true);
     Voice& v = startVoice(*mono, 0, s, kOne);
     v.panMode = Centre;
     v.leftGain = 300;
-    mixVoice(*mono, 0, mono->mixBuffer.data(), 10);
-    EXPECT_EQ(mono->mixBuffer[9], 300000);
-    EXPECT_EQ(mono->mixBuffer[10], 0);
+    mixVoice(*mono, 0, mono->groupMix.data(), 10);
+    EXPECT_EQ(mono->groupMix[9], 300000);
+    EXPECT_EQ(mono->groupMix[10], 0);
 }
 
 TEST(SynthMixGains, CapAtFullScaleAndApplyTremolo) {
@@ -256,8 +256,8 @@ TEST(SynthMixSine, LoopingSineVoiceHasItsPeriodGainAndAttack) {
         v.rightScale = z.right;
         advanceEnvelopeStage(*song, 0);
         updateGains(*song, 0);
-        mixVoice(*song, 0, song->mixBuffer.data(), 1024);
-        const int64_t* mix = song->mixBuffer.data();
+        mixVoice(*song, 0, song->groupMix.data(), 1024);
+        const int32_t* mix = song->groupMix.data();
 
         const int32_t full = std::min(int32_t(z.left * 4096.0f), 8191);
         EXPECT_EQ(v.leftGain, full);

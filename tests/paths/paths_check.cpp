@@ -1,0 +1,61 @@
+// The SIMD path comparison for the Windows builds, which have no GoogleTest:
+// renders the dense song with the small test bank, in stereo and mono, with
+// the plain loops and with every other path this machine runs, through the
+// engine as the DLL holds it, and compares the bytes. (The Linux suite runs
+// the fuller comparison in synth_mix_paths_test.)
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "instruments/config.h"
+#include "instruments/dls_collection.h"
+#include "platform/input_stream.h"
+#include "song/song_assembly.h"
+#include "synth/render.h"
+#include "synth/simd_path.h"
+#include "tests/support/dense_song.h"
+#include "tests/support/test_bank.h"
+
+namespace {
+
+std::vector<uint8_t> render(const std::vector<uint8_t>& midi, const tz::DlsCollection& bank, uint8_t channels) {
+    tz::StreamPtr stream(tz::createMemoryStream(midi.data(), midi.size()));
+    tz::SongOptions options;
+    options.channels = channels;
+    std::unique_ptr<tz::MidiSong> song = tz::createSong(options, stream.get(), &bank);
+    std::vector<uint8_t> out, block(tz::kBlockBytes);
+    if (!song) return out;
+    tz::startSong(*song);
+    for (int32_t n; (n = tz::renderBlock(*song, block.data())) > 0;)
+        out.insert(out.end(), block.begin(), block.begin() + n);
+    return out;
+}
+
+}  // namespace
+
+int main() {
+    const std::vector<uint8_t> bankBytes = tz::test::smallGmBank();
+    tz::StreamPtr bankStream(tz::createMemoryStream(bankBytes.data(), bankBytes.size()));
+    const std::unique_ptr<tz::DlsCollection> bank = tz::loadDlsCollection(bankStream.get());
+    if (!bank) return 1;
+    tz::acquireInstrumentConfiguration();
+    const std::vector<uint8_t> midi = tz::test::denseSong();
+    int passed = 0, failed = 0;
+    for (uint8_t channels : {2, 1}) {
+        tz::forceSimdPath(tz::SimdPath::Plain);
+        const std::vector<uint8_t> reference = render(midi, *bank, channels);
+        for (tz::SimdPath path : {tz::SimdPath::Baseline, tz::SimdPath::Avx2}) {
+            if (!tz::forceSimdPath(path)) {
+                std::printf("%s: not available on this machine\n", tz::simdPathName(path));
+                continue;
+            }
+            const bool same = !reference.empty() && render(midi, *bank, channels) == reference;
+            std::printf("%s, %d channel(s): %s\n", tz::simdPathName(path), channels,
+                        same ? "the same bytes as the plain loops" : "DIFFERENT BYTES");
+            ++(same ? passed : failed);
+        }
+    }
+    tz::releaseInstrumentConfiguration();
+    std::printf("paths_check: %d passed, %d failed\n", passed, failed);
+    return failed == 0 && passed > 0 ? 0 : 1;
+}
