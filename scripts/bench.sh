@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Benchmarks: render speed as a multiple of real time (the OpenMSX songs with
 # a bank made from TimGM6mb, and a crafted dense song), the time of open with
-# that 5.8 MB bank, the time to read a 1 MB MIDI file, and the speed against
-# FluidSynth's fast file render of the same songs with the same SoundFont.
+# that bank, the time to read a 1 MB MIDI file, the speed against
+# FluidSynth's fast file render of the same songs with the same SoundFont,
+# and the bank report (scripts/bank-report.sh) for TimGM6mb and FluidR3.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh" build data bench
@@ -11,7 +12,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/build-bench"
 sf2=/usr/share/sounds/sf2/TimGM6mb.sf2
 bank="$out/TimGM6mb.dls"
-[ -f "$bank" ] || "$root/build/tzmidi" bank "$sf2" -o "$bank" --quiet
+# Made afresh: the converter may have changed since the last run.
+"$root/build/tzmidi" bank "$sf2" -o "$bank" --quiet
 songs=(/usr/share/games/openttd/baseset/openmsx/*.mid)
 
 echo "== Reading a 1 MB MIDI file"
@@ -42,3 +44,6 @@ fs=$(( $(ns) - start ))
 echo "tz_midi:    $((tz / 1000000)) ms for ${#songs[@]} songs ($((bytes / 176400)) s of music)"
 echo "FluidSynth: $((fs / 1000000)) ms for ${#songs[@]} songs"
 awk -v a="$tz" -v b="$fs" 'BEGIN { printf "tz_midi is %.1fx the speed of FluidSynth\n", b / a }'
+echo
+echo "== Banks against FluidSynth with their SoundFonts (scripts/bank-report.sh)"
+"$root/scripts/bank-report.sh"
