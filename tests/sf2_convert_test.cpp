@@ -148,6 +148,14 @@ double frequencyOf(const std::vector<int16_t>& pcm, double fromMs, double toMs) 
 
 double centsBetween(double f, double reference) { return 1200.0 * std::log2(f / reference); }
 
+// The time after which every value stays within +-threshold.
+double silentAfterMs(const std::vector<int16_t>& pcm, int threshold = 8) {
+    size_t last = 0;
+    for (size_t i = 0; i < pcm.size(); ++i)
+        if (std::abs(int(pcm[i])) > threshold) last = i / 2;
+    return double(last) / 44.1;
+}
+
 int32_t scaleOf(const DlsRegionDesc& r, uint16_t destination) {
     for (const DlsConnectionDesc& c : r.articulation)
         if (c.destination == destination && c.source == 0 && c.control == 0 && c.transform == 0) return c.scale;
@@ -290,8 +298,10 @@ TEST(Sf2Convert, InstrumentValuesAreAbsoluteAndPresetValuesAdd) {
     EXPECT_EQ(regions[0].waveSample.fineTune, 0);
     EXPECT_EQ(dls.waves.at(regions[0].waveIndex).sampleRate, rateFor(22050, 20));
     EXPECT_EQ(scaleOf(regions[0], kDlsDestPan), 200 * 65536);
-    // Sample modes at preset level are ignored.
-    EXPECT_TRUE(regions[0].waveSample.loops.empty());
+    // Sample modes at preset level are ignored: a one-shot, looping only in
+    // its silent tail.
+    ASSERT_EQ(regions[0].waveSample.loops.size(), 1u);
+    EXPECT_GE(regions[0].waveSample.loops[0].start, 200u);
     // Release 0 + 1200 tc (2 s per 100 dB) at full sustain.
     Sf2VolumeEnvelope env;
     env.release = 1200;
@@ -299,7 +309,11 @@ TEST(Sf2Convert, InstrumentValuesAreAbsoluteAndPresetValuesAdd) {
     expected.articulation = volumeEnvelopeConnections(env, 0);
     EXPECT_EQ(scaleOf(regions[0], kDlsDestReleaseTime), scaleOf(expected, kDlsDestReleaseTime));
     // The preset's start offset was ignored: every wave holds the whole sample.
-    for (const DlsRegionDesc& r : regions) EXPECT_EQ(waveValues(dls.waves.at(r.waveIndex)).size(), 200u);
+    for (const DlsRegionDesc& r : regions) {
+        std::vector<int16_t> values = waveValues(dls.waves.at(r.waveIndex));
+        ASSERT_GE(values.size(), 200u);
+        EXPECT_TRUE(std::all_of(values.begin() + 200, values.end(), [](int16_t v) { return v == 0; }));
+    }
 }
 
 TEST(Sf2Convert, KeyAndVelocityRangesIntersect) {
@@ -394,19 +408,24 @@ TEST(Sf2Convert, OffsetsLoopsAndSharedSlices) {
     EXPECT_EQ(r[0].waveSample.loops[0].start, 100u);
     EXPECT_EQ(r[0].waveSample.loops[0].length, 500u);
     ASSERT_EQ(r[1].waveSample.loops.size(), 1u);
-    EXPECT_TRUE(r[2].waveSample.loops.empty());
     ASSERT_EQ(r[3].waveSample.loops.size(), 1u);
     EXPECT_EQ(r[3].waveSample.loops[0].start, 100u + 10 - 40);
     EXPECT_EQ(r[3].waveSample.loops[0].length, 500u - 10 - 20);
-    EXPECT_TRUE(r[4].waveSample.loops.empty());
     EXPECT_EQ(stats.droppedLoops, 1u);
+    // Zones 2 and 4 play once: their loops lie in the silent tail.
+    for (size_t k : {2u, 4u}) {
+        ASSERT_EQ(r[k].waveSample.loops.size(), 1u) << k;
+        EXPECT_GE(r[k].waveSample.loops[0].start, 70000u) << k;
+    }
+    EXPECT_EQ(stats.silentTails, 1u);
 
-    // Zones 0, 1, 2 and 4 play the same slice; zone 3 its own.
+    // Zones 0 and 1 loop the same slice, zones 2 and 4 play it once; zone 3
+    // plays its own.
     EXPECT_EQ(r[0].waveIndex, r[1].waveIndex);
-    EXPECT_EQ(r[0].waveIndex, r[2].waveIndex);
-    EXPECT_EQ(r[0].waveIndex, r[4].waveIndex);
+    EXPECT_EQ(r[2].waveIndex, r[4].waveIndex);
+    EXPECT_NE(r[0].waveIndex, r[2].waveIndex);
     EXPECT_NE(r[0].waveIndex, r[3].waveIndex);
-    ASSERT_EQ(dls.waves.size(), 2u);
+    ASSERT_EQ(dls.waves.size(), 3u);
     std::vector<int16_t> moved = waveValues(dls.waves.at(r[3].waveIndex));
     ASSERT_EQ(moved.size(), 70000u - 40 - 32768 - 4);
     EXPECT_EQ(moved.front(), ramp(70000, 1)[40]);
@@ -682,6 +701,24 @@ TEST(Sf2ConvertSound, StereoSidesAndLayersSoundWithTheirSummedPower) {
     EXPECT_NEAR(powerOf(pcm, 600, 950, 0) / powerOf(pcm, 600, 950, 1), 1.0, 0.01);  // in the middle
     EXPECT_NEAR(frequencyOf(pcm, 1100, 1450), 882.0, 1.0);
     EXPECT_NEAR(dbOf(powerOf(pcm, 1100, 1450) / monoPower), dbOf(1.0 + 0.25), 0.15);
+}
+
+TEST(Sf2ConvertSound, OneShotSamplesStopAtTheirRelease) {
+    Sf2Builder sf;
+    int ring = sf.sample("ring", sine(88200, 100));  // 2 s
+    int tick = sf.sample("tick", sine(4410, 100));   // 0.1 s
+    // Released over 0.2 s per 100 dB.
+    int i = sf.instrument("I", {sf2Zone({sf2Range(Sf2GenKeyRange, 0, 63), sf2Gen(Sf2GenReleaseVolEnv, -2786)}, ring),
+                                sf2Zone({sf2Range(Sf2GenKeyRange, 64, 127), sf2Gen(Sf2GenReleaseVolEnv, -2786)}, tick)});
+    sf.preset("P", 0, 0, {sf2Zone({}, i)});
+    DlsBankDesc dls = convert(sf);
+    std::vector<int16_t> held = render(dls, {{0, 60, 0, 300}}, 2500);
+    EXPECT_GT(powerOf(held, 200, 300), 0.5 * powerOf(held, 50, 150));
+    EXPECT_GT(silentAfterMs(held), 300.0);
+    EXPECT_LT(silentAfterMs(held), 400.0);
+    // A sample shorter than the note still ends where it ends.
+    std::vector<int16_t> shortOne = render(dls, {{0, 64, 0, 1000}}, 1500);
+    EXPECT_NEAR(silentAfterMs(shortOne), 100.0 * std::exp2(-4.0 / 12.0), 10.0);
 }
 
 std::string tempPath(const char* name) { return std::string(TZ_BINARY_DIR) + "/" + name; }

@@ -92,6 +92,11 @@ double dbToAmplitude(double db) { return std::pow(10.0, db / 20.0); }
 // The level of a zone's nominal attenuation as SoundFont players apply it, in dB.
 double attenuationDb(int32_t centibels) { return -kSf2AttenuationShare * centibels / 10.0; }
 
+// A one-shot wave ends in this many silent values, the last of which loop
+// (past the reach of the engine's interpolation into the sound).
+constexpr uint32_t kSilentTailValues = 32;
+constexpr uint32_t kSilentLoopOffset = 8;
+
 // Wave levels are kept to this step in dB, so that regions whose levels
 // differ by less share a wave.
 constexpr double kLevelStepDb = 0.25;
@@ -99,6 +104,7 @@ constexpr double kLevelStepDb = 0.25;
 struct WaveKey {
     uint32_t start, end, rate;
     int64_t levelSteps;
+    bool silentTail;
     auto operator<=>(const WaveKey&) const = default;
 };
 
@@ -199,7 +205,8 @@ struct Converter {
                 note(where() + ": loop outside the sample, played without loop");
             }
         }
-        const int64_t room = int64_t(kMaxWaveValues);
+        // A one-shot wave needs room for its silent tail.
+        const int64_t room = int64_t(kMaxWaveValues) - (r.loops ? 0 : int64_t(kSilentTailValues));
         if (end - start > room) {
             r.truncated = true;
             // Past the loop end nothing is heard while the note sustains;
@@ -213,6 +220,7 @@ struct Converter {
                 if (loopEnd <= loopStart) {
                     r.loops = false;
                     ++stats.droppedLoops;
+                    end = std::min<int64_t>(end, start + int64_t(kMaxWaveValues) - int64_t(kSilentTailValues));
                 }
             }
         }
@@ -350,7 +358,7 @@ struct Converter {
     uint32_t waveFor(const PendingRegion& r, const DlsWaveSampleDesc& ws) {
         const PendingZone& z = *r.zone;
         double levelDb = gainDb + attenuationDb(z.attenuation) + 20.0 * std::log10(r.gain);
-        WaveKey key{z.start, z.end, r.sampleRate, std::llround(levelDb / kLevelStepDb)};
+        WaveKey key{z.start, z.end, r.sampleRate, std::llround(levelDb / kLevelStepDb), !z.loops};
         auto found = waveIndex.find(key);
         if (found != waveIndex.end()) return found->second;
         const Sf2Sample& s = bank.samples[z.sampleIndex];
@@ -358,7 +366,7 @@ struct Converter {
         w.sampleRate = r.sampleRate;
         w.name = s.name;
         const double scale = dbToAmplitude(double(key.levelSteps) * kLevelStepDb);
-        std::vector<int16_t> values(z.end - z.start);
+        std::vector<int16_t> values(z.end - z.start + (key.silentTail ? kSilentTailValues : 0));
         bool saturated = false;
         for (uint32_t i = z.start; i < z.end; ++i) {
             double v = std::round(sampleValue(i) * scale);
@@ -369,6 +377,7 @@ struct Converter {
             ++stats.saturatedWaves;
             note("sample '" + s.name + "': values cut to 16 bits at a level of " + std::to_string(levelDb) + " dB");
         }
+        if (key.silentTail) ++stats.silentTails;
         w.data = pcm16Bytes(values);
         w.hasWaveSample = true;
         w.waveSample = ws;
@@ -394,7 +403,11 @@ struct Converter {
         // Fine tune and attenuation are in the wave's rate and values.
         DlsWaveSampleDesc& ws = d.waveSample;
         ws.unityNote = uint16_t(r.unityNote);
-        if (z.loops) ws.loops.push_back(DlsLoopDesc{0, z.loopStart - z.start, z.loopEnd - z.loopStart});
+        const uint32_t length = z.end - z.start;
+        if (z.loops)
+            ws.loops.push_back(DlsLoopDesc{0, z.loopStart - z.start, z.loopEnd - z.loopStart});
+        else
+            ws.loops.push_back(DlsLoopDesc{0, length + kSilentLoopOffset, kSilentTailValues - kSilentLoopOffset});
         d.waveIndex = waveFor(r, ws);
         d.hasArticulation = true;
         Sf2VolumeEnvelope env = z.envelope;

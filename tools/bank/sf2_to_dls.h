@@ -4,17 +4,19 @@
 // Presets of banks 0..127 become melodic instruments (ulBank = bank << 8),
 // presets of bank 128 drum kits (ulBank bit 31); other banks are skipped.
 //
-// The engine plays one region per note and ignores a wave sample's fine tune
-// and attenuation. So:
+// The engine plays one region per note, ignores a wave sample's fine tune
+// and attenuation, and runs its volume envelope only on looping waves. So:
 // - the key and velocity plane of a preset is cut into regions that never
 //   overlap; where several zones (the two sides of a stereo pair, layers)
 //   would sound together, the region plays the loudest of them with its
 //   level raised to their summed power;
 // - the pitch beyond whole semitones goes into the wave's sample rate;
 // - the attenuation, that raise and the bank-wide gain go into the sample
-//   values.
+//   values;
+// - a one-shot wave ends in a short silent loop, so that its envelope and
+//   release apply.
 // Waves are shared by every region that plays the same slice at the same
-// rate and level.
+// rate, level and ending.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -43,6 +45,7 @@ struct Sf2ConvertStats {
     uint32_t layersDropped = 0;      // other zones never played, their power folded in
     uint32_t truncatedWaves = 0;     // slices cut to kMaxWaveValues
     uint32_t droppedLoops = 0;       // loops that lie outside their slice
+    uint32_t silentTails = 0;        // one-shot waves given a silent loop
     uint32_t saturatedWaves = 0;     // waves with values cut to 16 bits by the gain
     std::vector<std::string> notes;  // the first few of the above, readable
 };
