@@ -721,6 +721,29 @@ TEST(Sf2ConvertSound, OneShotSamplesStopAtTheirRelease) {
     EXPECT_NEAR(silentAfterMs(shortOne), 100.0 * std::exp2(-4.0 / 12.0), 10.0);
 }
 
+TEST(Sf2ConvertSound, ScaleTuningSetsTheKeySpacing) {
+    Sf2Builder sf;
+    int s = sf.sample(loopedSine("a"));  // 441 Hz, recorded at key 60
+    int half = sf.instrument("Half", {sf2Zone({sf2Gen(Sf2GenSampleModes, 1), sf2Gen(Sf2GenScaleTuning, 50)}, s)});
+    int fixed = sf.instrument(
+        "Fixed", {sf2Zone({sf2Gen(Sf2GenSampleModes, 1), sf2Gen(Sf2GenScaleTuning, 0), sf2Gen(Sf2GenFineTune, 30)}, s)});
+    sf.preset("Half", 0, 0, {sf2Zone({}, half)});
+    sf.preset("Fixed", 1, 0, {sf2Zone({}, fixed)});
+    Sf2ConvertStats stats;
+    DlsBankDesc dls = convert(sf, &stats);
+    const std::vector<TestNote> notes{{0, 60, 0, 400},     {0, 61, 400, 800},   {0, 72, 800, 1200},
+                                      {0, 35, 1200, 1600}, {1, 40, 1600, 2000}, {1, 90, 2000, 2400}};
+    const double cents[] = {0, 50, 600, -1250, 30, 30};
+    std::vector<int16_t> pcm = render(dls, notes, 2400);
+    for (size_t n = 0; n < notes.size(); ++n)
+        EXPECT_NEAR(centsBetween(frequencyOf(pcm, notes[n].on + 100, notes[n].off - 20), 441.0), cents[n], 1.0)
+            << "key " << notes[n].key;
+    EXPECT_EQ(stats.scaleTunedZones, 2u);
+    // Keys that differ by whole semitones share a wave: two rates for the
+    // half-spaced keys, one for the fixed pitch.
+    EXPECT_EQ(dls.waves.size(), 3u);
+}
+
 std::string tempPath(const char* name) { return std::string(TZ_BINARY_DIR) + "/" + name; }
 
 TEST(Sf2Command, ConvertsAndReportsErrors) {

@@ -56,6 +56,7 @@ struct PendingZone {
     uint32_t sampleRate = 0;
     int32_t rootKey = 60;
     int32_t tuneCents = 0;     // at the root key, relative to the sample as recorded
+    int32_t scaleTuning = 100; // cents per key
     int32_t attenuation = 0;   // centibels, nominal
     int32_t pan = 0;
     int32_t exclusiveClass = 0;
@@ -96,6 +97,10 @@ double attenuationDb(int32_t centibels) { return -kSf2AttenuationShare * centibe
 // (past the reach of the engine's interpolation into the sound).
 constexpr uint32_t kSilentTailValues = 32;
 constexpr uint32_t kSilentLoopOffset = 8;
+
+// Keys of a scale-tuned zone share a region while none of them is further
+// than this from the zone's pitch.
+constexpr double kKeyRunToleranceCents = 2.0;
 
 // Wave levels are kept to this step in dB, so that regions whose levels
 // differ by less share a wave.
@@ -234,6 +239,7 @@ struct Converter {
         r.rootKey = rootKey;
         r.tuneCents = int32_t(s.pitchCorrection) + ig.value(Sf2GenFineTune, 0) + pg.value(Sf2GenFineTune, 0) +
                       100 * (ig.value(Sf2GenCoarseTune, 0) + pg.value(Sf2GenCoarseTune, 0));
+        r.scaleTuning = std::clamp(ig.value(Sf2GenScaleTuning, 100) + pg.value(Sf2GenScaleTuning, 0), 0, 1200);
 
         r.attenuation = std::clamp(ig.value(Sf2GenInitialAttenuation, 0) + pg.value(Sf2GenInitialAttenuation, 0), 0, 1440);
         r.pan = std::clamp(ig.value(Sf2GenPan, 0) + pg.value(Sf2GenPan, 0), -500, 500);
@@ -315,23 +321,32 @@ struct Converter {
         }
 
         std::vector<PendingRegion> regions;
+        std::vector<bool> split(zones.size());
         for (const Stripe& stripe : stripes) {
             for (const auto& [velLow, velHigh, cell] : stripe.runs) {
                 PendingZone& z = zones[size_t(cell.zone)];
                 z.played = true;
-                PendingRegion r;
-                r.keyLow = stripe.keyLow;
-                r.keyHigh = stripe.keyHigh;
-                r.velLow = velLow;
-                r.velHigh = velHigh;
-                r.zone = &z;
-                r.gain = cell.gain;
-                r.pan = cell.pan;
-                tune(r);
-                regions.push_back(r);
+                // Runs of keys whose pitches lie within the tolerance of
+                // the engine's 100 cents a key.
+                double drift = std::fabs(100.0 - z.scaleTuning);
+                int32_t runKeys = drift > 0 ? 1 + int32_t(2.0 * kKeyRunToleranceCents / drift) : 128;
+                if (runKeys <= stripe.keyHigh - stripe.keyLow) split[size_t(cell.zone)] = true;
+                for (int32_t low = stripe.keyLow; low <= stripe.keyHigh; low += runKeys) {
+                    PendingRegion r;
+                    r.keyLow = low;
+                    r.keyHigh = std::min(stripe.keyHigh, low + runKeys - 1);
+                    r.velLow = velLow;
+                    r.velHigh = velHigh;
+                    r.zone = &z;
+                    r.gain = cell.gain;
+                    r.pan = cell.pan;
+                    tune(r);
+                    regions.push_back(r);
+                }
             }
         }
         for (size_t i = 0; i < zones.size(); ++i) {
+            stats.scaleTunedZones += split[i];
             if (zones[i].played) continue;
             bool side = (zones[i].sampleType & (Sf2SampleLeft | Sf2SampleRight)) != 0;
             ++(side ? stats.stereoSidesDropped : stats.layersDropped);
@@ -340,14 +355,14 @@ struct Converter {
     }
 
     // Unity note and rate for the region's keys: the SoundFont plays key k
-    // 100 * (k - rootKey) + tuneCents from the recorded pitch, the engine
-    // 100 cents a key from the unity note at the wave's rate. The whole
-    // semitones go into the unity note as far as it reaches and the rest
-    // into the rate.
+    // scaleTuning * (k - rootKey) + tuneCents from the recorded pitch, the
+    // engine 100 cents a key from the unity note at the wave's rate. Exact
+    // at the middle of the keys; the whole semitones go into the unity note
+    // as far as it reaches and the rest into the rate.
     void tune(PendingRegion& r) {
         const PendingZone& z = *r.zone;
         double middle = 0.5 * (r.keyLow + r.keyHigh);
-        double cents = 100.0 * (middle - z.rootKey) + z.tuneCents;
+        double cents = z.scaleTuning * (middle - z.rootKey) + z.tuneCents;
         int32_t unity = int32_t(std::clamp(std::lround(middle - cents / 100.0), 0L, 127L));
         double rest = cents - 100.0 * (middle - unity);
         double rate = std::round(double(z.sampleRate) * std::exp2(rest / 1200.0));

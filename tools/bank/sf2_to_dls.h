@@ -10,7 +10,9 @@
 //   overlap; where several zones (the two sides of a stereo pair, layers)
 //   would sound together, the region plays the loudest of them with its
 //   level raised to their summed power;
-// - the pitch beyond whole semitones goes into the wave's sample rate;
+// - the pitch beyond whole semitones goes into the wave's sample rate, and a
+//   scale-tuned zone becomes one region per run of keys that the engine's
+//   semitone steps can serve;
 // - the attenuation, that raise and the bank-wide gain go into the sample
 //   values;
 // - a one-shot wave ends in a short silent loop, so that its envelope and
@@ -46,6 +48,7 @@ struct Sf2ConvertStats {
     uint32_t truncatedWaves = 0;     // slices cut to kMaxWaveValues
     uint32_t droppedLoops = 0;       // loops that lie outside their slice
     uint32_t silentTails = 0;        // one-shot waves given a silent loop
+    uint32_t scaleTunedZones = 0;    // zones cut into runs of keys for their scale tuning
     uint32_t saturatedWaves = 0;     // waves with values cut to 16 bits by the gain
     std::vector<std::string> notes;  // the first few of the above, readable
 };
