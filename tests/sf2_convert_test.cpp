@@ -767,8 +767,12 @@ TEST(Sf2Command, ConvertsAndReportsErrors) {
     EXPECT_EQ(std::string(written.begin(), written.begin() + 4), "RIFF");
     EXPECT_EQ(std::string(written.begin() + 8, written.begin() + 12), "DLS ");
 
+    EXPECT_EQ(run({"bank", in, "-o", out, "--gain", "-6.5", "--quiet"}), 0);
     EXPECT_EQ(run({"bank", in}), 2);
     EXPECT_EQ(run({"bank", in, "-o", out, "--loud"}), 2);
+    EXPECT_EQ(run({"bank", in, "-o", out, "--gain", "loud"}), 2);
+    EXPECT_EQ(run({"bank", in, "-o", out, "--gain", "99"}), 2);
+    EXPECT_EQ(run({"bank", in, "-o", out, "--gain"}), 2);
     EXPECT_EQ(run({"bank", tempPath("no_such_bank.sf2"), "-o", out, "--quiet"}), 1);
     std::remove(in.c_str());
     std::remove(out.c_str());

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,11 @@ namespace {
 
 void usage() {
     std::fprintf(stderr,
-                 "usage: tzmidi bank IN.sf2 -o OUT.dls [--quiet]\n"
+                 "usage: tzmidi bank IN.sf2 -o OUT.dls [--gain DB] [--quiet]\n"
                  "  Converts a SoundFont 2 bank into a DLS bank.\n"
-                 "  --quiet  print nothing but errors\n");
+                 "  --gain DB  level of every sample in dB, -60..60 (default %.1f)\n"
+                 "  --quiet    print nothing but errors\n",
+                 kDefaultBankGainDb);
 }
 
 // A one-line bar redrawn in place on the terminal.
@@ -85,6 +88,7 @@ std::string megabytes(uint64_t bytes) {
 int runBankCommand(int argc, char** argv) {
     std::string input, output;
     bool quiet = false;
+    double gainDb = kDefaultBankGainDb;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--quiet" || arg == "-q") {
@@ -95,6 +99,14 @@ int runBankCommand(int argc, char** argv) {
                 return 2;
             }
             output = argv[++i];
+        } else if (arg == "--gain") {
+            char* end = nullptr;
+            if (i + 1 < argc) gainDb = std::strtod(argv[++i], &end);
+            if (!end || end == argv[i] || *end != 0 || !(gainDb >= -60.0 && gainDb <= 60.0)) {
+                std::fprintf(stderr, "tzmidi bank: --gain needs a number of decibels from -60 to 60\n");
+                usage();
+                return 2;
+            }
         } else if (arg == "-h" || arg == "--help") {
             usage();
             return 0;
@@ -129,6 +141,7 @@ int runBankCommand(int argc, char** argv) {
     DlsBankDesc dls;
     Sf2ConvertStats stats;
     Sf2ConvertOptions options;
+    options.gainDb = gainDb;
     options.progress = [&](size_t done, size_t total) { progress.update("Converting", done, total); };
     if (!convertSf2ToDls(bank, dls, stats, error, options)) {
         progress.finish();

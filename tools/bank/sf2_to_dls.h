@@ -53,6 +53,13 @@ struct Sf2ConvertStats {
     std::vector<std::string> notes;  // the first few of the above, readable
 };
 
+// The bank-wide gain `tzmidi bank` applies unless told otherwise: the engine
+// clips its output, and at this gain (measured with scripts/bank-report.sh)
+// the loudest OpenMSX song peaks about 1 dB under full scale with FluidR3 and
+// 4 dB under with TimGM6mb, and a dense song of fifteen instruments at
+// ordinary levels 4 dB under.
+constexpr double kDefaultBankGainDb = -9.0;
+
 // Of a zone's nominal attenuation, SoundFont players apply this share.
 constexpr double kSf2AttenuationShare = 0.4;
 
@@ -60,7 +67,7 @@ struct Sf2ConvertOptions {
     // Called now and then with the presets done and their total.
     std::function<void(size_t done, size_t total)> progress;
     // Gain in dB applied to every sample value.
-    double gainDb = 0.0;
+    double gainDb = kDefaultBankGainDb;
 };
 
 // The envelope parameters of one region, as the SoundFont states them.
