@@ -682,6 +682,7 @@ TEST(Sf2ConvertSound, StereoSidesAndLayersSoundWithTheirSummedPower) {
     right.sampleType = Sf2SampleRight;
     int l = sf.sample(left), r = sf.sample(right), m = sf.sample(loopedSine("M"));
     int high = sf.sample(loopedSine("H", 50));  // 882 Hz
+    int swell = sf.sample(loopedSine("S", 100, 20000));
     auto looped = [](std::vector<test::Sf2BuilderGen> gens) {
         gens.push_back(sf2Gen(Sf2GenSampleModes, 1));
         return gens;
@@ -689,9 +690,11 @@ TEST(Sf2ConvertSound, StereoSidesAndLayersSoundWithTheirSummedPower) {
     int mono = sf.instrument("Mono", {sf2Zone(looped({}), m)});
     int pair = sf.instrument("Pair", {sf2Zone(looped({sf2Gen(Sf2GenPan, -500)}), l),
                                       sf2Zone(looped({sf2Gen(Sf2GenPan, 500)}), r)});
-    // A layer 6 dB down listed first: the louder one is played.
+    // A layer 6 dB down listed first, and one 2 dB up that takes 4 s to
+    // rise: the one loudest over the first second is played.
     int layers = sf.instrument("Layers", {sf2Zone(looped({sf2Gen(Sf2GenInitialAttenuation, 150)}), m),
-                                          sf2Zone(looped({}), high)});
+                                          sf2Zone(looped({}), high),
+                                          sf2Zone(looped({sf2Gen(Sf2GenAttackVolEnv, 2400)}), swell)});
     sf.preset("Mono", 0, 0, {sf2Zone({}, mono)});
     sf.preset("Pair", 1, 0, {sf2Zone({}, pair)});
     sf.preset("Layers", 2, 0, {sf2Zone({}, layers)});
@@ -700,7 +703,8 @@ TEST(Sf2ConvertSound, StereoSidesAndLayersSoundWithTheirSummedPower) {
     EXPECT_NEAR(dbOf(powerOf(pcm, 600, 950) / monoPower), 3.0, 0.15);
     EXPECT_NEAR(powerOf(pcm, 600, 950, 0) / powerOf(pcm, 600, 950, 1), 1.0, 0.01);  // in the middle
     EXPECT_NEAR(frequencyOf(pcm, 1100, 1450), 882.0, 1.0);
-    EXPECT_NEAR(dbOf(powerOf(pcm, 1100, 1450) / monoPower), dbOf(1.0 + 0.25), 0.15);
+    const double swellPower = std::pow(20000.0 / 16000.0, 2) / 48.0;  // (t / 4 s)^2 over a second
+    EXPECT_NEAR(dbOf(powerOf(pcm, 1100, 1450) / monoPower), dbOf(1.0 + 0.25 + swellPower), 0.15);
 }
 
 TEST(Sf2ConvertSound, OneShotSamplesStopAtTheirRelease) {

@@ -63,12 +63,13 @@ struct PendingZone {
     Sf2VolumeEnvelope envelope;  // hold and decay before their key scaling
     int32_t holdPerKey = 0, decayPerKey = 0;
     bool truncated = false;
-    double power = 0;  // heard power with the attenuation applied
+    double power = 0;  // heard power of the first second, envelope and attenuation applied
     bool played = false;
 };
 
 // What one stretch of the key and velocity plane plays: the loudest zone
-// sounding there, raised to the power of all of them, at their mean pan.
+// sounding there, raised to the power of all of them, at their pan weighted
+// by power.
 struct Cell {
     int32_t zone = -1;
     double gain = 1.0;
@@ -93,6 +94,35 @@ double dbToAmplitude(double db) { return std::pow(10.0, db / 20.0); }
 // The level of a zone's nominal attenuation as SoundFont players apply it, in dB.
 double attenuationDb(int32_t centibels) { return -kSf2AttenuationShare * centibels / 10.0; }
 
+// Mean square of a SoundFont volume envelope over the first second of a held
+// note: silent for the delay, a rise linear in amplitude over the attack,
+// full level for the hold, then a fall of 100 dB per decay time down to the
+// sustain level. A slow swell thus counts for less than a layer that speaks
+// at once.
+double envelopePower(const Sf2VolumeEnvelope& env, int32_t delay) {
+    auto seconds = [](int32_t timecents) { return timecents <= -12000 ? 0.0 : std::exp2(timecents / 1200.0); };
+    const double wait = seconds(delay), attack = seconds(env.attack), hold = seconds(env.hold);
+    const double decay = seconds(env.decay), sustainDb = std::clamp(env.sustain, 0, 1440) / 10.0;
+    constexpr int kSteps = 1000;
+    double sum = 0;
+    for (int i = 0; i < kSteps; ++i) {
+        double t = (i + 0.5) / kSteps - wait;
+        double gain = 0;
+        if (t < 0) {
+            gain = 0;
+        } else if (t < attack) {
+            gain = t / attack;
+        } else if (t < attack + hold) {
+            gain = 1;
+        } else {
+            double fallen = decay > 0 ? 100.0 * (t - attack - hold) / decay : sustainDb;
+            gain = dbToAmplitude(-std::min(fallen, sustainDb));
+        }
+        sum += gain * gain;
+    }
+    return sum / kSteps;
+}
+
 // A one-shot wave ends in this many silent values, the last of which loop
 // (past the reach of the engine's interpolation into the sound).
 constexpr uint32_t kSilentTailValues = 32;
@@ -101,6 +131,10 @@ constexpr uint32_t kSilentLoopOffset = 8;
 // Keys of a scale-tuned zone share a region while none of them is further
 // than this from the zone's pitch.
 constexpr double kKeyRunToleranceCents = 2.0;
+
+// A zone counts as louder than another when its power is more than this
+// factor (half a decibel) above.
+constexpr double kLouder = 1.122;
 
 // Wave levels are kept to this step in dB, so that regions whose levels
 // differ by less share a wave.
@@ -253,16 +287,17 @@ struct Converter {
         r.envelope.release = summed(Sf2GenReleaseVolEnv, -12000);
         r.holdPerKey = summed(Sf2GenKeynumToVolEnvHold, 0);
         r.decayPerKey = summed(Sf2GenKeynumToVolEnvDecay, 0);
-        r.power = heardPower(r) * std::pow(10.0, attenuationDb(r.attenuation) / 10.0);
+        r.power = heardPower(r) * envelopePower(r.envelope, summed(Sf2GenDelayVolEnv, -12000)) *
+                  std::pow(10.0, attenuationDb(r.attenuation) / 10.0);
         return true;
     }
 
     // The player sounds one region per note, where the SoundFont sounds
     // every zone that holds the note. So the plane is cut along every zone's
-    // key and velocity edges, each piece plays its loudest zone with the
-    // others' power folded in, and pieces that play alike are joined again
-    // (first along velocity, then along keys, so that regions stay
-    // rectangles).
+    // key and velocity edges, each piece plays its loudest zone (over the
+    // first second of a held note) with the others' power folded in, and
+    // pieces that play alike are joined again (first along velocity, then
+    // along keys, so that regions stay rectangles).
     std::vector<PendingRegion> planRegions(std::vector<PendingZone>& zones) {
         std::vector<int32_t> keyEdges{128}, velEdges{128};
         for (const PendingZone& z : zones) {
@@ -293,8 +328,10 @@ struct Converter {
                     if (z.velLow > velLow || velHigh > z.velHigh) continue;
                     total += z.power;
                     panSum += z.power * z.pan;
-                    // Of equally loud zones the first listed plays.
-                    if (cell.zone < 0 || z.power > zones[size_t(cell.zone)].power) cell.zone = int32_t(i);
+                    // Of zones about as loud (the two sides of a stereo
+                    // pair) the first listed plays, whatever their small
+                    // differences, so that one side serves every key.
+                    if (cell.zone < 0 || z.power > kLouder * zones[size_t(cell.zone)].power) cell.zone = int32_t(i);
                 }
                 if (cell.zone < 0) continue;
                 const PendingZone& winner = zones[size_t(cell.zone)];
