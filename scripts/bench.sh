@@ -3,10 +3,10 @@
 # voice-frames per second (the OpenMSX songs with a bank made from TimGM6mb,
 # and a crafted dense song), the time to read a 1 MB MIDI file, the speed
 # against FluidSynth's fast file render of the same songs with the same
-# SoundFont, and, with the 100 MB bank made from FluidR3
-# (the default bank), the time of open (the first in a process, later ones,
-# a playlist scan), the memory of songs alive together and the peak memory
-# of tzmidi rendering one song.
+# SoundFont, with the bank made from FluidR3 (the default bank) the time of
+# open (the first in a process, later ones, a playlist scan), the memory of
+# songs alive together and the peak memory of tzmidi rendering one song, and
+# the bank report (scripts/bank-report.sh) for TimGM6mb and FluidR3.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh" build data bench
@@ -15,9 +15,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/build-bench"
 sf2=/usr/share/sounds/sf2/TimGM6mb.sf2
 bank="$out/TimGM6mb.dls"
-[ -f "$bank" ] || "$root/build/tzmidi" bank "$sf2" -o "$bank" --quiet
+# Made afresh: the converter may have changed since the last run.
+"$root/build/tzmidi" bank "$sf2" -o "$bank" --quiet
 fluid="$out/FluidR3.dls"
-[ -f "$fluid" ] || "$root/build/tzmidi" bank /usr/share/sounds/sf2/FluidR3_GM.sf2 -o "$fluid" --quiet
+"$root/build/tzmidi" bank /usr/share/sounds/sf2/FluidR3_GM.sf2 -o "$fluid" --quiet
 songs=(/usr/share/games/openttd/baseset/openmsx/*.mid)
 
 echo "== Reading a 1 MB MIDI file"
@@ -52,3 +53,6 @@ fs=$(( $(ns) - start ))
 echo "tz_midi:    $((tz / 1000000)) ms for ${#songs[@]} songs ($((bytes / 176400)) s of music)"
 echo "FluidSynth: $((fs / 1000000)) ms for ${#songs[@]} songs"
 awk -v a="$tz" -v b="$fs" 'BEGIN { printf "tz_midi is %.1fx the speed of FluidSynth\n", b / a }'
+echo
+echo "== Banks against FluidSynth with their SoundFonts (scripts/bank-report.sh)"
+"$root/scripts/bank-report.sh"

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Makes the default General-MIDI bank from a free SoundFont, once; later runs
-# reuse it. Usage: scripts/make-default-bank.sh [SOUNDFONT.sf2] [OUT.dls]
+# reuse it while it was made from the same SoundFont by the same converter.
+# Usage: scripts/make-default-bank.sh [SOUNDFONT.sf2] [OUT.dls]
 # Defaults: Debian's FluidR3 GM SoundFont into $HOME/.local/share/tz_midi/gm.dls
 # (or $TZMIDI_DEFAULT_BANK when set).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 sf2=${1:-/usr/share/sounds/sf2/FluidR3_GM.sf2}
 out=${2:-${TZMIDI_DEFAULT_BANK:-${XDG_DATA_HOME:-$HOME/.local/share}/tz_midi/gm.dls}}
-if [ -s "$out" ]; then
+# What the bank was made from: the SoundFont and the converter's sources.
+made_from="$sf2 $(stat -c %s "$sf2") $(cat "$root"/tools/bank/*.h "$root"/tools/bank/*.cpp | sha256sum | cut -c1-16)"
+if [ -s "$out" ] && [ "$(cat "$out.made-from" 2>/dev/null)" = "$made_from" ]; then
   echo "Default bank: $out (already made)"
   exit 0
 fi
@@ -15,3 +18,4 @@ mkdir -p "$(dirname "$out")"
 echo "Making the default bank $out from $sf2"
 "$root/build/tzmidi" bank "$sf2" -o "$out.part"
 mv "$out.part" "$out"
+echo "$made_from" > "$out.made-from"

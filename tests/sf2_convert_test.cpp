@@ -7,10 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "instruments/config.h"
 #include "instruments/dls_collection.h"
 #include "platform/input_stream.h"
+#include "records/midi_song.h"
+#include "song/song_assembly.h"
+#include "synth/render.h"
 #include "tests/support/files.h"
 #include "tests/support/sf2_builder.h"
+#include "tests/support/smf_builder.h"
 #include "tests/support/test_data.h"
 #include "tools/bank/bank_command.h"
 #include "tools/bank/dls_writer.h"
@@ -39,14 +44,117 @@ Sf2Bank parse(const Sf2Builder& sf) {
     return bank;
 }
 
-DlsBankDesc convert(const Sf2Builder& sf, Sf2ConvertStats* statsOut = nullptr) {
+// Converted at a bank gain of 0 dB unless told otherwise.
+DlsBankDesc convert(const Sf2Builder& sf, Sf2ConvertStats* statsOut = nullptr, double gainDb = 0.0) {
     Sf2Bank bank = parse(sf);
     DlsBankDesc dls;
     Sf2ConvertStats stats;
     std::string error;
-    EXPECT_TRUE(convertSf2ToDls(bank, dls, stats, error)) << error;
+    Sf2ConvertOptions options;
+    options.gainDb = gainDb;
+    EXPECT_TRUE(convertSf2ToDls(bank, dls, stats, error, options)) << error;
     if (statsOut) *statsOut = stats;
     return dls;
+}
+
+// A sine of `period` values (any real number), `count` values long.
+std::vector<int16_t> sine(size_t count, double period, double amplitude = 16000) {
+    std::vector<int16_t> v(count);
+    for (size_t i = 0; i < count; ++i) v[i] = int16_t(std::lround(amplitude * std::sin(2 * M_PI * double(i) / period)));
+    return v;
+}
+
+// A sample looping over whole periods of a sine: 441 Hz at 44.1 kHz.
+Sf2BuilderSample loopedSine(const std::string& name, double period = 100, double amplitude = 16000) {
+    Sf2BuilderSample s;
+    s.name = name;
+    s.values = sine(4400, period, amplitude);
+    s.loopStart = 0;
+    s.loopEnd = 4400;
+    return s;
+}
+
+// One note of a program on channel 1, in milliseconds.
+struct TestNote {
+    int program = 0;
+    int key = 60;
+    uint32_t on = 0, off = 500;
+};
+
+// What the engine plays of the notes with `dls`: interleaved stereo
+// 16-bit frames at 44.1 kHz, up to `endMs`.
+std::vector<int16_t> render(const DlsBankDesc& dls, const std::vector<TestNote>& notes, uint32_t endMs) {
+    test::SmfBuilder smf(0, 1000);  // a tick is a millisecond
+    auto& track = smf.track();
+    track.tempo(0, 1000000);
+    uint32_t now = 0;
+    for (const TestNote& n : notes) {
+        track.program(n.on - now, 0, n.program).noteOn(0, 0, n.key, 100).noteOff(n.off - n.on, 0, n.key);
+        now = n.off;
+    }
+    track.controller(endMs - now, 0, 11, 127);
+    std::vector<uint8_t> midi = smf.bytes();
+    std::vector<uint8_t> bank = writeDlsBank(dls);
+    StreamPtr bankStream(createMemoryStream(bank.data(), bank.size()));
+    std::unique_ptr<DlsCollection> collection = loadDlsCollection(bankStream.get());
+    EXPECT_TRUE(collection);
+    acquireInstrumentConfiguration();
+    StreamPtr midiStream(createMemoryStream(midi.data(), midi.size()));
+    std::unique_ptr<MidiSong> song = createSong(SongOptions{}, midiStream.get(), collection.get());
+    std::vector<int16_t> pcm;
+    if (song) {
+        startSong(*song);
+        std::vector<uint8_t> block(kBlockBytes);
+        for (int32_t n; (n = renderBlock(*song, block.data())) > 0;)
+            for (int32_t i = 0; i + 1 < n; i += 2) pcm.push_back(int16_t(block[size_t(i)] | block[size_t(i) + 1] << 8));
+    }
+    song.reset();
+    releaseInstrumentConfiguration();
+    EXPECT_FALSE(pcm.empty());
+    return pcm;
+}
+
+size_t frameAt(double ms) { return size_t(ms * 44.1); }
+
+// Mean power over [fromMs, toMs) of both channels, or of channel 0 or 1.
+double powerOf(const std::vector<int16_t>& pcm, double fromMs, double toMs, int channel = -1) {
+    size_t from = 2 * frameAt(fromMs), to = std::min(pcm.size(), 2 * frameAt(toMs));
+    double sum = 0;
+    size_t count = 0;
+    for (size_t i = from; i < to; ++i) {
+        if (channel >= 0 && int(i % 2) != channel) continue;
+        sum += double(pcm[i]) * pcm[i];
+        ++count;
+    }
+    return count ? sum / double(count) : 0.0;
+}
+
+double dbOf(double powerRatio) { return 10.0 * std::log10(powerRatio); }
+
+// The frequency of the left channel over [fromMs, toMs), from its first
+// and last rising zero crossings.
+double frequencyOf(const std::vector<int16_t>& pcm, double fromMs, double toMs) {
+    double first = -1, last = -1;
+    int crossings = 0;
+    for (size_t f = frameAt(fromMs) + 1; f < frameAt(toMs) && 2 * f < pcm.size(); ++f) {
+        double a = pcm[2 * f - 2], b = pcm[2 * f];
+        if (a >= 0 || b < 0) continue;
+        double at = double(f - 1) + a / (a - b);
+        if (first < 0) first = at;
+        last = at;
+        ++crossings;
+    }
+    return crossings > 1 ? 44100.0 * (crossings - 1) / (last - first) : 0.0;
+}
+
+double centsBetween(double f, double reference) { return 1200.0 * std::log2(f / reference); }
+
+// The time after which every value stays within +-threshold.
+double silentAfterMs(const std::vector<int16_t>& pcm, int threshold = 8) {
+    size_t last = 0;
+    for (size_t i = 0; i < pcm.size(); ++i)
+        if (std::abs(int(pcm[i])) > threshold) last = i / 2;
+    return double(last) / 44.1;
 }
 
 int32_t scaleOf(const DlsRegionDesc& r, uint16_t destination) {
@@ -61,6 +169,22 @@ std::vector<int16_t> waveValues(const DlsWaveDesc& w) {
     for (size_t i = 0; i < v.size(); ++i) v[i] = int16_t(w.data[2 * i] | w.data[2 * i + 1] << 8);
     return v;
 }
+
+// Wave levels are kept to a quarter of a decibel.
+constexpr double kLevelStep = 0.13;
+
+// The level of a wave's first values against `reference`, in dB.
+double levelOf(const DlsWaveDesc& w, const std::vector<int16_t>& reference) {
+    std::vector<int16_t> v = waveValues(w);
+    double a = 0, b = 0;
+    for (size_t i = 0; i < reference.size() && i < v.size(); ++i) {
+        a += double(v[i]) * v[i];
+        b += double(reference[i]) * reference[i];
+    }
+    return 10.0 * std::log10(a / b);
+}
+
+uint32_t rateFor(uint32_t rate, double cents) { return uint32_t(std::lround(rate * std::exp2(cents / 1200.0))); }
 
 TEST(Sf2Reader, ReadsHierarchyWithGlobalZones) {
     Sf2Builder sf;
@@ -165,22 +289,32 @@ TEST(Sf2Convert, InstrumentValuesAreAbsoluteAndPresetValuesAdd) {
     ASSERT_EQ(dls.instruments.size(), 1u);
     const auto& regions = dls.instruments[0].regions;
     ASSERT_EQ(regions.size(), 2u);
-    EXPECT_EQ(regions[0].waveSample.attenuation, -(200 + 30) * 65536);
-    EXPECT_EQ(regions[1].waveSample.attenuation, -(100 + 30) * 65536);
-    EXPECT_EQ(regions[0].waveSample.fineTune, 20);
+    // Attenuations of 200 + 30 and 100 + 30 cB, sounded at 0.4 of their
+    // nominal value in the sample values.
+    EXPECT_NEAR(levelOf(dls.waves.at(regions[0].waveIndex), ramp(200)), -9.2, kLevelStep);
+    EXPECT_NEAR(levelOf(dls.waves.at(regions[1].waveIndex), ramp(200)), -5.2, kLevelStep);
+    EXPECT_EQ(regions[0].waveSample.attenuation, 0);
+    // The preset's 20 cents are in the rate.
     EXPECT_EQ(regions[0].waveSample.unityNote, 60);
+    EXPECT_EQ(regions[0].waveSample.fineTune, 0);
+    EXPECT_EQ(dls.waves.at(regions[0].waveIndex).sampleRate, rateFor(22050, 20));
     EXPECT_EQ(scaleOf(regions[0], kDlsDestPan), 200 * 65536);
-    EXPECT_TRUE(regions[0].waveSample.loops.empty());
+    // Sample modes at preset level are ignored: a one-shot, looping only in
+    // its silent tail.
+    ASSERT_EQ(regions[0].waveSample.loops.size(), 1u);
+    EXPECT_GE(regions[0].waveSample.loops[0].start, 200u);
     // Release 0 + 1200 tc (2 s per 100 dB) at full sustain.
     Sf2VolumeEnvelope env;
     env.release = 1200;
     DlsRegionDesc expected;
     expected.articulation = volumeEnvelopeConnections(env, 0);
     EXPECT_EQ(scaleOf(regions[0], kDlsDestReleaseTime), scaleOf(expected, kDlsDestReleaseTime));
-    // The preset's start offset was ignored: one wave of the whole sample.
-    ASSERT_EQ(dls.waves.size(), 1u);
-    EXPECT_EQ(waveValues(dls.waves[0]), ramp(200));
-    EXPECT_EQ(dls.waves[0].sampleRate, 22050u);
+    // The preset's start offset was ignored: every wave holds the whole sample.
+    for (const DlsRegionDesc& r : regions) {
+        std::vector<int16_t> values = waveValues(dls.waves.at(r.waveIndex));
+        ASSERT_GE(values.size(), 200u);
+        EXPECT_TRUE(std::all_of(values.begin() + 200, values.end(), [](int16_t v) { return v == 0; }));
+    }
 }
 
 TEST(Sf2Convert, KeyAndVelocityRangesIntersect) {
@@ -224,17 +358,21 @@ TEST(Sf2Convert, RootKeyAndTuning) {
     DlsBankDesc dls = convert(sf);
     const auto& r = dls.instruments.at(0).regions;
     ASSERT_EQ(r.size(), 4u);
+    auto rate = [&](size_t i) { return dls.waves.at(r[i].waveIndex).sampleRate; };
+    // Whole semitones in the unity note, the rest in the wave's rate.
     EXPECT_EQ(r[0].waveSample.unityNote, 64);
-    EXPECT_EQ(r[0].waveSample.fineTune, -30);
+    EXPECT_EQ(rate(0), rateFor(44100, -30));
     EXPECT_EQ(r[1].waveSample.unityNote, 48);
-    EXPECT_EQ(r[1].waveSample.fineTune, -30);
+    EXPECT_EQ(rate(1), rateFor(44100, -30));
+    EXPECT_EQ(r[1].waveIndex, r[0].waveIndex);
     // -30 + 45 + 200 = 215 cents: two semitones go into the unity note.
     EXPECT_EQ(r[2].waveSample.unityNote, 62);
-    EXPECT_EQ(r[2].waveSample.fineTune, 15);
+    EXPECT_EQ(rate(2), rateFor(44100, 15));
     // Root 2 an octave up would need unity note -10: clamped to 0 with the
-    // rest in the fine tune.
+    // rest in the rate.
     EXPECT_EQ(r[3].waveSample.unityNote, 0);
-    EXPECT_EQ(r[3].waveSample.fineTune, 1170 - 200);
+    EXPECT_EQ(rate(3), rateFor(44100, 1170 - 200));
+    for (const DlsRegionDesc& region : r) EXPECT_EQ(region.waveSample.fineTune, 0);
 }
 
 TEST(Sf2Convert, OffsetsLoopsAndSharedSlices) {
@@ -271,19 +409,24 @@ TEST(Sf2Convert, OffsetsLoopsAndSharedSlices) {
     EXPECT_EQ(r[0].waveSample.loops[0].start, 100u);
     EXPECT_EQ(r[0].waveSample.loops[0].length, 500u);
     ASSERT_EQ(r[1].waveSample.loops.size(), 1u);
-    EXPECT_TRUE(r[2].waveSample.loops.empty());
     ASSERT_EQ(r[3].waveSample.loops.size(), 1u);
     EXPECT_EQ(r[3].waveSample.loops[0].start, 100u + 10 - 40);
     EXPECT_EQ(r[3].waveSample.loops[0].length, 500u - 10 - 20);
-    EXPECT_TRUE(r[4].waveSample.loops.empty());
     EXPECT_EQ(stats.droppedLoops, 1u);
+    // Zones 2 and 4 play once: their loops lie in the silent tail.
+    for (size_t k : {2u, 4u}) {
+        ASSERT_EQ(r[k].waveSample.loops.size(), 1u) << k;
+        EXPECT_GE(r[k].waveSample.loops[0].start, 70000u) << k;
+    }
+    EXPECT_EQ(stats.silentTails, 1u);
 
-    // Zones 0, 1, 2 and 4 play the same slice; zone 3 its own.
+    // Zones 0 and 1 loop the same slice, zones 2 and 4 play it once; zone 3
+    // plays its own.
     EXPECT_EQ(r[0].waveIndex, r[1].waveIndex);
-    EXPECT_EQ(r[0].waveIndex, r[2].waveIndex);
-    EXPECT_EQ(r[0].waveIndex, r[4].waveIndex);
+    EXPECT_EQ(r[2].waveIndex, r[4].waveIndex);
+    EXPECT_NE(r[0].waveIndex, r[2].waveIndex);
     EXPECT_NE(r[0].waveIndex, r[3].waveIndex);
-    ASSERT_EQ(dls.waves.size(), 2u);
+    ASSERT_EQ(dls.waves.size(), 3u);
     std::vector<int16_t> moved = waveValues(dls.waves.at(r[3].waveIndex));
     ASSERT_EQ(moved.size(), 70000u - 40 - 32768 - 4);
     EXPECT_EQ(moved.front(), ramp(70000, 1)[40]);
@@ -350,42 +493,66 @@ TEST(Sf2Convert, BanksDrumKitsAndSkippedPresets) {
     EXPECT_FALSE(error.empty());
 }
 
-TEST(Sf2Convert, StereoPairsAndLayersKeepOneSide) {
+TEST(Sf2Convert, OverlappingZonesBecomeRegionsThatNeverOverlap) {
+    // Constant samples: their level is their value.
     Sf2Builder sf;
-    Sf2BuilderSample left, right, mono;
-    left.name = "L";
-    left.values = ramp(300, 2);
-    left.sampleType = Sf2SampleLeft;
-    left.sampleLink = 1;
-    right.name = "R";
-    right.values = ramp(300, 5);
-    right.sampleType = Sf2SampleRight;
-    right.sampleLink = 0;
-    mono.name = "M";
-    mono.values = ramp(300, 7);
-    int l = sf.sample(left), r = sf.sample(right), m = sf.sample(mono);
-    // Linked pair with the right side first; an unlinked pair; two mono
-    // samples panned apart on the same keys; a mono sample under a wider one.
-    int pair = sf.instrument("Pair", {sf2Zone({sf2Range(Sf2GenKeyRange, 0, 40), sf2Gen(Sf2GenPan, 500)}, r),
-                                      sf2Zone({sf2Range(Sf2GenKeyRange, 0, 40), sf2Gen(Sf2GenPan, -500)}, l)});
-    sf.preset("P", 0, 0, {sf2Zone({sf2Gen(Sf2GenSampleModes, 1)}, pair)});
-    int fake = sf.instrument("Fake", {sf2Zone({sf2Range(Sf2GenKeyRange, 0, 127), sf2Gen(Sf2GenPan, -400)}, m),
-                                      sf2Zone({sf2Range(Sf2GenKeyRange, 0, 127), sf2Gen(Sf2GenPan, 400)}, l),
-                                      sf2Zone({sf2Range(Sf2GenKeyRange, 10, 20), sf2Gen(Sf2GenPan, 300)}, r)});
-    sf.preset("F", 1, 0, {sf2Zone({}, fake)});
+    auto flat = [&](const char* name, int16_t value, uint16_t type = Sf2SampleMono) {
+        Sf2BuilderSample s;
+        s.name = name;
+        s.values = std::vector<int16_t>(1000, value);
+        s.sampleType = type;
+        return sf.sample(s);
+    };
+    int a = flat("A", 1000), b = flat("B", 2000), c = flat("C", 3000), d = flat("D", 5000);
+    // A and B split the keys; C lies across the split; D covers every key
+    // at high velocities.
+    int layered = sf.instrument("Layered", {sf2Zone({sf2Range(Sf2GenKeyRange, 0, 59)}, a),
+                                            sf2Zone({sf2Range(Sf2GenKeyRange, 60, 127)}, b),
+                                            sf2Zone({sf2Range(Sf2GenKeyRange, 50, 69)}, c),
+                                            sf2Zone({sf2Range(Sf2GenVelRange, 100, 127)}, d)});
+    sf.preset("Layered", 0, 0, {sf2Zone({}, layered)});
+    int left = flat("L", 1000, Sf2SampleLeft), right = flat("R", 1000, Sf2SampleRight);
+    int pair = sf.instrument("Pair", {sf2Zone({sf2Gen(Sf2GenPan, -500)}, left), sf2Zone({sf2Gen(Sf2GenPan, 500)}, right)});
+    sf.preset("Pair", 1, 0, {sf2Zone({}, pair)});
     Sf2ConvertStats stats;
     DlsBankDesc dls = convert(sf, &stats);
     ASSERT_EQ(dls.instruments.size(), 2u);
-    const auto& p = dls.instruments[0].regions;
+
+    struct Expected {
+        int keyLow, keyHigh, velLow, velHigh, value;
+        double db;  // above the value, the power of the others sounding there
+    };
+    auto folded = [](std::initializer_list<double> others, double kept) {
+        double sum = kept * kept;
+        for (double o : others) sum += o * o;
+        return 10.0 * std::log10(sum / (kept * kept));
+    };
+    const Expected expected[] = {
+        {0, 49, 0, 99, 1000, 0.0},           {0, 49, 100, 127, 5000, folded({1000}, 5000)},
+        {50, 59, 0, 99, 3000, folded({1000}, 3000)}, {50, 59, 100, 127, 5000, folded({1000, 3000}, 5000)},
+        {60, 69, 0, 99, 3000, folded({2000}, 3000)}, {60, 69, 100, 127, 5000, folded({2000, 3000}, 5000)},
+        {70, 127, 0, 99, 2000, 0.0},         {70, 127, 100, 127, 5000, folded({2000}, 5000)},
+    };
+    const auto& regions = dls.instruments[0].regions;
+    ASSERT_EQ(regions.size(), std::size(expected));
+    for (size_t i = 0; i < regions.size(); ++i) {
+        const DlsRegionDesc& r = regions[i];
+        const Expected& e = expected[i];
+        EXPECT_EQ(r.keyLow, e.keyLow) << i;
+        EXPECT_EQ(r.keyHigh, e.keyHigh) << i;
+        EXPECT_EQ(r.velLow, e.velLow) << i;
+        EXPECT_EQ(r.velHigh, e.velHigh) << i;
+        EXPECT_NEAR(levelOf(dls.waves.at(r.waveIndex), std::vector<int16_t>(1000, int16_t(e.value))), e.db, kLevelStep)
+            << i;
+    }
+
+    // The pair: one region in the middle, 3 dB up.
+    const auto& p = dls.instruments[1].regions;
     ASSERT_EQ(p.size(), 1u);
-    EXPECT_EQ(waveValues(dls.waves.at(p[0].waveIndex)), ramp(300, 2));  // the left side
     EXPECT_EQ(scaleOf(p[0], kDlsDestPan), 0);
-    const auto& f = dls.instruments[1].regions;
-    ASSERT_EQ(f.size(), 1u);
-    EXPECT_EQ(waveValues(dls.waves.at(f[0].waveIndex)), ramp(300, 7));
-    EXPECT_EQ(scaleOf(f[0], kDlsDestPan), (-400 + 400 + 300) / 3 * 65536);
+    EXPECT_NEAR(levelOf(dls.waves.at(p[0].waveIndex), std::vector<int16_t>(1000, 1000)), 3.0, kLevelStep);
     EXPECT_EQ(stats.stereoSidesDropped, 1u);
-    EXPECT_EQ(stats.layersDropped, 2u);
+    EXPECT_EQ(stats.layersDropped, 0u);
 }
 
 TEST(Sf2Convert, EnvelopeBlocksInTheReadersUnits) {
@@ -472,6 +639,118 @@ TEST(Sf2Convert, WrittenBankReadsBack) {
     EXPECT_EQ(int16_t(first[2] | first[3] << 8), ramp(1000)[1]);
 }
 
+// What a listener hears of each mapping, through the engine.
+
+TEST(Sf2ConvertSound, TuningBeyondWholeSemitonesIsInTheWavesRate) {
+    Sf2Builder sf;
+    Sf2BuilderSample a = loopedSine("a");  // 441 Hz, recorded at key 60
+    a.pitchCorrection = -20;
+    int s = sf.sample(a);
+    int i = sf.instrument("I", {sf2Zone({sf2Gen(Sf2GenSampleModes, 1), sf2Gen(Sf2GenFineTune, 37),
+                                         sf2Gen(Sf2GenCoarseTune, 1)},
+                                        s)});
+    sf.preset("P", 0, 0, {sf2Zone({sf2Gen(Sf2GenFineTune, 10)}, i)});
+    DlsBankDesc dls = convert(sf);
+    // -20 + 37 + 10 + 100 cents above the recording; nothing is left in the
+    // header for a reader that does apply its fine tune.
+    EXPECT_EQ(dls.instruments.at(0).regions.at(0).waveSample.fineTune, 0);
+    std::vector<int16_t> pcm = render(dls, {{0, 60, 0, 500}, {0, 67, 500, 1000}}, 1000);
+    EXPECT_NEAR(centsBetween(frequencyOf(pcm, 100, 450), 441.0), 127.0, 1.0);
+    EXPECT_NEAR(centsBetween(frequencyOf(pcm, 600, 950), 441.0), 827.0, 1.0);
+}
+
+TEST(Sf2ConvertSound, AttenuationAndBankGainAreInTheSampleValues) {
+    Sf2Builder sf;
+    int s = sf.sample(loopedSine("a"));
+    int full = sf.instrument("Full", {sf2Zone({sf2Gen(Sf2GenSampleModes, 1)}, s)});
+    int soft = sf.instrument("Soft", {sf2Zone({sf2Gen(Sf2GenSampleModes, 1), sf2Gen(Sf2GenInitialAttenuation, 100)}, s)});
+    sf.preset("Full", 0, 0, {sf2Zone({}, full)});
+    sf.preset("Soft", 1, 0, {sf2Zone({sf2Gen(Sf2GenInitialAttenuation, 50)}, soft)});
+    const std::vector<TestNote> notes{{0, 60, 0, 500}, {1, 60, 500, 1000}};
+    DlsBankDesc dls = convert(sf);
+    EXPECT_EQ(dls.instruments.at(1).regions.at(0).waveSample.attenuation, 0);
+    // 150 cB nominal sound as 6 dB.
+    std::vector<int16_t> pcm = render(dls, notes, 1000);
+    EXPECT_NEAR(dbOf(powerOf(pcm, 600, 950) / powerOf(pcm, 100, 450)), -6.0, 0.1);
+    std::vector<int16_t> quieter = render(convert(sf, nullptr, -4.5), notes, 1000);
+    EXPECT_NEAR(dbOf(powerOf(quieter, 100, 450) / powerOf(pcm, 100, 450)), -4.5, 0.1);
+    EXPECT_NEAR(dbOf(powerOf(quieter, 600, 950) / powerOf(pcm, 100, 450)), -10.5, 0.1);
+}
+
+TEST(Sf2ConvertSound, StereoSidesAndLayersSoundWithTheirSummedPower) {
+    Sf2Builder sf;
+    Sf2BuilderSample left = loopedSine("L"), right = loopedSine("R");
+    left.sampleType = Sf2SampleLeft;
+    left.sampleLink = 1;
+    right.sampleType = Sf2SampleRight;
+    int l = sf.sample(left), r = sf.sample(right), m = sf.sample(loopedSine("M"));
+    int high = sf.sample(loopedSine("H", 50));  // 882 Hz
+    int swell = sf.sample(loopedSine("S", 100, 20000));
+    auto looped = [](std::vector<test::Sf2BuilderGen> gens) {
+        gens.push_back(sf2Gen(Sf2GenSampleModes, 1));
+        return gens;
+    };
+    int mono = sf.instrument("Mono", {sf2Zone(looped({}), m)});
+    int pair = sf.instrument("Pair", {sf2Zone(looped({sf2Gen(Sf2GenPan, -500)}), l),
+                                      sf2Zone(looped({sf2Gen(Sf2GenPan, 500)}), r)});
+    // A layer 6 dB down listed first, and one 2 dB up that takes 4 s to
+    // rise: the one loudest over the first second is played.
+    int layers = sf.instrument("Layers", {sf2Zone(looped({sf2Gen(Sf2GenInitialAttenuation, 150)}), m),
+                                          sf2Zone(looped({}), high),
+                                          sf2Zone(looped({sf2Gen(Sf2GenAttackVolEnv, 2400)}), swell)});
+    sf.preset("Mono", 0, 0, {sf2Zone({}, mono)});
+    sf.preset("Pair", 1, 0, {sf2Zone({}, pair)});
+    sf.preset("Layers", 2, 0, {sf2Zone({}, layers)});
+    std::vector<int16_t> pcm = render(convert(sf), {{0, 60, 0, 500}, {1, 60, 500, 1000}, {2, 60, 1000, 1500}}, 1500);
+    const double monoPower = powerOf(pcm, 100, 450);
+    EXPECT_NEAR(dbOf(powerOf(pcm, 600, 950) / monoPower), 3.0, 0.15);
+    EXPECT_NEAR(powerOf(pcm, 600, 950, 0) / powerOf(pcm, 600, 950, 1), 1.0, 0.01);  // in the middle
+    EXPECT_NEAR(frequencyOf(pcm, 1100, 1450), 882.0, 1.0);
+    const double swellPower = std::pow(20000.0 / 16000.0, 2) / 48.0;  // (t / 4 s)^2 over a second
+    EXPECT_NEAR(dbOf(powerOf(pcm, 1100, 1450) / monoPower), dbOf(1.0 + 0.25 + swellPower), 0.15);
+}
+
+TEST(Sf2ConvertSound, OneShotSamplesStopAtTheirRelease) {
+    Sf2Builder sf;
+    int ring = sf.sample("ring", sine(88200, 100));  // 2 s
+    int tick = sf.sample("tick", sine(4410, 100));   // 0.1 s
+    // Released over 0.2 s per 100 dB.
+    int i = sf.instrument("I", {sf2Zone({sf2Range(Sf2GenKeyRange, 0, 63), sf2Gen(Sf2GenReleaseVolEnv, -2786)}, ring),
+                                sf2Zone({sf2Range(Sf2GenKeyRange, 64, 127), sf2Gen(Sf2GenReleaseVolEnv, -2786)}, tick)});
+    sf.preset("P", 0, 0, {sf2Zone({}, i)});
+    DlsBankDesc dls = convert(sf);
+    std::vector<int16_t> held = render(dls, {{0, 60, 0, 300}}, 2500);
+    EXPECT_GT(powerOf(held, 200, 300), 0.5 * powerOf(held, 50, 150));
+    EXPECT_GT(silentAfterMs(held), 300.0);
+    EXPECT_LT(silentAfterMs(held), 400.0);
+    // A sample shorter than the note still ends where it ends.
+    std::vector<int16_t> shortOne = render(dls, {{0, 64, 0, 1000}}, 1500);
+    EXPECT_NEAR(silentAfterMs(shortOne), 100.0 * std::exp2(-4.0 / 12.0), 10.0);
+}
+
+TEST(Sf2ConvertSound, ScaleTuningSetsTheKeySpacing) {
+    Sf2Builder sf;
+    int s = sf.sample(loopedSine("a"));  // 441 Hz, recorded at key 60
+    int half = sf.instrument("Half", {sf2Zone({sf2Gen(Sf2GenSampleModes, 1), sf2Gen(Sf2GenScaleTuning, 50)}, s)});
+    int fixed = sf.instrument(
+        "Fixed", {sf2Zone({sf2Gen(Sf2GenSampleModes, 1), sf2Gen(Sf2GenScaleTuning, 0), sf2Gen(Sf2GenFineTune, 30)}, s)});
+    sf.preset("Half", 0, 0, {sf2Zone({}, half)});
+    sf.preset("Fixed", 1, 0, {sf2Zone({}, fixed)});
+    Sf2ConvertStats stats;
+    DlsBankDesc dls = convert(sf, &stats);
+    const std::vector<TestNote> notes{{0, 60, 0, 400},     {0, 61, 400, 800},   {0, 72, 800, 1200},
+                                      {0, 35, 1200, 1600}, {1, 40, 1600, 2000}, {1, 90, 2000, 2400}};
+    const double cents[] = {0, 50, 600, -1250, 30, 30};
+    std::vector<int16_t> pcm = render(dls, notes, 2400);
+    for (size_t n = 0; n < notes.size(); ++n)
+        EXPECT_NEAR(centsBetween(frequencyOf(pcm, notes[n].on + 100, notes[n].off - 20), 441.0), cents[n], 1.0)
+            << "key " << notes[n].key;
+    EXPECT_EQ(stats.scaleTunedZones, 2u);
+    // Keys that differ by whole semitones share a wave: two rates for the
+    // half-spaced keys, one for the fixed pitch.
+    EXPECT_EQ(dls.waves.size(), 3u);
+}
+
 std::string tempPath(const char* name) { return std::string(TZ_BINARY_DIR) + "/" + name; }
 
 TEST(Sf2Command, ConvertsAndReportsErrors) {
@@ -495,8 +774,12 @@ TEST(Sf2Command, ConvertsAndReportsErrors) {
     EXPECT_EQ(std::string(written.begin(), written.begin() + 4), "RIFF");
     EXPECT_EQ(std::string(written.begin() + 8, written.begin() + 12), "DLS ");
 
+    EXPECT_EQ(run({"bank", in, "-o", out, "--gain", "-6.5", "--quiet"}), 0);
     EXPECT_EQ(run({"bank", in}), 2);
     EXPECT_EQ(run({"bank", in, "-o", out, "--loud"}), 2);
+    EXPECT_EQ(run({"bank", in, "-o", out, "--gain", "loud"}), 2);
+    EXPECT_EQ(run({"bank", in, "-o", out, "--gain", "99"}), 2);
+    EXPECT_EQ(run({"bank", in, "-o", out, "--gain"}), 2);
     EXPECT_EQ(run({"bank", tempPath("no_such_bank.sf2"), "-o", out, "--quiet"}), 1);
     std::remove(in.c_str());
     std::remove(out.c_str());

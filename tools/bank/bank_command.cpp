@@ -43,6 +43,9 @@ std::string megabytes(uint64_t bytes) {
 void addBankOptions(CLI::App& cmd, BankOptions& o) {
     cmd.add_option("IN.sf2", o.input, "the SoundFont 2 bank to convert")->required();
     cmd.add_option("-o,--output", o.output, "the DLS bank to write (required)")->required()->option_text("OUT.dls");
+    char gainHelp[80];
+    std::snprintf(gainHelp, sizeof gainHelp, "level of every sample in dB, -60..60 (default %g)", kDefaultBankGainDb);
+    cmd.add_option("--gain", o.gainDb, gainHelp)->check(CLI::Range(-60.0, 60.0))->option_text("DB");
     cmd.add_flag("-q,--quiet", o.quiet, "print nothing but errors");
 }
 
@@ -79,6 +82,7 @@ int convertBank(const BankOptions& o) {
     DlsBankDesc dls;
     Sf2ConvertStats stats;
     Sf2ConvertOptions options;
+    options.gainDb = o.gainDb;
     options.progress = [&](size_t done, size_t total) {
         if (total > 0) progress.show("Converting", double(done) / double(total));
     };

@@ -1,9 +1,10 @@
-// `tzmidi bank IN.sf2 -o OUT.dls [--quiet]`: converts a SoundFont 2 bank into
+// `tzmidi bank IN.sf2 -o OUT.dls [--gain DB] [--quiet]`: converts a SoundFont 2 bank into
 // a DLS bank for the player.
 #pragma once
 #include <string>
 
 #include "tools/bank/console.h"
+#include "tools/bank/sf2_to_dls.h"
 
 namespace tz {
 
@@ -12,6 +13,7 @@ namespace tz {
 struct BankOptions {
     std::string input;
     std::string output;
+    double gainDb = kDefaultBankGainDb;
     bool quiet = false;
 };
 

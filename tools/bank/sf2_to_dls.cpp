@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
+#include <compare>
 #include <map>
 #include <tuple>
 
@@ -45,9 +45,8 @@ ZoneGenerators zoneGenerators(const std::vector<Sf2Zone>& zones, bool hasGlobalZ
     return g;
 }
 
-// A region before waves are assigned: everything the DLS region needs plus
-// the slice of sample data it plays.
-struct PendingRegion {
+// One preset zone x instrument zone pair as the SoundFont plays it.
+struct PendingZone {
     int32_t keyLow = 0, keyHigh = 127, velLow = 0, velHigh = 127;
     uint32_t sampleIndex = 0;
     uint16_t sampleType = Sf2SampleMono;
@@ -55,35 +54,141 @@ struct PendingRegion {
     bool loops = false;
     uint32_t loopStart = 0, loopEnd = 0;  // absolute, end exclusive
     uint32_t sampleRate = 0;
-    int32_t unityNote = 60;
-    int32_t fineTune = 0;
-    int32_t attenuation = 0;  // centibels
+    int32_t rootKey = 60;
+    int32_t tuneCents = 0;     // at the root key, relative to the sample as recorded
+    int32_t scaleTuning = 100; // cents per key
+    int32_t attenuation = 0;   // centibels, nominal
     int32_t pan = 0;
     int32_t exclusiveClass = 0;
-    Sf2VolumeEnvelope envelope;
+    Sf2VolumeEnvelope envelope;  // hold and decay before their key scaling
+    int32_t holdPerKey = 0, decayPerKey = 0;
     bool truncated = false;
-    bool dropped = false;
+    double power = 0;  // heard power of the first second, envelope and attenuation applied
+    bool played = false;
+};
+
+// What one stretch of the key and velocity plane plays: the loudest zone
+// sounding there, raised to the power of all of them, at their pan weighted
+// by power.
+struct Cell {
+    int32_t zone = -1;
+    double gain = 1.0;
+    int32_t pan = 0;
+    bool operator==(const Cell&) const = default;
+};
+
+// A region before its wave is made.
+struct PendingRegion {
+    int32_t keyLow = 0, keyHigh = 127, velLow = 0, velHigh = 127;
+    const PendingZone* zone = nullptr;
+    double gain = 1.0;  // on top of the zone's attenuation
+    int32_t pan = 0;
+    int32_t unityNote = 60;
+    uint32_t sampleRate = 0;  // with the tuning beyond whole semitones
 };
 
 int64_t clamp64(int64_t v, int64_t lo, int64_t hi) { return std::max(lo, std::min(hi, v)); }
 
-// Rounds cents to whole semitones, halves away from zero.
-int32_t roundToSemitones(int32_t cents) { return cents >= 0 ? (cents + 50) / 100 : -((-cents + 50) / 100); }
+double dbToAmplitude(double db) { return std::pow(10.0, db / 20.0); }
+
+// The level of a zone's nominal attenuation as SoundFont players apply it, in dB.
+double attenuationDb(int32_t centibels) { return -kSf2AttenuationShare * centibels / 10.0; }
+
+// Mean square of a SoundFont volume envelope over the first second of a held
+// note: silent for the delay, a rise linear in amplitude over the attack,
+// full level for the hold, then a fall of 100 dB per decay time down to the
+// sustain level. A slow swell thus counts for less than a layer that speaks
+// at once.
+double envelopePower(const Sf2VolumeEnvelope& env, int32_t delay) {
+    auto seconds = [](int32_t timecents) { return timecents <= -12000 ? 0.0 : std::exp2(timecents / 1200.0); };
+    const double wait = seconds(delay), attack = seconds(env.attack), hold = seconds(env.hold);
+    const double decay = seconds(env.decay), sustainDb = std::clamp(env.sustain, 0, 1440) / 10.0;
+    constexpr int kSteps = 1000;
+    double sum = 0;
+    for (int i = 0; i < kSteps; ++i) {
+        double t = (i + 0.5) / kSteps - wait;
+        double gain = 0;
+        if (t < 0) {
+            gain = 0;
+        } else if (t < attack) {
+            gain = t / attack;
+        } else if (t < attack + hold) {
+            gain = 1;
+        } else {
+            double fallen = decay > 0 ? 100.0 * (t - attack - hold) / decay : sustainDb;
+            gain = dbToAmplitude(-std::min(fallen, sustainDb));
+        }
+        sum += gain * gain;
+    }
+    return sum / kSteps;
+}
+
+// A one-shot wave ends in this many silent values, the last of which loop
+// (past the reach of the engine's interpolation into the sound).
+constexpr uint32_t kSilentTailValues = 32;
+constexpr uint32_t kSilentLoopOffset = 8;
+
+// Keys of a scale-tuned zone share a region while none of them is further
+// than this from the zone's pitch.
+constexpr double kKeyRunToleranceCents = 2.0;
+
+// A zone counts as louder than another when its power is more than this
+// factor (half a decibel) above.
+constexpr double kLouder = 1.122;
+
+// Wave levels are kept to this step in dB, so that regions whose levels
+// differ by less share a wave.
+constexpr double kLevelStepDb = 0.25;
+
+struct WaveKey {
+    uint32_t start, end, rate;
+    int64_t levelSteps;
+    bool silentTail;
+    auto operator<=>(const WaveKey&) const = default;
+};
 
 struct Converter {
     const Sf2Bank& bank;
     DlsBankDesc& out;
     Sf2ConvertStats& stats;
-    std::map<std::tuple<uint32_t, uint32_t, uint32_t>, uint32_t> waveIndex;  // (start, end, rate)
+    double gainDb = 0.0;
+    std::map<WaveKey, uint32_t> waveIndex;
+    std::map<std::tuple<uint32_t, uint32_t, bool, uint32_t, uint32_t, uint32_t>, double> powerCache;
 
     void note(std::string text) {
         if (stats.notes.size() < kMaxNotes) stats.notes.push_back(std::move(text));
     }
 
-    // The region of one preset zone and one instrument zone; false when the
+    int16_t sampleValue(uint32_t index) const {
+        const uint8_t* p = bank.file.data() + bank.sampleDataOffset + size_t(index) * 2;
+        return int16_t(uint16_t(p[0] | p[1] << 8));
+    }
+
+    // Mean square of the values a zone plays in its first second at its own
+    // rate (loop repeated; silence after a one-shot's end).
+    double heardPower(const PendingZone& z) {
+        auto key = std::make_tuple(z.start, z.end, z.loops, z.loopStart, z.loopEnd, z.sampleRate);
+        auto found = powerCache.find(key);
+        if (found != powerCache.end()) return found->second;
+        // A second at the rates in use; an absurd rate is not followed.
+        const uint64_t span = std::min<uint64_t>(z.sampleRate, 192000);
+        double sum = 0;
+        uint32_t at = z.start;
+        for (uint64_t n = 0; n < span; ++n, ++at) {
+            if (z.loops && at >= z.loopEnd) at = z.loopStart;
+            if (at >= z.end) break;
+            double v = sampleValue(at);
+            sum += v * v;
+        }
+        double power = sum / double(span);
+        powerCache.emplace(key, power);
+        return power;
+    }
+
+    // The zone of one preset zone and one instrument zone; false when the
     // ranges do not meet or the zone cannot be played.
-    bool buildRegion(const Sf2Preset& preset, const ZoneGenerators& pg, const Sf2Instrument& ins,
-                     const ZoneGenerators& ig, uint32_t sampleIndex, PendingRegion& r) {
+    bool buildZone(const Sf2Preset& preset, const ZoneGenerators& pg, const Sf2Instrument& ins,
+                   const ZoneGenerators& ig, uint32_t sampleIndex, PendingZone& r) {
         int32_t pkLo, pkHi, pvLo, pvHi, ikLo, ikHi, ivLo, ivHi;
         pg.range(Sf2GenKeyRange, pkLo, pkHi);
         pg.range(Sf2GenVelRange, pvLo, pvHi);
@@ -105,9 +210,9 @@ struct Converter {
             note(where() + ": ROM or compressed sample skipped");
             return false;
         }
-        if (s.sampleRate == 0) {
+        if (s.sampleRate == 0 || s.sampleRate > uint32_t(INT32_MAX)) {
             ++stats.skippedZones;
-            note(where() + ": sample rate 0, zone skipped");
+            note(where() + ": sample rate " + std::to_string(s.sampleRate) + ", zone skipped");
             return false;
         }
         r.sampleIndex = sampleIndex;
@@ -139,19 +244,22 @@ struct Converter {
                 note(where() + ": loop outside the sample, played without loop");
             }
         }
-        if (end - start > int64_t(kMaxWaveValues)) {
+        // A one-shot wave needs room for its silent tail.
+        const int64_t room = int64_t(kMaxWaveValues) - (r.loops ? 0 : int64_t(kSilentTailValues));
+        if (end - start > room) {
             r.truncated = true;
             // Past the loop end nothing is heard while the note sustains;
             // otherwise keep as much as the engine can address.
-            if (r.loops && loopEnd - start <= int64_t(kMaxWaveValues))
+            if (r.loops && loopEnd - start <= room)
                 end = loopEnd;
             else
-                end = start + kMaxWaveValues;
+                end = start + room;
             if (r.loops && loopEnd > end) {
                 loopEnd = end;
                 if (loopEnd <= loopStart) {
                     r.loops = false;
                     ++stats.droppedLoops;
+                    end = std::min<int64_t>(end, start + int64_t(kMaxWaveValues) - int64_t(kSilentTailValues));
                 }
             }
         }
@@ -160,86 +268,176 @@ struct Converter {
         r.loopStart = uint32_t(loopStart);
         r.loopEnd = uint32_t(loopEnd);
 
-        // Pitch: whole semitones go into the unity note, so a reader that
-        // looks only at the unity note is right to the semitone; the rest is
-        // the fine tune.
         int32_t rootKey = ig.value(Sf2GenOverridingRootKey, -1);
         if (rootKey < 0 || rootKey > 127) rootKey = s.originalPitch <= 127 ? s.originalPitch : 60;
-        int32_t cents = int32_t(s.pitchCorrection) + ig.value(Sf2GenFineTune, 0) + pg.value(Sf2GenFineTune, 0) +
-                        100 * (ig.value(Sf2GenCoarseTune, 0) + pg.value(Sf2GenCoarseTune, 0));
-        r.unityNote = std::clamp(rootKey - roundToSemitones(cents), 0, 127);
-        r.fineTune = std::clamp(cents - 100 * (rootKey - r.unityNote), -32768, 32767);
+        r.rootKey = rootKey;
+        r.tuneCents = int32_t(s.pitchCorrection) + ig.value(Sf2GenFineTune, 0) + pg.value(Sf2GenFineTune, 0) +
+                      100 * (ig.value(Sf2GenCoarseTune, 0) + pg.value(Sf2GenCoarseTune, 0));
+        r.scaleTuning = std::clamp(ig.value(Sf2GenScaleTuning, 100) + pg.value(Sf2GenScaleTuning, 0), 0, 1200);
 
         r.attenuation = std::clamp(ig.value(Sf2GenInitialAttenuation, 0) + pg.value(Sf2GenInitialAttenuation, 0), 0, 1440);
         r.pan = std::clamp(ig.value(Sf2GenPan, 0) + pg.value(Sf2GenPan, 0), -500, 500);
         r.exclusiveClass = ig.value(Sf2GenExclusiveClass, 0);
 
         auto summed = [&](uint16_t op, int32_t fallback) { return ig.value(op, fallback) + pg.value(op, 0); };
-        int32_t keyFromMiddle = 60 - (r.keyLow + r.keyHigh) / 2;
         r.envelope.attack = summed(Sf2GenAttackVolEnv, -12000);
-        r.envelope.hold = summed(Sf2GenHoldVolEnv, -12000) + summed(Sf2GenKeynumToVolEnvHold, 0) * keyFromMiddle;
-        r.envelope.decay = summed(Sf2GenDecayVolEnv, -12000) + summed(Sf2GenKeynumToVolEnvDecay, 0) * keyFromMiddle;
+        r.envelope.hold = summed(Sf2GenHoldVolEnv, -12000);
+        r.envelope.decay = summed(Sf2GenDecayVolEnv, -12000);
         r.envelope.sustain = std::clamp(summed(Sf2GenSustainVolEnv, 0), 0, 1440);
         r.envelope.release = summed(Sf2GenReleaseVolEnv, -12000);
+        r.holdPerKey = summed(Sf2GenKeynumToVolEnvHold, 0);
+        r.decayPerKey = summed(Sf2GenKeynumToVolEnvDecay, 0);
+        r.power = heardPower(r) * envelopePower(r.envelope, summed(Sf2GenDelayVolEnv, -12000)) *
+                  std::pow(10.0, attenuationDb(r.attenuation) / 10.0);
         return true;
     }
 
-    // The player sounds one region per note: the first, in region order,
-    // whose key and velocity ranges hold the note. A region inside the
-    // ranges of an earlier one is never heard, so it is merged into that one:
-    // this keeps one side of each stereo pair (linked or not; many banks
-    // leave the links at 0) and one sample of each layer. When two regions
-    // have the same ranges, a left or mono sample is kept rather than a right
-    // one. The kept region takes the mean pan of the regions merged into it,
-    // so the two halves of a stereo pair sound in the middle.
-    void mergeShadowedRegions(std::vector<PendingRegion>& regions) {
-        auto rightOnly = [](const PendingRegion& r) {
-            return (r.sampleType & Sf2SampleRight) && !(r.sampleType & Sf2SampleLeft);
+    // The player sounds one region per note, where the SoundFont sounds
+    // every zone that holds the note. So the plane is cut along every zone's
+    // key and velocity edges, each piece plays its loudest zone (over the
+    // first second of a held note) with the others' power folded in, and
+    // pieces that play alike are joined again (first along velocity, then
+    // along keys, so that regions stay rectangles).
+    std::vector<PendingRegion> planRegions(std::vector<PendingZone>& zones) {
+        std::vector<int32_t> keyEdges{128}, velEdges{128};
+        for (const PendingZone& z : zones) {
+            keyEdges.insert(keyEdges.end(), {z.keyLow, z.keyHigh + 1});
+            velEdges.insert(velEdges.end(), {z.velLow, z.velHigh + 1});
+        }
+        for (auto* edges : {&keyEdges, &velEdges}) {
+            std::sort(edges->begin(), edges->end());
+            edges->erase(std::unique(edges->begin(), edges->end()), edges->end());
+        }
+        struct Stripe {  // velocity runs of one key range
+            int32_t keyLow, keyHigh;
+            std::vector<std::tuple<int32_t, int32_t, Cell>> runs;
         };
-        auto within = [](const PendingRegion& inner, const PendingRegion& outer) {
-            return inner.keyLow >= outer.keyLow && inner.keyHigh <= outer.keyHigh && inner.velLow >= outer.velLow &&
-                   inner.velHigh <= outer.velHigh;
-        };
-        std::vector<int32_t> panSum(regions.size()), panCount(regions.size());
-        for (size_t i = 0; i < regions.size(); ++i) {
-            panSum[i] = regions[i].pan;
-            panCount[i] = 1;
-            for (size_t k = 0; k < i; ++k) {
-                if (regions[k].dropped || !within(regions[i], regions[k])) continue;
-                panSum[k] += regions[i].pan;
-                bool sameRanges = within(regions[k], regions[i]);
-                if (sameRanges && rightOnly(regions[k]) && !rightOnly(regions[i])) std::swap(regions[k], regions[i]);
-                ++panCount[k];
-                regions[i].dropped = true;
-                if (rightOnly(regions[i]) && (regions[k].sampleType & Sf2SampleLeft))
-                    ++stats.stereoSidesDropped;
-                else
-                    ++stats.layersDropped;
-                break;
+        std::vector<Stripe> stripes;
+        std::vector<size_t> here;
+        for (size_t k = 0; k + 1 < keyEdges.size(); ++k) {
+            Stripe stripe{keyEdges[k], keyEdges[k + 1] - 1, {}};
+            here.clear();
+            for (size_t i = 0; i < zones.size(); ++i)
+                if (zones[i].keyLow <= stripe.keyLow && stripe.keyHigh <= zones[i].keyHigh) here.push_back(i);
+            for (size_t v = 0; !here.empty() && v + 1 < velEdges.size(); ++v) {
+                int32_t velLow = velEdges[v], velHigh = velEdges[v + 1] - 1;
+                Cell cell;
+                double total = 0, panSum = 0;
+                for (size_t i : here) {
+                    const PendingZone& z = zones[i];
+                    if (z.velLow > velLow || velHigh > z.velHigh) continue;
+                    total += z.power;
+                    panSum += z.power * z.pan;
+                    // Of zones about as loud (the two sides of a stereo
+                    // pair) the first listed plays, whatever their small
+                    // differences, so that one side serves every key.
+                    if (cell.zone < 0 || z.power > kLouder * zones[size_t(cell.zone)].power) cell.zone = int32_t(i);
+                }
+                if (cell.zone < 0) continue;
+                const PendingZone& winner = zones[size_t(cell.zone)];
+                if (winner.power > 0 && total > winner.power) {
+                    cell.gain = std::sqrt(total / winner.power);
+                    cell.pan = int32_t(std::lround(panSum / total));
+                } else {
+                    cell.pan = winner.pan;
+                }
+                if (!stripe.runs.empty()) {
+                    auto& [lo, hi, last] = stripe.runs.back();
+                    if (hi + 1 == velLow && last == cell) {
+                        hi = velHigh;
+                        continue;
+                    }
+                }
+                stripe.runs.emplace_back(velLow, velHigh, cell);
+            }
+            if (stripe.runs.empty()) continue;
+            if (!stripes.empty() && stripes.back().keyHigh + 1 == stripe.keyLow && stripes.back().runs == stripe.runs)
+                stripes.back().keyHigh = stripe.keyHigh;
+            else
+                stripes.push_back(std::move(stripe));
+        }
+
+        std::vector<PendingRegion> regions;
+        std::vector<bool> split(zones.size());
+        for (const Stripe& stripe : stripes) {
+            for (const auto& [velLow, velHigh, cell] : stripe.runs) {
+                PendingZone& z = zones[size_t(cell.zone)];
+                z.played = true;
+                // Runs of keys whose pitches lie within the tolerance of
+                // the engine's 100 cents a key.
+                double drift = std::fabs(100.0 - z.scaleTuning);
+                int32_t runKeys = drift > 0 ? 1 + int32_t(2.0 * kKeyRunToleranceCents / drift) : 128;
+                if (runKeys <= stripe.keyHigh - stripe.keyLow) split[size_t(cell.zone)] = true;
+                for (int32_t low = stripe.keyLow; low <= stripe.keyHigh; low += runKeys) {
+                    PendingRegion r;
+                    r.keyLow = low;
+                    r.keyHigh = std::min(stripe.keyHigh, low + runKeys - 1);
+                    r.velLow = velLow;
+                    r.velHigh = velHigh;
+                    r.zone = &z;
+                    r.gain = cell.gain;
+                    r.pan = cell.pan;
+                    tune(r);
+                    regions.push_back(r);
+                }
             }
         }
-        for (size_t i = 0; i < regions.size(); ++i)
-            if (!regions[i].dropped && panCount[i] > 1) regions[i].pan = panSum[i] / panCount[i];
+        for (size_t i = 0; i < zones.size(); ++i) {
+            stats.scaleTunedZones += split[i];
+            if (zones[i].played) continue;
+            bool side = (zones[i].sampleType & (Sf2SampleLeft | Sf2SampleRight)) != 0;
+            ++(side ? stats.stereoSidesDropped : stats.layersDropped);
+        }
+        return regions;
+    }
+
+    // Unity note and rate for the region's keys: the SoundFont plays key k
+    // scaleTuning * (k - rootKey) + tuneCents from the recorded pitch, the
+    // engine 100 cents a key from the unity note at the wave's rate. Exact
+    // at the middle of the keys; the whole semitones go into the unity note
+    // as far as it reaches and the rest into the rate.
+    void tune(PendingRegion& r) {
+        const PendingZone& z = *r.zone;
+        double middle = 0.5 * (r.keyLow + r.keyHigh);
+        double cents = z.scaleTuning * (middle - z.rootKey) + z.tuneCents;
+        int32_t unity = int32_t(std::clamp(std::lround(middle - cents / 100.0), 0L, 127L));
+        double rest = cents - 100.0 * (middle - unity);
+        double rate = std::round(double(z.sampleRate) * std::exp2(rest / 1200.0));
+        r.unityNote = unity;
+        r.sampleRate = uint32_t(std::clamp(rate, 1.0, double(INT32_MAX)));
     }
 
     uint32_t waveFor(const PendingRegion& r, const DlsWaveSampleDesc& ws) {
-        auto key = std::make_tuple(r.start, r.end, r.sampleRate);
+        const PendingZone& z = *r.zone;
+        double levelDb = gainDb + attenuationDb(z.attenuation) + 20.0 * std::log10(r.gain);
+        WaveKey key{z.start, z.end, r.sampleRate, std::llround(levelDb / kLevelStepDb), !z.loops};
         auto found = waveIndex.find(key);
         if (found != waveIndex.end()) return found->second;
-        const Sf2Sample& s = bank.samples[r.sampleIndex];
+        const Sf2Sample& s = bank.samples[z.sampleIndex];
         DlsWaveDesc w;
         w.sampleRate = r.sampleRate;
         w.name = s.name;
-        size_t bytes = size_t(r.end - r.start) * 2;
-        w.data.resize(bytes);
-        std::memcpy(w.data.data(), bank.file.data() + bank.sampleDataOffset + size_t(r.start) * 2, bytes);
+        const double scale = dbToAmplitude(double(key.levelSteps) * kLevelStepDb);
+        std::vector<int16_t> values(z.end - z.start + (key.silentTail ? kSilentTailValues : 0));
+        bool saturated = false;
+        for (uint32_t i = z.start; i < z.end; ++i) {
+            double v = std::round(sampleValue(i) * scale);
+            saturated = saturated || v > 32767.0 || v < -32768.0;
+            values[i - z.start] = int16_t(std::clamp(v, -32768.0, 32767.0));
+        }
+        if (saturated) {
+            ++stats.saturatedWaves;
+            note("sample '" + s.name + "': values cut to 16 bits at a level of " + std::to_string(levelDb) + " dB");
+        }
+        if (key.silentTail) ++stats.silentTails;
+        w.data = pcm16Bytes(values);
         w.hasWaveSample = true;
         w.waveSample = ws;
-        if (r.truncated) {
+        if (z.truncated) {
             ++stats.truncatedWaves;
-            note("sample '" + s.name + "': slice cut to " + std::to_string(r.end - r.start) + " values");
+            note("sample '" + s.name + "': slice cut to " + std::to_string(z.end - z.start) + " values");
         }
-        stats.waveBytes += bytes;
+        stats.waveBytes += w.data.size();
         uint32_t index = uint32_t(out.waves.size());
         out.waves.push_back(std::move(w));
         waveIndex.emplace(key, index);
@@ -247,39 +445,44 @@ struct Converter {
     }
 
     DlsRegionDesc dlsRegion(const PendingRegion& r) {
+        const PendingZone& z = *r.zone;
         DlsRegionDesc d;
         d.keyLow = uint16_t(r.keyLow);
         d.keyHigh = uint16_t(r.keyHigh);
         d.velLow = uint16_t(r.velLow);
         d.velHigh = uint16_t(r.velHigh);
-        d.keyGroup = uint16_t(r.exclusiveClass >= 1 && r.exclusiveClass <= 15 ? r.exclusiveClass : 0);
+        d.keyGroup = uint16_t(z.exclusiveClass >= 1 && z.exclusiveClass <= 15 ? z.exclusiveClass : 0);
+        // Fine tune and attenuation are in the wave's rate and values.
         DlsWaveSampleDesc& ws = d.waveSample;
         ws.unityNote = uint16_t(r.unityNote);
-        ws.fineTune = int16_t(r.fineTune);
-        // Relative gain in 1/65536 centibels; an attenuation is a negative gain.
-        ws.attenuation = -r.attenuation * 65536;
-        if (r.loops) ws.loops.push_back(DlsLoopDesc{0, r.loopStart - r.start, r.loopEnd - r.loopStart});
+        const uint32_t length = z.end - z.start;
+        if (z.loops)
+            ws.loops.push_back(DlsLoopDesc{0, z.loopStart - z.start, z.loopEnd - z.loopStart});
+        else
+            ws.loops.push_back(DlsLoopDesc{0, length + kSilentLoopOffset, kSilentTailValues - kSilentLoopOffset});
         d.waveIndex = waveFor(r, ws);
         d.hasArticulation = true;
-        d.articulation = volumeEnvelopeConnections(r.envelope, r.pan);
+        Sf2VolumeEnvelope env = z.envelope;
+        int32_t keyFromMiddle = 60 - (r.keyLow + r.keyHigh) / 2;
+        env.hold += z.holdPerKey * keyFromMiddle;
+        env.decay += z.decayPerKey * keyFromMiddle;
+        d.articulation = volumeEnvelopeConnections(env, r.pan);
         return d;
     }
 
     bool convertPreset(const Sf2Preset& preset, DlsInstrumentDesc& ins) {
-        std::vector<PendingRegion> regions;
+        std::vector<PendingZone> zones;
         for (size_t pz = preset.hasGlobalZone ? 1 : 0; pz < preset.zones.size(); ++pz) {
             ZoneGenerators pg = zoneGenerators(preset.zones, preset.hasGlobalZone, pz);
             const Sf2Instrument& instrument = bank.instruments[size_t(preset.zones[pz].target)];
             for (size_t iz = instrument.hasGlobalZone ? 1 : 0; iz < instrument.zones.size(); ++iz) {
                 ZoneGenerators ig = zoneGenerators(instrument.zones, instrument.hasGlobalZone, iz);
-                PendingRegion r;
-                if (buildRegion(preset, pg, instrument, ig, uint32_t(instrument.zones[iz].target), r))
-                    regions.push_back(std::move(r));
+                PendingZone z;
+                if (buildZone(preset, pg, instrument, ig, uint32_t(instrument.zones[iz].target), z))
+                    zones.push_back(std::move(z));
             }
         }
-        mergeShadowedRegions(regions);
-        for (const PendingRegion& r : regions)
-            if (!r.dropped) ins.regions.push_back(dlsRegion(r));
+        for (const PendingRegion& r : planRegions(zones)) ins.regions.push_back(dlsRegion(r));
         return !ins.regions.empty();
     }
 };
@@ -340,7 +543,7 @@ bool convertSf2ToDls(const Sf2Bank& bank, DlsBankDesc& out, Sf2ConvertStats& sta
     out = DlsBankDesc{};
     stats = Sf2ConvertStats{};
     out.name = bank.name;
-    Converter conv{bank, out, stats, {}};
+    Converter conv{bank, out, stats, options.gainDb, {}, {}};
 
     // Drum kits after the melodic instruments, each group by bank and program;
     // of two presets with the same bank and program the first one counts.

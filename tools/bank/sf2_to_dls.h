@@ -1,12 +1,24 @@
-// Conversion of a SoundFont 2 bank into a DLS Level 1 bank description.
+// Conversion of a SoundFont 2 bank into a DLS Level 1 bank description that
+// sounds like the SoundFont under our engine.
 //
 // Presets of banks 0..127 become melodic instruments (ulBank = bank << 8),
 // presets of bank 128 drum kits (ulBank bit 31); other banks are skipped.
-// Every preset zone x instrument zone pair with overlapping key and velocity
-// ranges becomes one region, except that a region the player could never pick
-// (inside the ranges of an earlier one: the other side of a stereo pair, a
-// layer) is merged into the earlier one. Each distinct slice of sample data
-// becomes one 16-bit mono wave.
+//
+// The engine plays one region per note, ignores a wave sample's fine tune
+// and attenuation, and runs its volume envelope only on looping waves. So:
+// - the key and velocity plane of a preset is cut into regions that never
+//   overlap; where several zones (the two sides of a stereo pair, layers)
+//   would sound together, the region plays the loudest of them with its
+//   level raised to their summed power;
+// - the pitch beyond whole semitones goes into the wave's sample rate, and a
+//   scale-tuned zone becomes one region per run of keys that the engine's
+//   semitone steps can serve;
+// - the attenuation, that raise and the bank-wide gain go into the sample
+//   values;
+// - a one-shot wave ends in a short silent loop, so that its envelope and
+//   release apply.
+// Waves are shared by every region that plays the same slice at the same
+// rate, level and ending.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -31,16 +43,31 @@ struct Sf2ConvertStats {
     uint64_t waveBytes = 0;          // PCM bytes of all waves
     uint32_t skippedPresets = 0;     // other banks, duplicates, nothing playable
     uint32_t skippedZones = 0;       // bad sample points, ROM or compressed samples
-    uint32_t stereoSidesDropped = 0; // right halves of stereo pairs
-    uint32_t layersDropped = 0;      // other regions the player would never pick
+    uint32_t stereoSidesDropped = 0; // sides of stereo pairs never played, their power folded in
+    uint32_t layersDropped = 0;      // other zones never played, their power folded in
     uint32_t truncatedWaves = 0;     // slices cut to kMaxWaveValues
     uint32_t droppedLoops = 0;       // loops that lie outside their slice
+    uint32_t silentTails = 0;        // one-shot waves given a silent loop
+    uint32_t scaleTunedZones = 0;    // zones cut into runs of keys for their scale tuning
+    uint32_t saturatedWaves = 0;     // waves with values cut to 16 bits by the gain
     std::vector<std::string> notes;  // the first few of the above, readable
 };
+
+// The bank-wide gain `tzmidi bank` applies unless told otherwise: the engine
+// clips its output, and at this gain (measured with scripts/bank-report.sh)
+// the loudest OpenMSX song peaks about 1 dB under full scale with FluidR3 and
+// 4 dB under with TimGM6mb, and a dense song of fifteen instruments at
+// ordinary levels 4 dB under.
+constexpr double kDefaultBankGainDb = -9.0;
+
+// Of a zone's nominal attenuation, SoundFont players apply this share.
+constexpr double kSf2AttenuationShare = 0.4;
 
 struct Sf2ConvertOptions {
     // Called now and then with the presets done and their total.
     std::function<void(size_t done, size_t total)> progress;
+    // Gain in dB applied to every sample value.
+    double gainDb = kDefaultBankGainDb;
 };
 
 // The envelope parameters of one region, as the SoundFont states them.
