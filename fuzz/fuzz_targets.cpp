@@ -18,6 +18,9 @@
 #include "synth/render.h"
 #include "tests/support/files.h"
 #include "tests/support/test_bank.h"
+#include "tools/bank/dls_writer.h"
+#include "tools/bank/sf2_reader.h"
+#include "tools/bank/sf2_to_dls.h"
 
 namespace tz::fuzz {
 
@@ -88,6 +91,23 @@ int dlsTarget(const uint8_t* data, size_t size) {
             loadDlsInstrument(*song, false, bank, program, access);
         }
     }
+    return 0;
+}
+
+int sf2Target(const uint8_t* data, size_t size) {
+    Sf2Bank bank;
+    std::string error;
+    if (!parseSf2(std::vector<uint8_t>(data, data + size), bank, error)) return 0;
+    DlsBankDesc desc;
+    Sf2ConvertStats stats;
+    if (!convertSf2ToDls(bank, desc, stats, error)) return 0;
+    const std::vector<uint8_t> written = writeDlsBank(desc);
+    StreamPtr stream(createMemoryStream(written.data(), written.size()));
+    if (!stream) return 0;
+    std::unique_ptr<DlsCollection> collection = loadDlsCollection(stream.get());
+    if (!collection || collection->instruments.size() != desc.instruments.size() ||
+        collection->waves.size() != desc.waves.size())
+        std::abort();
     return 0;
 }
 

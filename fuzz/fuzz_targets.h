@@ -12,6 +12,9 @@ int smfTarget(const uint8_t* data, size_t size);
 int dlsTarget(const uint8_t* data, size_t size);
 // The patch loader with pre-resampling; the first byte picks the options.
 int patchTarget(const uint8_t* data, size_t size);
+// The SoundFont reader and the bank converter; a bank it makes must read
+// back as a DLS bank.
+int sf2Target(const uint8_t* data, size_t size);
 // The whole plug-in path: open the input as a MIDI file against a fixed bank,
 // read some blocks, seek, read again, close.
 int pluginTarget(const uint8_t* data, size_t size);

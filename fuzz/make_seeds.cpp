@@ -9,8 +9,10 @@
 #include "platform/byte_writer.h"
 #include "tests/support/files.h"
 #include "tests/support/patch_builder.h"
+#include "tests/support/sf2_builder.h"
 #include "tests/support/smf_builder.h"
 #include "tests/support/test_bank.h"
+#include "tools/bank/sf2_reader.h"
 
 namespace fs = std::filesystem;
 using tz::test::SmfBuilder;
@@ -77,6 +79,7 @@ int main(int argc, char** argv) {
 
     put(root / "dls", "small-gm", tz::test::smallGmBank());
 
+    using namespace tz;
     using namespace tz::test;
     std::vector<int16_t> tone(200);
     for (int i = 0; i < 200; ++i) tone[size_t(i)] = int16_t((i % 40) * 1000 - 20000);
@@ -102,5 +105,23 @@ int main(int argc, char** argv) {
         put(root / "patch", "looped-" + std::to_string(options), a);
         put(root / "patch", "plain-" + std::to_string(options), b);
     }
+
+    // SoundFonts: a looped melodic zone with tuning, attenuation and scale
+    // tuning, a stereo pair layered over it, and a one-shot drum.
+    Sf2Builder sf;
+    Sf2BuilderSample left{"L", tone, 10, 190, 22050, 60, -12, 2, Sf2SampleLeft};
+    Sf2BuilderSample right{"R", tone, 10, 190, 22050, 60, 7, 1, Sf2SampleRight};
+    const int mono = sf.sample("mono", tone, 32000, 64);
+    const int l = sf.sample(left), r = sf.sample(right);
+    const int melodic = sf.instrument(
+        "Melodic", {sf2Zone({sf2Gen(Sf2GenSampleModes, 1), sf2Gen(Sf2GenFineTune, 30), sf2Gen(Sf2GenScaleTuning, 50),
+                             sf2Gen(Sf2GenInitialAttenuation, 60), sf2Range(Sf2GenKeyRange, 0, 90)},
+                            mono),
+                    sf2Zone({sf2Gen(Sf2GenSampleModes, 1), sf2Gen(Sf2GenPan, -500)}, l),
+                    sf2Zone({sf2Gen(Sf2GenSampleModes, 1), sf2Gen(Sf2GenPan, 500)}, r)});
+    const int drum = sf.instrument("Kick", {sf2Zone({sf2Range(Sf2GenKeyRange, 35, 36), sf2Gen(Sf2GenReleaseVolEnv, -2000)}, mono)});
+    sf.preset("Melodic", 0, 0, {sf2Zone({sf2Gen(Sf2GenCoarseTune, -1)}, melodic)});
+    sf.preset("Drums", 0, 128, {sf2Zone({}, drum)});
+    put(root / "sf2", "builder", sf.bytes());
     return 0;
 }

@@ -30,6 +30,7 @@ TEST(FuzzRegression, MidiFiles) { replay("smf", fuzz::smfTarget); }
 TEST(FuzzRegression, DlsBanks) { replay("dls", fuzz::dlsTarget); }
 TEST(FuzzRegression, Patches) { replay("patch", fuzz::patchTarget); }
 TEST(FuzzRegression, PluginPath) { replay("plugin", fuzz::pluginTarget); }
+TEST(FuzzRegression, SoundFonts) { replay("sf2", fuzz::sf2Target); }
 
 }  // namespace
 }  // namespace tz
