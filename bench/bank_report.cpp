@@ -28,6 +28,10 @@
 
 #include <unistd.h>
 
+#include "platform/byte_reader.h"
+#include "platform/input_stream.h"
+#include "platform/riff_chunks.h"
+#include "tests/support/files.h"
 #include "tests/support/smf_builder.h"
 #include "tools/bank/sf2_reader.h"
 
@@ -60,52 +64,31 @@ struct Stereo {
     size_t frames() const { return pcm.size() / 2; }
 };
 
-uint32_t u32(const std::vector<uint8_t>& b, size_t at) {
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
-}
-
 // A 16-bit stereo WAV file at kRate, whatever chunks it holds.
 bool readWav(const fs::path& path, Stereo& out) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
     // Renders here last minutes, not hours.
-    constexpr long kMaxBytes = 1L << 30;
+    constexpr size_t kMaxBytes = size_t(1) << 30;
     std::vector<uint8_t> b;
-    long size = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
-    if (size > 0 && size <= kMaxBytes && std::fseek(f, 0, SEEK_SET) == 0) {
-        b.resize(size_t(size));
-        if (std::fread(b.data(), 1, b.size(), f) != b.size()) b.clear();
-    }
-    std::fclose(f);
-    if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(b.data() + 8, "WAVE", 4) != 0)
-        return false;
+    if (!tz::readWholeFile(path.string(), b, kMaxBytes)) return false;
+    tz::ByteReader in(b.data(), b.size());
+    if (!in.tag("RIFF") || !in.seek(8) || !in.tag("WAVE") || !in.skip(4)) return false;
     bool formatOk = false;
-    for (size_t at = 12; at + 8 <= b.size();) {
-        uint32_t size = u32(b, at + 4);
-        size_t body = at + 8;
-        size_t avail = std::min<size_t>(size, b.size() - body);
-        if (std::memcmp(b.data() + at, "fmt ", 4) == 0 && avail >= 16) {
-            uint16_t channels = uint16_t(b[body + 2] | b[body + 3] << 8);
-            uint32_t rate = u32(b, body + 4);
-            uint16_t bits = uint16_t(b[body + 14] | b[body + 15] << 8);
-            formatOk = channels == 2 && rate == uint32_t(kRate) && bits == 16;
-        } else if (std::memcmp(b.data() + at, "data", 4) == 0) {
+    tz::RiffChunkView chunk;
+    while (tz::nextRiffChunk(in, chunk)) {
+        tz::ByteReader body(chunk.data);
+        uint16_t channels = 0, bits = 0;
+        uint32_t rate = 0;
+        if (chunk.id == tz::fourCC("fmt ") && chunk.data.size() >= 16) {
+            formatOk = body.skip(2) && body.u16le(channels) && body.u32le(rate) && body.skip(6) && body.u16le(bits) &&
+                       channels == 2 && rate == uint32_t(kRate) && bits == 16;
+        } else if (chunk.id == tz::fourCC("data")) {
             if (!formatOk) return false;
-            out.pcm.resize(avail / 2);
-            for (size_t i = 0; i < out.pcm.size(); ++i)
-                out.pcm[i] = int16_t(uint16_t(b[body + 2 * i] | b[body + 2 * i + 1] << 8));
+            out.pcm.resize(chunk.data.size() / 2);
+            for (int16_t& v : out.pcm) body.i16le(v);
             return true;
         }
-        at = body + size + (size & 1);
     }
     return false;
-}
-
-bool writeFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
 }
 
 std::string quoted(const std::string& s) {
@@ -507,7 +490,7 @@ int main(int argc, char** argv) {
         for (int batch = first; batch < end; batch += kBatch) {
             const int count = std::min(kBatch, end - batch);
             fs::path midi = work / "notes.mid";
-            if (!writeFile(midi, slotSong(drum, batch, count))) return 1;
+            if (!tz::test::writeFileBytes(midi, slotSong(drum, batch, count))) return 1;
             Stereo tz, fl;
             if (!render.tz(midi, work / "tz.wav", tz) || !render.fluid(midi, work / "fs.wav", fl)) return 1;
             std::vector<NoteFigures> notes = measureSlots(tz, fl, size_t(count));
@@ -573,7 +556,7 @@ int main(int argc, char** argv) {
     std::vector<SongFigures> songFigures;
     if (dense) {
         fs::path midi = work / "dense.mid";
-        if (!writeFile(midi, denseSong())) return 1;
+        if (!tz::test::writeFileBytes(midi, denseSong())) return 1;
         songs.push_back(midi.string());
     }
     for (const std::string& path : compare)
