@@ -2,7 +2,6 @@
 // library, with a bank converted from Debian's TimGM6mb SoundFont.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/files.h"
+#include "tests/support/run_command.h"
 #include "tests/support/smf_builder.h"
 #include "tests/support/smf_timing.h"
 #include "tests/support/test_data.h"
@@ -25,16 +25,11 @@ namespace fs = std::filesystem;
 const char* kSongDir = "/usr/share/games/openttd/baseset/openmsx";
 const char* kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
+// The exit status of a command; its output goes to *output when given.
 int run(const std::string& command, std::string* output = nullptr) {
-    std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return -1;
-    std::string text;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    int status = ::pclose(pipe);
-    if (output) *output = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    test::CommandResult r = test::runCommand(command);
+    if (output) *output = std::move(r.output);
+    return r.status;
 }
 
 std::string tzmidi() { return std::string(TZ_BINARY_DIR) + "/tzmidi"; }

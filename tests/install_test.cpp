@@ -2,7 +2,6 @@
 // own, and tzmidi finding it there when run from any folder.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +9,7 @@
 #include <string>
 
 #include "tests/support/files.h"
+#include "tests/support/run_command.h"
 #include "tests/support/smf_builder.h"
 #include "tests/support/test_bank.h"
 
@@ -18,22 +18,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int run(const std::string& command, std::string& output) {
-    std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return -1;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    int status = ::pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(Install, TzmidiFindsTheInstalledPluginFromAnyFolder) {
     const fs::path work = fs::path(TZ_BINARY_DIR) / ("install-test-" + std::to_string(::getpid()));
     fs::remove_all(work);
     const fs::path prefix = work / "prefix";
-    std::string out;
-    ASSERT_EQ(run("cmake --install '" TZ_BINARY_DIR "' --prefix '" + prefix.string() + "'", out), 0) << out;
+    test::CommandResult installed = test::runCommand("cmake --install '" TZ_BINARY_DIR "' --prefix '" + prefix.string() + "'");
+    ASSERT_EQ(installed.status, 0) << installed.output;
     ASSERT_TRUE(fs::exists(prefix / "bin" / "tzmidi"));
     ASSERT_FALSE(fs::exists(prefix / "bin" / "tz_midi.so"));
     ASSERT_TRUE(fs::exists(prefix / "share" / "doc" / "tz_midi" / "README.md"));
@@ -43,13 +33,10 @@ TEST(Install, TzmidiFindsTheInstalledPluginFromAnyFolder) {
     ASSERT_TRUE(test::writeFileBytes(work / "song.mid", smf.bytes()));
     ASSERT_TRUE(test::writeFileBytes(work / "bank.dls", test::smallGmBank()));
 
-    out.clear();
-    EXPECT_EQ(run("cd / && '" + (prefix / "bin" / "tzmidi").string() + "' render '" + (work / "song.mid").string() +
-                      "' -o '" + (work / "song.wav").string() + "' --bank '" + (work / "bank.dls").string() +
-                      "' --quiet",
-                  out),
-              0)
-        << out;
+    test::CommandResult rendered = test::runCommand(
+        "cd / && '" + (prefix / "bin" / "tzmidi").string() + "' render '" + (work / "song.mid").string() + "' -o '" +
+        (work / "song.wav").string() + "' --bank '" + (work / "bank.dls").string() + "' --quiet");
+    EXPECT_EQ(rendered.status, 0) << rendered.output;
     // Half a second at 120 bpm, 44 bytes of header.
     EXPECT_EQ(fs::file_size(work / "song.wav"), 44u + 22050u * 4u);
     fs::remove_all(work);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/support/files.h"
+#include "tests/support/run_command.h"
 #include "tests/support/smf_builder.h"
 #include "tests/support/test_bank.h"
 
@@ -27,22 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    int status = -1;
-    std::string output;  // standard output and error
-};
-
-Result run(const std::string& command) {
-    Result r;
-    std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return r;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) r.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
+using test::runCommand;
 
 // A value from the statistics `sox ... -n stat` prints, or -1.
 double soxStat(const std::string& output, const std::string& name) {
@@ -50,7 +36,7 @@ double soxStat(const std::string& output, const std::string& name) {
     return at == std::string::npos ? -1.0 : std::atof(output.c_str() + at + name.size() + 1);
 }
 
-bool have(const std::string& program) { return run("command -v " + program).status == 0; }
+bool have(const std::string& program) { return runCommand("command -v " + program).status == 0; }
 
 // A song of `seconds` held chord at 120 bpm, with a title and a Latin-1
 // copyright that carries an escape sequence a terminal must never see.
@@ -73,7 +59,7 @@ protected:
         fs::remove_all(dir);
         ASSERT_TRUE(test::writeFileBytes(dir / "bank.dls", test::smallGmBank()));
         ASSERT_TRUE(test::writeFileBytes(dir / "song.mid", chordSong(2)));
-        const std::string version = run(tzmidi + " --version").output;
+        const std::string version = runCommand(tzmidi + " --version").output;
         writesCompressed = version.find("flac ogg opus") != std::string::npos;
         plays = version.find("play: SDL") != std::string::npos;
     }
@@ -89,27 +75,27 @@ protected:
 };
 
 TEST_F(Tzmidi, RendersFlacOggAndAWavStreamOfTheWholeSong) {
-    ASSERT_EQ(run(tzmidi + " render " + path("song.mid") + " -o " + path("song.wav") + bank() + " -q").status, 0);
+    ASSERT_EQ(runCommand(tzmidi + " render " + path("song.mid") + " -o " + path("song.wav") + bank() + " -q").status, 0);
     const std::vector<uint8_t> pcm = pcmOfWav(dir / "song.wav");
     ASSERT_EQ(pcm.size(), 2u * 44100 * 4);
 
     // The stream's header cannot hold the length; the reader must still take it all.
     if (have("sox")) {
-        Result piped = run(tzmidi + " render " + path("song.mid") + " -o -" + bank() + " -q | sox -t wav - -n stat");
+        test::CommandResult piped = runCommand(tzmidi + " render " + path("song.mid") + " -o -" + bank() + " -q | sox -t wav - -n stat");
         EXPECT_EQ(piped.status, 0) << piped.output;
         EXPECT_EQ(soxStat(piped.output, "Samples read"), double(pcm.size() / 2)) << piped.output;
         EXPECT_EQ(piped.output.find("WARN"), std::string::npos) << piped.output;
     }
 
     if (!writesCompressed || !have("flac") || !have("sox")) GTEST_SKIP() << "no libsndfile in tzmidi, or no flac/sox";
-    ASSERT_EQ(run(tzmidi + " render " + path("song.mid") + " -o " + path("song.flac") + bank() + " -q").status, 0);
-    ASSERT_EQ(run("flac -d -s -f -o " + path("decoded.wav") + " " + path("song.flac")).status, 0);
+    ASSERT_EQ(runCommand(tzmidi + " render " + path("song.mid") + " -o " + path("song.flac") + bank() + " -q").status, 0);
+    ASSERT_EQ(runCommand("flac -d -s -f -o " + path("decoded.wav") + " " + path("song.flac")).status, 0);
     EXPECT_TRUE(pcmOfWav(dir / "decoded.wav") == pcm) << "FLAC is lossless";
-    EXPECT_NE(run("metaflac --export-tags-to=- " + path("song.flac")).output.find("title=Held Chord"),
+    EXPECT_NE(runCommand("metaflac --export-tags-to=- " + path("song.flac")).output.find("title=Held Chord"),
               std::string::npos);
 
-    ASSERT_EQ(run(tzmidi + " render " + path("song.mid") + " -o " + path("song.ogg") + bank() + " -q").status, 0);
-    Result ogg = run("sox " + path("song.ogg") + " -n stat");
+    ASSERT_EQ(runCommand(tzmidi + " render " + path("song.mid") + " -o " + path("song.ogg") + bank() + " -q").status, 0);
+    test::CommandResult ogg = runCommand("sox " + path("song.ogg") + " -n stat");
     EXPECT_EQ(soxStat(ogg.output, "Length (seconds)"), 2.0) << ogg.output;
 }
 
@@ -117,7 +103,7 @@ TEST_F(Tzmidi, BatchRendersEverySongItCanAndNamesTheOnesItCannot) {
     ASSERT_TRUE(test::writeFileBytes(dir / "in" / "other.mid", chordSong(1)));
     ASSERT_TRUE(test::writeFileBytes(dir / "in" / "broken.mid", std::vector<uint8_t>{'M', 'T', 'h', 'd', 0, 0}));
     const std::string format = writesCompressed ? "flac" : "wav";
-    Result r = run(tzmidi + " render " + path("song.mid") + " " + path("in/broken.mid") + " " + path("missing.mid") +
+    test::CommandResult r = runCommand(tzmidi + " render " + path("song.mid") + " " + path("in/broken.mid") + " " + path("missing.mid") +
                    " " + path("in/other.mid") + " -d " + path("out") + " --format " + format + bank());
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find("broken.mid' is a damaged or unsupported MIDI file"), std::string::npos) << r.output;
@@ -129,7 +115,7 @@ TEST_F(Tzmidi, BatchRendersEverySongItCanAndNamesTheOnesItCannot) {
 }
 
 TEST_F(Tzmidi, InfoPrintsTheSongsTextsTracksAndNotes) {
-    Result r = run(tzmidi + " info " + path("song.mid") + bank());
+    test::CommandResult r = runCommand(tzmidi + " info " + path("song.mid") + bank());
     ASSERT_EQ(r.status, 0) << r.output;
     for (const char* line : {"\nkind: 1\n", "\nsample_rate: 44100\n", "\nchannels: 2\n", "\nbits_per_sample: 16\n",
                              "\nlength: 2.000\n", "\ntitle: Held Chord\n", "\ncopyright: \u00A9 nobody [2J\n",
@@ -140,27 +126,27 @@ TEST_F(Tzmidi, InfoPrintsTheSongsTextsTracksAndNotes) {
 
 TEST_F(Tzmidi, EveryCommandTakesHelpAndGivesStatusTwoForABadCommandLine) {
     for (const char* command : {"play", "render", "info", "bank"}) {
-        EXPECT_EQ(run(tzmidi + " " + command + " --help").status, 0) << command;
-        EXPECT_EQ(run(tzmidi + " " + command + " song.mid --no-such-option").status, 2) << command;
-        EXPECT_EQ(run(tzmidi + " " + command).status, 2) << command;
+        EXPECT_EQ(runCommand(tzmidi + " " + command + " --help").status, 0) << command;
+        EXPECT_EQ(runCommand(tzmidi + " " + command + " song.mid --no-such-option").status, 2) << command;
+        EXPECT_EQ(runCommand(tzmidi + " " + command).status, 2) << command;
     }
-    EXPECT_EQ(run(tzmidi).status, 2);
-    EXPECT_EQ(run(tzmidi + " frobnicate").status, 2);
-    EXPECT_EQ(run(tzmidi + " render a.mid b.mid -o one.wav").status, 2);
-    EXPECT_EQ(run(tzmidi + " render a.mid -o song.mp3").status, 2);
-    EXPECT_EQ(run(tzmidi + " render a.mid -o - --format flac").status, 2);
-    EXPECT_EQ(run(tzmidi + " render a.mid -o a.wav --seek -1").status, 2);
+    EXPECT_EQ(runCommand(tzmidi).status, 2);
+    EXPECT_EQ(runCommand(tzmidi + " frobnicate").status, 2);
+    EXPECT_EQ(runCommand(tzmidi + " render a.mid b.mid -o one.wav").status, 2);
+    EXPECT_EQ(runCommand(tzmidi + " render a.mid -o song.mp3").status, 2);
+    EXPECT_EQ(runCommand(tzmidi + " render a.mid -o - --format flac").status, 2);
+    EXPECT_EQ(runCommand(tzmidi + " render a.mid -o a.wav --seek -1").status, 2);
     // A song that cannot be read is a failure, not a bad command line.
-    EXPECT_EQ(run(tzmidi + " render " + path("missing.mid") + " -o " + path("x.wav") + bank()).status, 1);
+    EXPECT_EQ(runCommand(tzmidi + " render " + path("missing.mid") + " -o " + path("x.wav") + bank()).status, 1);
 }
 
 TEST_F(Tzmidi, PlaysToTheEndOnTheDeviceWhatRenderWrites) {
     if (!plays) GTEST_SKIP() << "tzmidi built without SDL2";
     const std::string disk = "SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=" + path("device.raw") + " ";
-    Result r = run(disk + tzmidi + " play " + path("song.mid") + bank() + " </dev/null");
+    test::CommandResult r = runCommand(disk + tzmidi + " play " + path("song.mid") + bank() + " </dev/null");
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("Playing 1/1: song.mid (0:02)"), std::string::npos) << r.output;
-    ASSERT_EQ(run(tzmidi + " render " + path("song.mid") + " -o " + path("song.wav") + bank() + " -q").status, 0);
+    ASSERT_EQ(runCommand(tzmidi + " render " + path("song.mid") + " -o " + path("song.wav") + bank() + " -q").status, 0);
 
     // The device plays silence before the first bytes arrive and after the
     // last; in between it must get exactly the song, without a gap.
@@ -175,7 +161,7 @@ TEST_F(Tzmidi, PlaysToTheEndOnTheDeviceWhatRenderWrites) {
     EXPECT_TRUE(std::equal(song.begin(), song.end(), device.begin()));
     EXPECT_TRUE(std::all_of(device.begin() + std::ptrdiff_t(song.size()), device.end(), [](uint8_t b) { return b == 0; }));
 
-    Result none = run("SDL_AUDIODRIVER=no-such-driver " + tzmidi + " play " + path("song.mid") + bank());
+    test::CommandResult none = runCommand("SDL_AUDIODRIVER=no-such-driver " + tzmidi + " play " + path("song.mid") + bank());
     EXPECT_EQ(none.status, 1);
     EXPECT_NE(none.output.find("no audio device"), std::string::npos) << none.output;
 }
