@@ -172,19 +172,11 @@ std::vector<uint8_t> denseSong() {
                 chord = {48 + int(next() % 24), 0};
             if (!drums) chord[1] = chord[0] + 3 + int(next() % 5);
             for (int note : chord) t.noteOn(0, channel, note, 80 + int(next() % 31));
-            bool first = true;
-            for (int note : held) {
-                t.noteOff(first ? 480 : 0, channel, note);
-                first = false;
-            }
+            t.chordOff(480, channel, held);
             if (held.empty()) t.controller(480, channel, 11, 127);
             held = chord;
         }
-        bool first = true;
-        for (int note : held) {
-            t.noteOff(first ? 960 : 0, channel, note);
-            first = false;
-        }
+        t.chordOff(960, channel, held);
     }
     return smf.bytes();
 }

@@ -24,19 +24,11 @@ std::vector<uint8_t> denseSong() {
             if (beat % 4 == 1) t.pitchBend(0, channel, int(next() % 16384));
             if (beat % 8 == 3) t.controller(0, channel, 7, 60 + int(next() % 60));
             // Release the chord struck a beat earlier, a beat later.
-            bool first = true;
-            for (int note : held) {
-                t.noteOff(first ? 480 : 0, channel, note);
-                first = false;
-            }
+            t.chordOff(480, channel, held);
             if (held.empty()) t.controller(480, channel, 11, 127);
             held = chord;
         }
-        bool first = true;
-        for (int note : held) {
-            t.noteOff(first ? 960 : 0, channel, note);
-            first = false;
-        }
+        t.chordOff(960, channel, held);
     }
     return smf.bytes();
 }

@@ -29,6 +29,13 @@ SmfTrack& SmfTrack::noteOn(uint32_t delta, int channel, int note, int velocity) 
 SmfTrack& SmfTrack::noteOff(uint32_t delta, int channel, int note, int velocity) {
     return channelMessage(delta, uint8_t(0x80 | (channel & 15)), {uint8_t(note), uint8_t(velocity)});
 }
+SmfTrack& SmfTrack::chordOff(uint32_t delta, int channel, const std::vector<int>& notes) {
+    for (int note : notes) {
+        noteOff(delta, channel, note);
+        delta = 0;
+    }
+    return *this;
+}
 SmfTrack& SmfTrack::keyPressure(uint32_t delta, int channel, int note, int pressure) {
     return channelMessage(delta, uint8_t(0xA0 | (channel & 15)), {uint8_t(note), uint8_t(pressure)});
 }

@@ -28,6 +28,9 @@ public:
     // previous one and running status is enabled.
     SmfTrack& noteOn(uint32_t delta, int channel, int note, int velocity);
     SmfTrack& noteOff(uint32_t delta, int channel, int note, int velocity = 0);
+    // Releases every note of a chord at once, `delta` ticks after the last
+    // event (nothing for an empty chord).
+    SmfTrack& chordOff(uint32_t delta, int channel, const std::vector<int>& notes);
     SmfTrack& keyPressure(uint32_t delta, int channel, int note, int pressure);
     SmfTrack& controller(uint32_t delta, int channel, int number, int value);
     SmfTrack& program(uint32_t delta, int channel, int program);
