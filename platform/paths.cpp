@@ -193,6 +193,13 @@ std::FILE* openFileUtf16(std::u16string_view path) {
 #endif
 }
 
+bool canOpenFileUtf16(std::u16string_view path) {
+    std::FILE* file = openFileUtf16(path);
+    if (!file) return false;
+    std::fclose(file);
+    return true;
+}
+
 std::FILE* openFileNarrow(const std::string& path) {
 #ifdef _WIN32
     return _fsopen(path.c_str(), "rb", _SH_DENYNO);

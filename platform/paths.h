@@ -16,6 +16,8 @@ std::u16string utf8ToUtf16(std::string_view text);
 // UTF-16 path is used as is on Windows; on POSIX it is converted to UTF-8 and
 // mapped with mapPlatformPath. Null when the file cannot be opened.
 std::FILE* openFileUtf16(std::u16string_view path);
+// True when openFileUtf16 would open the file (it is opened and closed).
+bool canOpenFileUtf16(std::u16string_view path);
 // The same for a narrow path (patch files).
 std::FILE* openFileNarrow(const std::string& path);
 

@@ -19,11 +19,7 @@ namespace tz {
 
 bool systemBankExists() {
     std::u16string path = expandSystemBankPath();
-    if (path.empty() || path[0] == u'%') return false;
-    std::FILE* f = openFileUtf16(path);
-    if (!f) return false;
-    std::fclose(f);
-    return true;
+    return !path.empty() && path[0] != u'%' && canOpenFileUtf16(path);
 }
 
 std::string defaultBankPath() {

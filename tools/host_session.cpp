@@ -26,12 +26,7 @@ std::string diagnoseInput(const std::string& path) {
 }
 
 // Opened the way the plug-in opens its files.
-bool canOpen(const std::string& path) {
-    std::FILE* f = openFileUtf16(utf8ToUtf16(path));
-    if (!f) return false;
-    std::fclose(f);
-    return true;
-}
+bool canOpen(const std::string& path) { return canOpenFileUtf16(utf8ToUtf16(path)); }
 
 }  // namespace
 
