@@ -10,13 +10,17 @@
 #include "instruments/dls_collection.h"
 #include "instruments/dls_convert.h"
 #include "instruments/gus_patch.h"
+#include "instruments/patch_config.h"
 #include "platform/input_stream.h"
 #include "platform/paths.h"
 #include "plugin/demuxer.h"
 #include "records/midi_song.h"
+#include "song/settings.h"
 #include "song/song_assembly.h"
+#include "song/song_player.h"
 #include "synth/render.h"
 #include "tests/support/files.h"
+#include "tests/support/player.h"
 #include "tests/support/test_bank.h"
 #include "tools/bank/dls_writer.h"
 #include "tools/bank/sf2_reader.h"
@@ -48,24 +52,41 @@ const DlsCollection& fixedBank() {
     return *bank;
 }
 
-// Holds the instrument configuration for the life of the process.
-void holdConfiguration() {
-    static const bool held = [] {
-        acquireInstrumentConfiguration();
-        return true;
-    }();
-    (void)held;
-}
-
 }  // namespace
 
 int smfTarget(const uint8_t* data, size_t size) {
-    holdConfiguration();
-    StreamPtr stream(createMemoryStream(data, size));
-    if (!stream) return 0;
-    SongOptions options;
-    std::unique_ptr<MidiSong> song = createSong(options, stream.get(), &fixedBank());
-    if (song && (song->events.empty() || song->events.back().opcode != EndOfSong)) std::abort();
+    // As the plug-in opens a song, instruments loaded as at the first read.
+    std::unique_ptr<SongPlayer> player =
+        SongPlayer::openMemory({data, size}, test::bankSettings(test::smallGmBankFile()));
+    if (!player) return 0;
+    if (player->song().events.empty() || player->song().events.back().opcode != EndOfSong) std::abort();
+    player->loadInstruments();
+    return 0;
+}
+
+int settingsTarget(const uint8_t* data, size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    SettingsFile file = parseSettings(text, scratchDirectory() + "/tz_midi.ini");
+    for (const SettingsProblem& p : file.problems)
+        if (p.line <= 0) std::abort();
+    (void)writeSettings(file.settings);
+    return 0;
+}
+
+int patchConfigTarget(const uint8_t* data, size_t size) {
+    // Every file a `source` line names reads as the input itself, so that
+    // sourcing nests as deep as the limits allow.
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    const ConfigFileReader reader = [&](const std::string&, std::string& out) {
+        out = text;
+        return true;
+    };
+    PatchConfigReport report;
+    std::shared_ptr<InstrumentConfiguration> config =
+        readPatchConfiguration(scratchDirectory() + "/patches.cfg", report, reader);
+    if (!config || int(report.files.size()) > kMaxConfigFiles ||
+        config->patchSearchPath.size() > kMaxPatchDirectories + 2)
+        std::abort();
     return 0;
 }
 
@@ -113,7 +134,6 @@ int sf2Target(const uint8_t* data, size_t size) {
 
 int patchTarget(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    holdConfiguration();
     uint8_t options = data[0];
     std::string path = scratchDirectory() + "/input.pat";
     if (!test::writeFileBytes(path, data + 1, size - 1)) return 0;
@@ -126,7 +146,7 @@ int patchTarget(const uint8_t* data, size_t size) {
     int32_t stripLoop = (options & 8) ? 1 : 0;
     int32_t stripEnvelope = (options >> 4) & 3;  // 0, 1, or "decide" (2, 3)
     int32_t stripTail = (options & 0x40) ? 1 : 0;
-    loadPatchInstrument(*song, path, panning, amplification, fixedNote, stripLoop, stripEnvelope, stripTail);
+    loadPatchInstrument(*song, {}, path, panning, amplification, fixedNote, stripLoop, stripEnvelope, stripTail);
     return 0;
 }
 

@@ -6,8 +6,13 @@
 
 namespace tz::fuzz {
 
-// The MIDI file reader and event-list building, against a small fixed bank.
+// A song opened from memory by the song player, against a small fixed bank,
+// its instruments loaded.
 int smfTarget(const uint8_t* data, size_t size);
+// The settings file reader.
+int settingsTarget(const uint8_t* data, size_t size);
+// The patch configuration reader, every sourced file being the input again.
+int patchConfigTarget(const uint8_t* data, size_t size);
 // The DLS reader and the conversion of every instrument it finds.
 int dlsTarget(const uint8_t* data, size_t size);
 // The patch loader with pre-resampling; the first byte picks the options.

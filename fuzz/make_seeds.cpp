@@ -123,5 +123,13 @@ int main(int argc, char** argv) {
     sf.preset("Melodic", 0, 0, {sf2Zone({sf2Gen(Sf2GenCoarseTune, -1)}, melodic)});
     sf.preset("Drums", 0, 128, {sf2Zone({}, drum)});
     put(root / "sf2", "builder", sf.bytes());
+
+    auto text = [](const std::string& t) { return std::vector<uint8_t>(t.begin(), t.end()); };
+    put(root / "settings", "keys", text("# settings\nbank = \"%SystemRoot%/gm.dls\"\npatches=~/freepats.cfg  # x\n"
+                                        "unknown = 1\nno equals sign\n\xef\xbb\xbf\n"));
+    put(root / "patchcfg", "freepats-like",
+        text("dir /usr/share/midi/freepats\nsource more.cfg\nbank 0\n 0 Tone_000/000_Piano.pat amp=120 pan=center\n"
+             "drumset 0\n35 Drum_000/035_Kick.pat note=35 keep=loop strip=tail pan=-30\nbank 300\n1 x.pat\n"
+             "soundfont x.sf2\n"));
     return 0;
 }

@@ -15,7 +15,8 @@ ToneBank* findBank(MidiSong& song, bool drum, int bank) {
 
 }  // namespace
 
-int32_t loadBankInstruments(MidiSong& song, bool drum, int bank, DlsWaveAccess& access) {
+int32_t loadBankInstruments(MidiSong& song, bool drum, int bank, const InstrumentConfiguration& config,
+                            DlsWaveAccess& access) {
     ToneBank* tones = findBank(song, drum, bank);
     if (!tones) return 0;
     int32_t failures = 0;
@@ -32,9 +33,12 @@ int32_t loadBankInstruments(MidiSong& song, bool drum, int bank, DlsWaveAccess& 
             int32_t fixedNote = entry->fixedNote != -1 ? entry->fixedNote : (drum ? p : -1);
             int32_t stripLoop = entry->stripLoop != -1 ? entry->stripLoop : (drum ? 1 : -1);
             int32_t stripEnvelope = entry->stripEnvelope != -1 ? entry->stripEnvelope : (drum ? 1 : -1);
-            slot.instrument = loadPatchInstrument(song, entry->patchName, entry->panning, entry->amplification,
-                                                  fixedNote, stripLoop, stripEnvelope, entry->stripTail);
+            slot.instrument = loadPatchInstrument(song, config.patchSearchPath, entry->patchName, entry->panning,
+                                                  entry->amplification, fixedNote, stripLoop, stripEnvelope,
+                                                  entry->stripTail);
             if (!slot.instrument) ++failures;
+            else if (config.patchVolume != 1.0f)
+                for (Sample& sample : slot.instrument->samples) sample.volume *= config.patchVolume;
             continue;
         }
 
@@ -51,21 +55,21 @@ int32_t loadBankInstruments(MidiSong& song, bool drum, int bank, DlsWaveAccess& 
 
 int32_t loadBankInstruments(MidiSong& song, bool drum, int bank) {
     DlsWaveAccess access;
-    return loadBankInstruments(song, drum, bank, access);
+    return loadBankInstruments(song, drum, bank, *defaultInstrumentConfiguration(), access);
 }
 
-int32_t loadMarkedInstruments(MidiSong& song, DlsWaveAccess& access) {
+int32_t loadMarkedInstruments(MidiSong& song, const InstrumentConfiguration& config, DlsWaveAccess& access) {
     int32_t failures = 0;
     for (int n = 127; n >= 0; --n) {
-        if (song.melodicBanks[size_t(n)]) failures += loadBankInstruments(song, false, n, access);
-        if (song.drumSets[size_t(n)]) failures += loadBankInstruments(song, true, n, access);
+        if (song.melodicBanks[size_t(n)]) failures += loadBankInstruments(song, false, n, config, access);
+        if (song.drumSets[size_t(n)]) failures += loadBankInstruments(song, true, n, config, access);
     }
     return failures;
 }
 
 int32_t loadMarkedInstruments(MidiSong& song) {
     DlsWaveAccess access;
-    return loadMarkedInstruments(song, access);
+    return loadMarkedInstruments(song, *defaultInstrumentConfiguration(), access);
 }
 
 void freeBankInstruments(MidiSong& song, int bank, bool drum) {

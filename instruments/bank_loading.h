@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "instruments/config.h"
+
 namespace tz {
 
 struct MidiSong;
@@ -11,15 +13,17 @@ struct DlsWaveAccess;
 // then drum set n), so that bank-0 fallbacks marked on the way are served in
 // the same pass. Returns the number of marked slots left without an
 // instrument. Waves of a collection indexed from a file are read through
-// `access`, which tells whether a read failed.
+// `access`, which tells whether a read failed; patches are looked for along
+// the configuration's search path.
 int32_t loadMarkedInstruments(MidiSong& song);
-int32_t loadMarkedInstruments(MidiSong& song, DlsWaveAccess& access);
+int32_t loadMarkedInstruments(MidiSong& song, const InstrumentConfiguration& config, DlsWaveAccess& access);
 
 // Loads the marked slots of one bank; 0 when the bank does not exist. Each
 // slot comes from the DLS collection, else from the patch its entry names;
 // a slot of a bank other than 0 with neither marks bank 0's slot instead.
 int32_t loadBankInstruments(MidiSong& song, bool drum, int bank);
-int32_t loadBankInstruments(MidiSong& song, bool drum, int bank, DlsWaveAccess& access);
+int32_t loadBankInstruments(MidiSong& song, bool drum, int bank, const InstrumentConfiguration& config,
+                            DlsWaveAccess& access);
 
 // Empties every slot of every bank (loaded or marked); the banks stay.
 void freeSongInstruments(MidiSong& song);

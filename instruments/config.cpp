@@ -1,57 +1,46 @@
 #include "instruments/config.h"
 
-#include <mutex>
-
 namespace tz {
 
-namespace {
-
-std::mutex configMutex;
-int configUsers = 0;
-
-InstrumentConfiguration& storage() {
-    static InstrumentConfiguration config;
+std::shared_ptr<const InstrumentConfiguration> defaultInstrumentConfiguration() {
+    static const std::shared_ptr<const InstrumentConfiguration> config = [] {
+        auto c = std::make_shared<InstrumentConfiguration>();
+        addPatchDirectory(*c, "\\PATCHES");
+        createInstrumentTemplates(*c);
+        return c;
+    }();
     return config;
 }
-
-}  // namespace
-
-InstrumentConfiguration& instrumentConfiguration() { return storage(); }
 
 void addPatchDirectory(InstrumentConfiguration& config, const std::string& directory) {
     config.patchSearchPath.insert(config.patchSearchPath.begin(), directory);
 }
 
-void createInstrumentTemplates(InstrumentConfiguration& config) {
-    for (auto* templates : {&config.melodicTemplates, &config.drumTemplates}) {
+ToneEntry* templateEntries(InstrumentConfiguration& config, bool drum, int bank) {
+    std::unique_ptr<ToneBank>& slot = (drum ? config.drumTemplates : config.melodicTemplates)[size_t(bank & 127)];
+    if (!slot) {
         auto entries = std::make_unique<ToneEntry[]>(128);
-        auto bank = std::make_unique<ToneBank>();
-        bank->entries = entries.get();
+        slot = std::make_unique<ToneBank>();
+        slot->entries = entries.get();
         config.entryTables.push_back(std::move(entries));
-        (*templates)[0] = std::move(bank);
     }
+    for (const std::unique_ptr<ToneEntry[]>& table : config.entryTables)
+        if (table.get() == slot->entries) return table.get();
+    return nullptr;  // a template whose table the configuration does not own
 }
 
-void acquireInstrumentConfiguration() {
-    std::lock_guard<std::mutex> lock(configMutex);
-    if (configUsers++ == 0) {
-        InstrumentConfiguration& config = storage();
-        addPatchDirectory(config, "\\PATCHES");
-        createInstrumentTemplates(config);
-    }
+void createInstrumentTemplates(InstrumentConfiguration& config) {
+    templateEntries(config, false, 0);
+    templateEntries(config, true, 0);
 }
 
-void releaseInstrumentConfiguration() {
-    std::lock_guard<std::mutex> lock(configMutex);
-    if (configUsers == 0) return;
-    if (--configUsers == 0) {
-        InstrumentConfiguration& config = storage();
-        config.patchSearchPath.clear();
-        for (auto& t : config.melodicTemplates) t.reset();
-        for (auto& t : config.drumTemplates) t.reset();
-        config.entryTables.clear();
-        config.defaultInstrumentName.clear();
-    }
+bool namesPatches(const InstrumentConfiguration& config) {
+    for (const auto* templates : {&config.melodicTemplates, &config.drumTemplates})
+        for (const std::unique_ptr<ToneBank>& bank : *templates)
+            if (bank)
+                for (int p = 0; p < 128; ++p)
+                    if (!bank->entries[p].patchName.empty()) return true;
+    return !config.defaultInstrumentName.empty();
 }
 
 }  // namespace tz

@@ -249,13 +249,14 @@ bool loadSample(MidiSong& song, std::FILE* file, Sample& s, int32_t panning, int
 
 }  // namespace
 
-std::unique_ptr<Instrument> loadPatchInstrument(MidiSong& song, const std::string& name,
+std::unique_ptr<Instrument> loadPatchInstrument(MidiSong& song, const PatchSearchPath& searchPath,
+                                                const std::string& name,
                                                 int32_t panning, int32_t amplification,
                                                 int32_t fixedNote, int32_t stripLoop,
                                                 int32_t stripEnvelope, int32_t stripTail) {
     if (name.empty() || song.outputRate <= 0 || song.controlRatio <= 0) return nullptr;
-    FileHandle file = openPatchFile(name);
-    if (!file && name.size() + 4 < kMaxPatchPath) file = openPatchFile(name + ".pat");
+    FileHandle file = openPatchFile(searchPath, name);
+    if (!file && name.size() + 4 < kMaxPatchPath) file = openPatchFile(searchPath, name + ".pat");
     if (!file) return nullptr;
 
     std::array<uint8_t, kHeaderSize> raw;

@@ -1,6 +1,5 @@
 #include "instruments/patch_path.h"
 
-#include "instruments/config.h"
 #include "platform/paths.h"
 
 #ifndef _WIN32
@@ -11,10 +10,10 @@ namespace tz {
 
 namespace {
 
-// Opens a narrow path through the platform's path mapping. Only regular files
-// count: a directory that happens to carry the name is not a patch.
+// Opens a UTF-8 path through the platform's path mapping. Only regular
+// files count: a directory that happens to carry the name is not a patch.
 FileHandle openNarrowPath(const std::string& path) {
-    FileHandle file(openFileNarrow(path));
+    FileHandle file(openFileUtf16(utf8ToUtf16(path)));
 #ifndef _WIN32
     if (file) {
         struct stat st;
@@ -26,12 +25,12 @@ FileHandle openNarrowPath(const std::string& path) {
 
 }  // namespace
 
-FileHandle openPatchFile(const std::string& name) {
+FileHandle openPatchFile(const PatchSearchPath& searchPath, const std::string& name) {
     // A name holding a zero byte could only be opened cut short.
     if (name.empty() || name.find('\0') != std::string::npos) return nullptr;
     if (FileHandle file = openNarrowPath(name)) return file;
     if (name[0] == '\\') return nullptr;
-    for (const std::string& directory : instrumentConfiguration().patchSearchPath) {
+    for (const std::string& directory : searchPath) {
         std::string candidate = directory;
         if (!candidate.empty() && candidate.back() != '\\') candidate += '\\';
         candidate += name;

@@ -6,6 +6,7 @@
 
 #include "midi/event_list.h"
 #include "platform/byte_reader.h"
+#include "platform/error.h"
 #include "platform/input_stream.h"
 #include "platform/riff_chunks.h"
 #include "records/midi_song.h"
@@ -162,21 +163,22 @@ TrackStep readTrackEvent(ByteReader& in, SmfReaderState& state, MidiSong& song, 
     }
 }
 
-// Reads one "MTrk" chunk, appending its events to `out`. Returns false when
-// the chunk header is missing or wrong or the data end before the track's
+// Reads one "MTrk" chunk, appending its events to `out`. Fails when the
+// chunk header is missing or wrong or the data end before the track's
 // end-of-track event.
-bool readTrack(ByteReader& in, SmfReaderState& state, MidiSong& song, int64_t startTime,
-               std::vector<TrackEvent>& out) {
+Error readTrack(ByteReader& in, SmfReaderState& state, MidiSong& song, int64_t startTime,
+                std::vector<TrackEvent>& out) {
     state.trackTime = startTime;
     uint32_t length;
-    if (!in.tag("MTrk") || !in.skip(4) || !in.u32be(length)) return false;
+    if (!in.tag("MTrk")) return in.remaining() == 0 ? Error::MidiTrackTruncated : Error::MidiTrackMissing;
+    if (!in.skip(4) || !in.u32be(length)) return Error::MidiTrackTruncated;
     // The chunk length is not used: the track ends at its end-of-track event.
     TrackEvent event;
     for (;;) {
         switch (readTrackEvent(in, state, song, event)) {
         case TrackStep::Event: out.push_back(event); break;
-        case TrackStep::EndOfTrack: return true;
-        case TrackStep::DataEnded: return false;
+        case TrackStep::EndOfTrack: return Error::None;
+        case TrackStep::DataEnded: return Error::MidiTrackTruncated;
         }
     }
 }
@@ -255,21 +257,24 @@ std::span<const uint8_t> midiFileData(std::span<const uint8_t> file) {
     return unwrapRmi(file, midi) ? midi : std::span<const uint8_t>();
 }
 
-bool readTrackEventList(std::span<const uint8_t> file, MidiSong& song, SmfReaderState& state,
-                        int32_t& division) {
+Error readTrackEventList(std::span<const uint8_t> file, MidiSong& song, SmfReaderState& state,
+                         int32_t& division) {
     state.trackEvents.clear();
     state.trackTime = 0;
 
     if (file.size() >= 4 && std::memcmp(file.data(), "RIFF", 4) == 0) {
-        if (!unwrapRmi(file, file)) return false;
+        ByteReader form(file);
+        if (!form.skip(8) || !form.tag("RMID")) return Error::NotMidi;
+        if (!unwrapRmi(file, file)) return Error::RmiWithoutMidi;
     }
 
     ByteReader in(file);
     uint32_t headerLength;
     uint16_t format, trackCount, rawDivision;
-    if (!in.tag("MThd") || !in.skip(4) || !in.u32be(headerLength)) return false;
-    if (int32_t(headerLength) < 6) return false;
-    if (!in.u16be(format) || !in.u16be(trackCount) || !in.u16be(rawDivision)) return false;
+    if (!in.tag("MThd")) return Error::NotMidi;
+    if (!in.skip(4) || !in.u32be(headerLength)) return Error::MidiHeaderShort;
+    if (int32_t(headerLength) < 6) return Error::MidiHeaderShort;
+    if (!in.u16be(format) || !in.u16be(trackCount) || !in.u16be(rawDivision)) return Error::MidiHeaderShort;
 
     if (int16_t(rawDivision) >= 0) {
         division = int16_t(rawDivision);
@@ -278,9 +283,9 @@ bool readTrackEventList(std::span<const uint8_t> file, MidiSong& song, SmfReader
         // in the low byte.
         division = -int32_t(int8_t(rawDivision >> 8)) * int32_t(rawDivision & 0xFF);
     }
-    if (division == 0) return false;
+    if (division == 0) return Error::MidiDivisionZero;
     skipClamped(in, headerLength - 6);
-    if (format > 2) return false;
+    if (format > 2) return Error::MidiFormatUnknown;
 
     std::vector<TrackEvent>& list = state.trackEvents;
     // Typical tracks spend three or more bytes per event; past a million
@@ -289,45 +294,47 @@ bool readTrackEventList(std::span<const uint8_t> file, MidiSong& song, SmfReader
     list.push_back(TrackEvent{});  // head: tick 0, None
     const int32_t tracks = format == 0 ? 1 : int16_t(trackCount);
 
-    bool ok = true;
+    Error error = Error::None;
     if (format == 1 && tracks > 1) {
         // Every track starts at tick 0: read them one after the other, then merge.
         std::vector<size_t> trackStarts{1};
-        for (int32_t t = 0; t < tracks && ok; ++t) {
-            ok = readTrack(in, state, song, 0, list);
+        for (int32_t t = 0; t < tracks && error == Error::None; ++t) {
+            error = readTrack(in, state, song, 0, list);
             trackStarts.push_back(list.size());
         }
-        if (ok) mergeTracks(list, std::move(trackStarts));
+        if (error == Error::None) mergeTracks(list, std::move(trackStarts));
     } else {
         // One track, or format 2: each track starts at the time of the last
         // event read so far, so its events follow the list's.
-        for (int32_t t = 0; t < tracks && ok; ++t) {
-            ok = readTrack(in, state, song, format == 2 ? list.back().time : 0, list);
+        for (int32_t t = 0; t < tracks && error == Error::None; ++t) {
+            error = readTrack(in, state, song, format == 2 ? list.back().time : 0, list);
         }
     }
-    if (!ok) {
-        std::vector<TrackEvent>().swap(list);
-        return false;
-    }
-    return true;
+    if (error != Error::None) std::vector<TrackEvent>().swap(list);
+    return error;
 }
 
-bool readMidiFile(MidiSong& song, std::span<const uint8_t> file) {
+bool readMidiFile(MidiSong& song, std::span<const uint8_t> file, Error* why) {
     SmfReaderState state;
     int32_t division = 0;
-    if (!readTrackEventList(file, song, state, division)) {
-        song.events.clear();
-        return false;
-    }
-    return buildEventList(song, state.trackEvents, division);
+    Error error = readTrackEventList(file, song, state, division);
+    if (error == Error::None && !buildEventList(song, state.trackEvents, division)) error = Error::SongTooLong;
+    if (error != Error::None) song.events.clear();
+    if (why) *why = error;
+    return error == Error::None;
 }
 
-bool readMidiFile(MidiSong& song, InputStream* stream) {
+bool readMidiFile(MidiSong& song, InputStream* stream, Error* why) {
     song.events.clear();
-    if (!stream || !stream->read) return false;
     std::vector<uint8_t> file;
-    if (!readWholeStream(stream, file, kMaxMidiFileBytes)) return false;
-    return readMidiFile(song, std::span<const uint8_t>(file));
+    Error error = Error::None;
+    if (!stream || !stream->read) error = Error::SongUnreadable;
+    else if (!readWholeStream(stream, file, kMaxMidiFileBytes)) error = Error::SongTooLarge;
+    if (error != Error::None) {
+        if (why) *why = error;
+        return false;
+    }
+    return readMidiFile(song, std::span<const uint8_t>(file), why);
 }
 
 }  // namespace tz

@@ -12,6 +12,7 @@ namespace tz {
 
 struct InputStream;
 struct MidiSong;
+enum class Error : uint8_t;
 
 // One event of the time-sorted list. Ticks are counted in 64 bits so that no
 // file can make them wrap. For Tempo events: channel = tempo bits 7..0,
@@ -54,16 +55,17 @@ constexpr size_t kMaxMidiFileBytes = size_t(64) << 20;
 std::span<const uint8_t> midiFileData(std::span<const uint8_t> file);
 
 // Reads the sorted event list of a MIDI file held in memory. Text meta events
-// of types 1 and 2 are stored in the song's texts. On success returns true
-// and leaves the division (ticks per quarter note, > 0) in `division`.
-bool readTrackEventList(std::span<const uint8_t> file, MidiSong& song, SmfReaderState& state,
+// of types 1 and 2 are stored in the song's texts. On success returns
+// Error::None and leaves the division (ticks per quarter note, > 0) in
+// `division`; otherwise the reason the file cannot be read.
+Error readTrackEventList(std::span<const uint8_t> file, MidiSong& song, SmfReaderState& state,
                         int32_t& division);
 
 // Reads the whole stream as a MIDI file and builds the song's event array
 // (events, lengthSamples, samplesPerTick/Fraction, NeedsLoading marks).
-// Returns false when the data are not a readable MIDI file; the song's
-// events are then empty.
-bool readMidiFile(MidiSong& song, InputStream* stream);
-bool readMidiFile(MidiSong& song, std::span<const uint8_t> file);
+// Returns false when the data are not a readable MIDI file, with the reason
+// in `why`; the song's events are then empty.
+bool readMidiFile(MidiSong& song, InputStream* stream, Error* why = nullptr);
+bool readMidiFile(MidiSong& song, std::span<const uint8_t> file, Error* why = nullptr);
 
 }  // namespace tz

@@ -12,7 +12,9 @@
 #include <share.h>
 #include <windows.h>
 #else
+#include <climits>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -146,6 +148,158 @@ std::u16string expandEnvironmentStrings(std::u16string_view text, size_t bufferC
     if (bufferChars == 0) return {};
     if (out.size() > bufferChars - 1) out.resize(bufferChars - 1);
     return out;
+}
+
+std::optional<std::u16string> environmentVariable(std::u16string_view name) {
+#ifdef _WIN32
+    std::wstring wide(name.begin(), name.end());
+    DWORD need = GetEnvironmentVariableW(wide.c_str(), nullptr, 0);
+    if (need == 0) return std::nullopt;
+    std::wstring value(need, L'\0');
+    DWORD got = GetEnvironmentVariableW(wide.c_str(), value.data(), need);
+    if (got >= need) return std::nullopt;
+    value.resize(got);
+    return std::u16string(value.begin(), value.end());
+#else
+    const char* value = std::getenv(utf16ToUtf8(name).c_str());
+    if (!value) return std::nullopt;
+    return utf8ToUtf16(value);
+#endif
+}
+
+bool setEnvironmentVariable(std::u16string_view name, std::u16string_view value) {
+#ifdef _WIN32
+    std::wstring n(name.begin(), name.end()), v(value.begin(), value.end());
+    return SetEnvironmentVariableW(n.c_str(), v.c_str()) != 0;
+#else
+    return ::setenv(utf16ToUtf8(name).c_str(), utf16ToUtf8(value).c_str(), 1) == 0;
+#endif
+}
+
+std::u16string expandUserPath(std::u16string_view path) {
+    std::u16string out = expandEnvironmentStrings(path, 32768);
+#ifndef _WIN32
+    std::u16string expanded;
+    size_t i = 0;
+    if (out.size() >= 2 && out[0] == u'~' && out[1] == u'/') {
+        if (std::optional<std::u16string> home = environmentVariable(u"HOME")) {
+            expanded = *home;
+            i = 1;
+        }
+    }
+    auto nameChar = [](char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'_'; };
+    while (i < out.size()) {
+        if (out[i] == u'$' && i + 1 < out.size()) {
+            const bool braced = out[i + 1] == u'{';
+            size_t start = i + (braced ? 2 : 1), end = start;
+            while (end < out.size() && nameChar(out[end])) ++end;
+            const bool closed = !braced || (end < out.size() && out[end] == u'}');
+            if (end > start && closed) {
+                if (std::optional<std::u16string> value = environmentVariable(out.substr(start, end - start))) {
+                    expanded += *value;
+                    i = end + (braced ? 1 : 0);
+                    continue;
+                }
+            }
+        }
+        expanded += out[i++];
+    }
+    out = std::move(expanded);
+#endif
+    return out;
+}
+
+namespace {
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+}  // namespace
+
+bool isAbsolutePath(std::string_view path) {
+    if (!path.empty() && isSeparator(path[0])) return true;
+#ifdef _WIN32
+    if (path.size() >= 2 && path[1] == ':' && ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z')) return true;
+#endif
+    return false;
+}
+
+std::string parentDirectory(std::string_view path) {
+    size_t cut = path.size();
+    while (cut > 0 && !isSeparator(path[cut - 1])) --cut;
+    if (cut == 0) return {};
+    size_t end = cut - 1;
+    while (end > 0 && isSeparator(path[end - 1])) --end;
+    if (end == 0) return std::string(path.substr(0, 1));  // the root
+#ifdef _WIN32
+    if (end == 2 && path[1] == ':') return std::string(path.substr(0, 3));  // the drive's root
+#endif
+    return std::string(path.substr(0, end));
+}
+
+std::string resolvePath(std::string_view base, std::string_view path) {
+    if (path.empty() || base.empty() || isAbsolutePath(path)) return std::string(path);
+    std::string out(base);
+    if (!isSeparator(out.back())) {
+#ifdef _WIN32
+        out += '\\';
+#else
+        out += '/';
+#endif
+    }
+    out += path;
+    return out;
+}
+
+std::string absolutePath(std::string_view path) {
+    if (path.empty() || isAbsolutePath(path)) return std::string(path);
+#ifdef _WIN32
+    wchar_t wide[MAX_PATH + 1];
+    DWORD n = GetCurrentDirectoryW(MAX_PATH + 1, wide);
+    if (n == 0 || n > MAX_PATH) return std::string(path);
+    return resolvePath(utf16ToUtf8(std::u16string(wide, wide + n)), path);
+#else
+    char buffer[PATH_MAX];
+    if (!::getcwd(buffer, sizeof buffer)) return std::string(path);
+    return resolvePath(buffer, path);
+#endif
+}
+
+std::string moduleDirectory(const void* address) {
+#ifdef _WIN32
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCWSTR>(address), &module))
+        return {};
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD got = GetModuleFileNameW(module, name.data(), DWORD(name.size()));
+        if (got == 0) return {};
+        if (got < name.size()) {
+            name.resize(got);
+            break;
+        }
+        if (name.size() >= 32768) return {};
+        name.resize(name.size() * 2);
+    }
+    return parentDirectory(utf16ToUtf8(std::u16string(name.begin(), name.end())));
+#else
+    Dl_info info{};
+    if (!::dladdr(address, &info) || !info.dli_fname) return {};
+    std::string file = info.dli_fname;
+    char resolved[PATH_MAX];
+    if (::realpath(file.c_str(), resolved)) file = resolved;
+    return parentDirectory(file);
+#endif
+}
+
+std::string userConfigDirectory() {
+#ifdef _WIN32
+    if (std::optional<std::u16string> appData = environmentVariable(u"APPDATA"); appData && !appData->empty())
+        return utf16ToUtf8(*appData);
+    return {};
+#else
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config) return config;
+    if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.config";
+    return {};
+#endif
 }
 
 std::string mapPlatformPath(const std::string& path) {

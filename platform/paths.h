@@ -3,6 +3,7 @@
 // POSIX file system.
 #pragma once
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,37 @@ std::u16string expandEnvironmentStrings(std::u16string_view text, size_t bufferC
 // `prefix` and something unique. Returns its UTF-8 path (no trailing
 // separator), or an empty string with `error` saying why.
 std::string createTemporaryDirectory(const std::string& prefix, std::string& error);
+
+// The value of an environment variable as the process has it now (on
+// Windows from the process's environment block, which a library's own C
+// runtime does not copy); empty when it is not set.
+std::optional<std::u16string> environmentVariable(std::u16string_view name);
+// Sets a variable for this process and the libraries it loads.
+bool setEnvironmentVariable(std::u16string_view name, std::u16string_view value);
+
+// Expands environment references the way a user writes them: %NAME% on
+// every platform, and on POSIX also $NAME, ${NAME} and a leading ~/.
+// Unknown references stay as written.
+std::u16string expandUserPath(std::u16string_view path);
+
+// Paths as UTF-8 text, either separator accepted. A path is absolute when it
+// starts with a separator, or on Windows with a drive ("C:").
+bool isAbsolutePath(std::string_view path);
+// The folder a path names a file in ("" for a bare name, "/" for "/x").
+std::string parentDirectory(std::string_view path);
+// `path` taken against the folder `base` unless it is absolute.
+std::string resolvePath(std::string_view base, std::string_view path);
+
+// `path` taken against the working folder unless it is absolute.
+std::string absolutePath(std::string_view path);
+
+// The folder of the module (executable or library) holding `address`, as a
+// UTF-8 path; empty when the system cannot tell.
+std::string moduleDirectory(const void* address);
+
+// The user's folder for settings: %APPDATA% on Windows, $XDG_CONFIG_HOME or
+// ~/.config elsewhere; empty when none is known.
+std::string userConfigDirectory();
 
 // POSIX: backslashes become slashes, and every path component that does not
 // exist as written is looked up case-insensitively in its directory. The path

@@ -51,4 +51,9 @@ inline char32_t decodeUtf8(std::string_view text, size_t& i, bool* valid = nullp
     return c;
 }
 
+// A text from a file made fit for display: kept as UTF-8 when it is, read as
+// Latin-1 otherwise, control characters (escape sequences included) turned
+// into spaces, runs of spaces folded, cut to `limit` characters.
+std::string printableText(std::string_view raw, size_t limit = 200);
+
 }  // namespace tz

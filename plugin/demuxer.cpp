@@ -1,16 +1,6 @@
 #include "plugin/demuxer.h"
 
 #include <cstring>
-#include <new>
-#include <string>
-
-#include "instruments/config.h"
-#include "platform/byte_source.h"
-#include "platform/input_stream.h"
-#include "platform/paths.h"
-#include "song/song_assembly.h"
-#include "song/system_bank.h"
-#include "synth/render.h"
 
 namespace tz {
 
@@ -25,27 +15,16 @@ const HostChar* askSourcePath(ISource* source) {
     return source->path();
 }
 
+// Any object of the plug-in's own: its address tells which module holds it.
+const char kAnchor = 0;
+
 }  // namespace
 
-uint32_t samplesToMilliseconds(int32_t samples, int32_t rate) {
-    if (rate <= 0) return 0;
-    // Formed in 64 bits: the whole-second part times 1000 no longer wraps for
-    // songs longer than about 24 days of samples; within that range the
-    // result is the same as in 32 bits.
-    int64_t t = samples, r = rate;
-    return uint32_t((t / r) * 1000 + ((t % r) * 1000) / r);
-}
+std::shared_ptr<const SettingsFile> pluginSettings() { return settingsOfModule(&kAnchor); }
 
 void* CDemuxer::destroy(uint32_t flags) noexcept {
     if (flags & 1) ::operator delete(this);
     return this;
-}
-
-CMidiDemuxer::CMidiDemuxer() { acquireInstrumentConfiguration(); }
-
-CMidiDemuxer::~CMidiDemuxer() {
-    releaseInstrumentConfiguration();
-    close();
 }
 
 void* CMidiDemuxer::destroy(uint32_t flags) noexcept {
@@ -54,12 +33,7 @@ void* CMidiDemuxer::destroy(uint32_t flags) noexcept {
     return this;
 }
 
-void CMidiDemuxer::close() noexcept {
-    song.reset();
-    bank = OpenBank{};
-    instrumentsPending = false;
-    discardBuffered();
-}
+void CMidiDemuxer::close() noexcept { player_.reset(); }
 
 bool CMidiDemuxer::open(ISource* source) noexcept {
     close();
@@ -75,97 +49,33 @@ bool CMidiDemuxer::open(ISource* source) noexcept {
 bool CMidiDemuxer::openPath(const HostChar* path) noexcept {
     close();
     std::memset(&outputFormat, 0, sizeof outputFormat);
-    outputFormat.bitsPerSample = 16;
-    outputFormat.channelCount = 2;
-    outputFormat.sampleRate = 44100;
+    constexpr PlayerFormat kFormat = SongPlayer::format();
+    outputFormat.bitsPerSample = kFormat.bitsPerSample;
+    outputFormat.channelCount = kFormat.channels;
+    outputFormat.sampleRate = uint32_t(kFormat.sampleRate);
     outputFormat.kind = 1;
+    if (!path) return false;
     try {
-        StreamPtr midiStream;
-        if (path) {
-            if (std::FILE* file = openFileUtf16(path)) {
-                midiStream.reset(createFileStream(file, 1));
-                if (!midiStream) std::fclose(file);
-            }
-        }
-        options.channels = uint8_t(outputFormat.channelCount);
-        options.format = uint16_t(kFormatCodeSigned | (outputFormat.bitsPerSample == 16 ? 16 : 8));
-        options.rate = int32_t(outputFormat.sampleRate);
-        options.bufferFrames =
-            uint16_t(4096 / (outputFormat.channelCount * outputFormat.bitsPerSample / 8));
-
-        bank = openSystemBank();
-        if (midiStream && bank) song = readSong(options, midiStream.get(), bank.collection.get());
-        midiStream.reset();
-        if (!song) {
-            bank = OpenBank{};
-            return false;
-        }
-        outputFormat.lengthSeconds =
-            samplesToMilliseconds(song->events.back().time, song->outputRate) / 1000.0;
-        startSong(*song);
-        instrumentsPending = true;
+        std::shared_ptr<const SettingsFile> settings = pluginSettings();
+        player_ = SongPlayer::open(std::u16string_view(path), settings->settings);
+        if (!player_) return false;
+        outputFormat.lengthSeconds = player_->lengthSeconds();
         return true;
     } catch (...) {
-        song.reset();
-        bank = OpenBank{};
+        player_.reset();
         outputFormat.lengthSeconds = 0.0;
         return false;
     }
 }
 
-void CMidiDemuxer::loadInstrumentsOnce() noexcept {
-    if (!instrumentsPending) return;
-    instrumentsPending = false;
-    // A bank changed on disk since the open leaves the waves it could not
-    // give silent, as any instrument the bank lacks.
-    try {
-        loadSongInstruments(*song, bank.file.get());
-    } catch (...) {
-    }
-    bank.file.reset();
-}
-
 int32_t CMidiDemuxer::read(uint8_t* buffer, int32_t length) noexcept {
-    if (!song) return -1;
-    if (length <= 0) return 0;
-    if (!buffer) return -1;
-    loadInstrumentsOnce();
-    int32_t copied = 0;
-    int32_t remaining = length;
-    for (;;) {
-        int32_t available = bufferFill - bufferPos;
-        if (available >= remaining) {
-            std::memcpy(buffer + copied, pcmBuffer + bufferPos, size_t(remaining));
-            bufferPos += remaining;
-            return copied + remaining;
-        }
-        if (available > 0) {
-            std::memcpy(buffer + copied, pcmBuffer + bufferPos, size_t(available));
-            copied += available;
-            remaining -= available;
-        }
-        bufferPos = 0;
-        bufferFill = renderBlock(*song, pcmBuffer);
-        if (bufferFill <= 0) {
-            bufferFill = 0;
-            return copied > 0 ? copied : -1;
-        }
-    }
+    if (!player_) return -1;
+    return player_->read(buffer, length);
 }
 
 void CMidiDemuxer::seek(double* seconds) noexcept {
-    if (!song || !seconds) return;
-    double requested = *seconds;
-    // Negative (and NaN) positions seek to the start; positions beyond what
-    // 32-bit milliseconds hold go to the end.
-    uint32_t ms = 0;
-    if (requested > 0.0) {
-        double m = requested * 1000.0;
-        ms = m >= 4294967295.0 ? 0xFFFFFFFFu : uint32_t(int64_t(m));
-    }
-    discardBuffered();
-    seekPlayback(*song, ms);
-    *seconds = samplesToMilliseconds(song->currentTime, song->outputRate) / 1000.0;
+    if (!player_ || !seconds) return;
+    *seconds = player_->seek(*seconds);
 }
 
 }  // namespace tz

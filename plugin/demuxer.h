@@ -1,11 +1,11 @@
-// The MIDI demuxer: one per file the host plays.
+// The MIDI demuxer: one per file the host plays, a translation of the host's
+// calls onto the song player.
 #pragma once
 #include <cstdint>
 #include <memory>
 
 #include "plugin/host_abi.h"
-#include "records/midi_song.h"
-#include "song/system_bank.h"
+#include "song/song_player.h"
 
 namespace tz {
 
@@ -27,7 +27,7 @@ protected:
 
 class CMidiDemuxer final : public CDemuxer {
 public:
-    CMidiDemuxer();
+    CMidiDemuxer() = default;
     bool open(ISource* source) noexcept override;
     void close() noexcept override;
     void seek(double* seconds) noexcept override;
@@ -36,28 +36,16 @@ public:
 
     // Opens by path directly (what open does after asking the source).
     bool openPath(const HostChar* path) noexcept;
-    const MidiSong* currentSong() const { return song.get(); }
+    const SongPlayer* player() const { return player_.get(); }
 
 private:
-    ~CMidiDemuxer();
-    void discardBuffered() { bufferFill = bufferPos = 0; }
+    ~CMidiDemuxer() = default;
 
-    // A host may open a song only to learn its length, so the song's
-    // instruments are loaded when it is first read: until then the bank
-    // file stays open with its index, so that the waves come from the very
-    // file the index describes.
-    void loadInstrumentsOnce() noexcept;
-
-    std::unique_ptr<MidiSong> song;
-    SongOptions options;
-    OpenBank bank;
-    bool instrumentsPending = false;
-    uint8_t pcmBuffer[4096];
-    int32_t bufferFill = 0;
-    int32_t bufferPos = 0;
+    std::unique_ptr<SongPlayer> player_;
 };
 
-// Milliseconds of t samples at a rate, as the host is told positions.
-uint32_t samplesToMilliseconds(int32_t samples, int32_t rate);
+// The settings the plug-in plays with: those of the settings file for the
+// folder the plug-in library lies in.
+std::shared_ptr<const SettingsFile> pluginSettings();
 
 }  // namespace tz

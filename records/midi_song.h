@@ -13,6 +13,7 @@
 namespace tz {
 
 struct DlsCollection;
+struct InstrumentConfiguration;
 
 // Sample format codes: bits per sample in the low byte, kFormatCodeSigned
 // for signed samples, kFormatCodeBigEndian for the high byte first.
@@ -77,6 +78,9 @@ struct MidiSong {
     float masterVolume = 0.0f;
     int32_t amplification = 0;
     const DlsCollection* dlsCollection = nullptr;  // not owned
+    // The patch search path and the templates whose entries the banks share;
+    // held for as long as the banks point into it.
+    std::shared_ptr<const InstrumentConfiguration> configuration;
     std::array<std::unique_ptr<ToneBank>, 128> melodicBanks;
     std::array<std::unique_ptr<ToneBank>, 128> drumSets;
     std::unique_ptr<Instrument> defaultInstrument;

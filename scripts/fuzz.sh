@@ -2,14 +2,14 @@
 # Builds the fuzz targets with clang and runs each for a while on top of its
 # seeds and kept regression inputs.
 #   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]
-# Default: 60 seconds for each of smf dls patch plugin sf2. New crashes are left in
+# Default: 60 seconds for each of smf dls patch plugin sf2 settings patchcfg. New crashes are left in
 # build-fuzz/crashes/TARGET/; copy them to fuzz/regressions/TARGET/ once fixed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(smf dls patch plugin sf2)
+[ ${#targets[@]} -gt 0 ] || targets=(smf dls patch plugin sf2 settings patchcfg)
 "$root/scripts/deps.sh" build data fuzz
 "$root/scripts/build.sh" fuzz
 out="$root/build-fuzz"

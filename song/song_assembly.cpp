@@ -7,23 +7,28 @@
 #include "instruments/config.h"
 #include "instruments/dls_convert.h"
 #include "instruments/gus_patch.h"
+#include "midi/event_list.h"
 #include "midi/smf_reader.h"
+#include "midi/song_facts.h"
+#include "platform/error.h"
 #include "synth/output_convert.h"
 #include "synth/render.h"
 
 namespace tz {
 
-std::unique_ptr<MidiSong> readSong(const SongOptions& options, InputStream* stream,
-                                   const DlsCollection* collection) {
-    if (!stream) return nullptr;
+std::unique_ptr<MidiSong> readSong(const SongOptions& options, std::span<const uint8_t> file,
+                                   std::shared_ptr<const InstrumentConfiguration> configuration, Error* why,
+                                   SongFacts* facts) {
+    auto fail = [why](Error error) -> std::unique_ptr<MidiSong> {
+        if (why) *why = error;
+        return nullptr;
+    };
     // Times are counted in output samples and the renderer mixes in chunks of
     // bufferFrames frames: neither may be zero.
-    if (options.rate <= 0 || options.bufferFrames == 0) return nullptr;
+    if (options.rate <= 0 || options.bufferFrames == 0 || !configuration) return fail(Error::SongUnreadable);
     try {
         auto song = std::make_unique<MidiSong>();
-        song->dlsCollection = collection;
-
-        const InstrumentConfiguration& config = instrumentConfiguration();
+        const InstrumentConfiguration& config = *configuration;
         for (size_t n = 0; n < 128; ++n) {
             if (config.melodicTemplates[n]) {
                 song->melodicBanks[n] = std::make_unique<ToneBank>();
@@ -34,23 +39,29 @@ std::unique_ptr<MidiSong> readSong(const SongOptions& options, InputStream* stre
                 song->drumSets[n]->entries = config.drumTemplates[n]->entries;
             }
         }
+        song->configuration = std::move(configuration);
 
         prepareSong(*song, options);
 
         // Event-list building reads defaultProgram as every channel's start
         // program, so the default instrument comes after it.
-        if (!readMidiFile(*song, stream)) return nullptr;
+        SmfReaderState state;
+        int32_t division = 0;
+        if (Error error = readTrackEventList(file, *song, state, division); error != Error::None) return fail(error);
+        if (facts) *facts = songFacts(file, state.trackEvents);
+        if (!buildEventList(*song, state.trackEvents, division)) return fail(Error::SongTooLong);
 
         song->defaultInstrument.reset();
         song->defaultProgram = 0;
         if (!config.defaultInstrumentName.empty()) {
-            song->defaultInstrument =
-                loadPatchInstrument(*song, config.defaultInstrumentName, -1, -1, -1, 0, 0, 0);
+            song->defaultInstrument = loadPatchInstrument(*song, config.patchSearchPath, config.defaultInstrumentName,
+                                                          -1, -1, -1, 0, 0, 0);
             if (song->defaultInstrument) song->defaultProgram = -1;
         }
+        if (why) *why = Error::None;
         return song;
     } catch (const std::bad_alloc&) {
-        return nullptr;
+        return fail(Error::OutOfMemory);
     }
 }
 
@@ -58,18 +69,12 @@ bool loadSongInstruments(MidiSong& song, const ByteSource* bankFile) {
     DlsWaveAccess access;
     access.file = bankFile;
     try {
-        loadMarkedInstruments(song, access);
+        loadMarkedInstruments(song, song.configuration ? *song.configuration : *defaultInstrumentConfiguration(),
+                              access);
     } catch (const std::bad_alloc&) {
         return false;
     }
     return !access.readFailed;
-}
-
-std::unique_ptr<MidiSong> createSong(const SongOptions& options, InputStream* stream,
-                                     const DlsCollection* collection, const ByteSource* bankFile) {
-    std::unique_ptr<MidiSong> song = readSong(options, stream, collection);
-    if (song && !loadSongInstruments(*song, bankFile)) song.reset();
-    return song;
 }
 
 void prepareSong(MidiSong& song, const SongOptions& options) {
@@ -96,8 +101,6 @@ void prepareSong(MidiSong& song, const SongOptions& options) {
     song.lostNoteCount = 0;
     song.stolenNoteCount = 0;
 }
-
-void freeSong(std::unique_ptr<MidiSong>& song) { song.reset(); }
 
 void startSong(MidiSong& song) {
     startPlayback(song);

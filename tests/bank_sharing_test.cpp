@@ -11,16 +11,13 @@
 #include <thread>
 #include <vector>
 
-#include "instruments/config.h"
 #include "instruments/dls_collection.h"
-#include "platform/byte_source.h"
-#include "platform/input_stream.h"
 #include "platform/paths.h"
 #include "records/midi_song.h"
-#include "song/song_assembly.h"
-#include "song/system_bank.h"
-#include "synth/render.h"
+#include "song/bank_cache.h"
+#include "song/song_player.h"
 #include "tests/support/files.h"
+#include "tests/support/player.h"
 #include "tests/support/smf_builder.h"
 #include "tests/support/test_bank.h"
 
@@ -48,54 +45,23 @@ std::vector<uint8_t> songBytes(int program, int high, int low, int drum) {
 const std::vector<uint8_t> kSongA = songBytes(0, 60, 48, 36);
 const std::vector<uint8_t> kSongB = songBytes(8, 64, 50, 52);
 
-struct Configuration {
-    Configuration() { acquireInstrumentConfiguration(); }
-    ~Configuration() { releaseInstrumentConfiguration(); }
-};
-
-// A song as a demuxer holds it: the song and the index it was loaded from.
-struct Playing {
-    std::shared_ptr<const DlsCollection> collection;
-    std::unique_ptr<MidiSong> song;
-    explicit operator bool() const { return song != nullptr; }
-};
-
-// What the demuxer passes.
-SongOptions songOptions() {
-    SongOptions options;
-    options.rate = 44100;
-    options.format = 0x8010;
-    options.channels = 2;
-    options.bufferFrames = 1024;
-    return options;
-}
+// A song as the plug-in holds it, its instruments loaded.
+using Playing = std::unique_ptr<SongPlayer>;
 
 Playing open(const fs::path& bank, const std::vector<uint8_t>& midi) {
-    Playing playing;
-    OpenBank opened = openBank(utf8ToUtf16(bank.string()));
-    if (!opened) return playing;
-    StreamPtr stream(createMemoryStream(midi.data(), midi.size()));
-    playing.song = createSong(songOptions(), stream.get(), opened.collection.get(), opened.file.get());
-    if (playing.song) startSong(*playing.song);
-    playing.collection = opened.collection;
+    Playing playing = test::openSong(midi, test::bankSettings(bank));
+    if (playing && !playing->loadInstruments()) playing.reset();
     return playing;
 }
 
 // Up to `blocks` blocks, or all that remain.
-std::vector<uint8_t> render(MidiSong& song, int blocks = 1 << 30) {
-    std::vector<uint8_t> out;
-    uint8_t block[4096];
-    for (int n = 0; n < blocks; ++n) {
-        int32_t got = renderBlock(song, block);
-        if (got <= 0) break;
-        out.insert(out.end(), block, block + got);
-    }
-    return out;
+std::vector<uint8_t> render(SongPlayer& song, int blocks = 1 << 30) {
+    return test::readAll(song, 4096, size_t(blocks) * 4096);
 }
 
 std::vector<uint8_t> renderAlone(const fs::path& bank, const std::vector<uint8_t>& midi) {
     Playing p = open(bank, midi);
-    return p ? render(*p.song) : std::vector<uint8_t>{};
+    return p ? render(*p) : std::vector<uint8_t>{};
 }
 
 std::set<const int16_t*> sampleData(const MidiSong& song) {
@@ -120,7 +86,6 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    Configuration configuration_;
     fs::path dir_;
     fs::path bank_;
     std::vector<uint8_t> original_;
@@ -135,9 +100,9 @@ TEST_F(BankSharing, SongsAliveTogetherShareWavesAndSoundAsEachAlone) {
     Playing a = open(bank_, kSongA);
     Playing b = open(bank_, kSongB);
     ASSERT_TRUE(a && b);
-    EXPECT_EQ(a.collection, b.collection);  // one index
+    EXPECT_EQ(a->song().dlsCollection, b->song().dlsCollection);  // one index
     // The second song brings only the waves the first does not hold.
-    const std::set<const int16_t*> inA = sampleData(*a.song), inB = sampleData(*b.song);
+    const std::set<const int16_t*> inA = sampleData(a->song()), inB = sampleData(b->song());
     std::set<const int16_t*> both = inA;
     both.insert(inB.begin(), inB.end());
     EXPECT_EQ(inA.size(), 2u);
@@ -147,7 +112,7 @@ TEST_F(BankSharing, SongsAliveTogetherShareWavesAndSoundAsEachAlone) {
     // Played in turns, block by block, each gives its bytes alone.
     std::vector<uint8_t> outA, outB;
     for (;;) {
-        std::vector<uint8_t> blockA = render(*a.song, 1), blockB = render(*b.song, 1);
+        std::vector<uint8_t> blockA = render(*a, 1), blockB = render(*b, 1);
         if (blockA.empty() && blockB.empty()) break;
         outA.insert(outA.end(), blockA.begin(), blockA.end());
         outB.insert(outB.end(), blockB.begin(), blockB.end());
@@ -156,10 +121,10 @@ TEST_F(BankSharing, SongsAliveTogetherShareWavesAndSoundAsEachAlone) {
     EXPECT_EQ(outB, aloneB);
 
     // The shared waves live as long as a song holds them, and no longer.
-    std::weak_ptr<int16_t[]> common = b.song->melodicBanks[0]->instruments[8].instrument->samples[0].data;
-    a = Playing{};
+    std::weak_ptr<int16_t[]> common = b->song().melodicBanks[0]->instruments[8].instrument->samples[0].data;
+    a.reset();
     EXPECT_FALSE(common.expired());
-    b = Playing{};
+    b.reset();
     EXPECT_TRUE(common.expired());
 }
 
@@ -167,7 +132,7 @@ TEST_F(BankSharing, AChangedOrReplacedBankIsIndexedAfresh) {
     const std::vector<uint8_t> referenceA = renderAlone(bank_, kSongA);
     Playing before = open(bank_, kSongA);
     ASSERT_TRUE(before);
-    const std::vector<uint8_t> firstHalf = render(*before.song, 5);
+    const std::vector<uint8_t> firstHalf = render(*before, 5);
 
     // Another bank of the same size, put in place by renaming over the file:
     // wave 0 inverted.
@@ -182,8 +147,8 @@ TEST_F(BankSharing, AChangedOrReplacedBankIsIndexedAfresh) {
     fs::rename(dir_ / "new.dls", bank_);
     Playing after = open(bank_, kSongA);
     ASSERT_TRUE(after);
-    EXPECT_NE(after.collection, before.collection);
-    EXPECT_NE(render(*after.song), referenceA);
+    EXPECT_NE(after->song().dlsCollection, before->song().dlsCollection);
+    EXPECT_NE(render(*after), referenceA);
 
     // The original bytes written back into the same file, with a new time.
     const auto written = fs::last_write_time(bank_);
@@ -191,10 +156,10 @@ TEST_F(BankSharing, AChangedOrReplacedBankIsIndexedAfresh) {
     fs::last_write_time(bank_, written + std::chrono::seconds(2));
     Playing again = open(bank_, kSongA);
     ASSERT_TRUE(again);
-    EXPECT_EQ(render(*again.song), referenceA);
+    EXPECT_EQ(render(*again), referenceA);
 
     // The song opened first played on what it had loaded all along.
-    std::vector<uint8_t> whole = firstHalf, rest = render(*before.song);
+    std::vector<uint8_t> whole = firstHalf, rest = render(*before);
     whole.insert(whole.end(), rest.begin(), rest.end());
     EXPECT_EQ(whole, referenceA);
 }
@@ -206,30 +171,32 @@ TEST_F(BankSharing, ABankTruncatedOrDeletedWhileSongsPlay) {
     // open fails, and the bank written back opens again.
     Playing playing = open(bank_, kSongA);
     ASSERT_TRUE(playing);
-    std::vector<uint8_t> out = render(*playing.song, 5);
+    std::vector<uint8_t> out = render(*playing, 5);
     fs::resize_file(bank_, 16);
-    std::vector<uint8_t> rest = render(*playing.song);
+    std::vector<uint8_t> rest = render(*playing);
     out.insert(out.end(), rest.begin(), rest.end());
     EXPECT_EQ(out, reference);
     EXPECT_FALSE(open(bank_, kSongB));
     EXPECT_FALSE(openBank(utf8ToUtf16(bank_.string())));
 
-    // Truncated between the index and the wave reads of one open: that open
-    // fails instead of playing with instruments missing.
-    playing = Playing{};
+    // Truncated between the open and the wave reads of the first read: the
+    // song says the bank changed, and plays on without the lost waves.
+    playing.reset();
     ASSERT_TRUE(test::writeFileBytes(bank_, original_));
-    OpenBank racing = openBank(utf8ToUtf16(bank_.string()));
+    Playing racing = test::openSong(kSongA, test::bankSettings(bank_));
     ASSERT_TRUE(racing);
     fs::resize_file(bank_, indexDlsCollection(original_)->waves[0].dataPosition);
-    StreamPtr stream(createMemoryStream(kSongA.data(), kSongA.size()));
-    EXPECT_FALSE(createSong(songOptions(), stream.get(), racing.collection.get(), racing.file.get()));
+    EXPECT_FALSE(racing->loadInstruments());
+    EXPECT_EQ(racing->loadError(), Error::BankChanged);
+    EXPECT_NE(render(*racing), reference);
+    racing.reset();
 
     // Deleted under a playing song.
     ASSERT_TRUE(test::writeFileBytes(bank_, original_));
     playing = open(bank_, kSongA);
     ASSERT_TRUE(playing);
     fs::remove(bank_);
-    EXPECT_EQ(render(*playing.song), reference);
+    EXPECT_EQ(render(*playing), reference);
     EXPECT_FALSE(open(bank_, kSongA));
 }
 
@@ -250,7 +217,7 @@ TEST_F(BankSharing, ManyThreadsOpenAndRenderOnOneBank) {
             for (int round = 0; round < kRounds; ++round) {
                 const int which = (t + round) % 2;
                 Playing p = open(bank_, which ? kSongB : kSongA);
-                if (!p || render(*p.song) != references[which]) ++mismatches[size_t(t)];
+                if (!p || render(*p) != references[which]) ++mismatches[size_t(t)];
                 kept = std::move(p);
             }
         });

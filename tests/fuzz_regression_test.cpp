@@ -31,6 +31,8 @@ TEST(FuzzRegression, DlsBanks) { replay("dls", fuzz::dlsTarget); }
 TEST(FuzzRegression, Patches) { replay("patch", fuzz::patchTarget); }
 TEST(FuzzRegression, PluginPath) { replay("plugin", fuzz::pluginTarget); }
 TEST(FuzzRegression, SoundFonts) { replay("sf2", fuzz::sf2Target); }
+TEST(FuzzRegression, SettingsFiles) { replay("settings", fuzz::settingsTarget); }
+TEST(FuzzRegression, PatchConfigurations) { replay("patchcfg", fuzz::patchConfigTarget); }
 
 }  // namespace
 }  // namespace tz

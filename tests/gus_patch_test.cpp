@@ -26,21 +26,17 @@ using test::patchSample8;
 class GusPatchTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        acquireInstrumentConfiguration();
-        savedPath_ = instrumentConfiguration().patchSearchPath;
         dir_ = fs::path(::testing::TempDir()) /
                ("gus_patch_" + std::to_string(::getpid()) + "_" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
-        instrumentConfiguration().patchSearchPath = {dir_.string()};
+        searchPath_ = {dir_.string()};
         song_ = std::make_unique<MidiSong>();
         song_->outputRate = 44100;
         song_->controlRatio = 44;
     }
     void TearDown() override {
-        instrumentConfiguration().patchSearchPath = savedPath_;
-        releaseInstrumentConfiguration();
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
@@ -51,7 +47,7 @@ protected:
     std::unique_ptr<Instrument> load(const std::string& name, int32_t panning = -1, int32_t amplification = 100,
                                      int32_t fixedNote = -1, int32_t stripLoop = 0, int32_t stripEnvelope = 0,
                                      int32_t stripTail = 0) {
-        return loadPatchInstrument(*song_, name, panning, amplification, fixedNote, stripLoop, stripEnvelope,
+        return loadPatchInstrument(*song_, searchPath_, name, panning, amplification, fixedNote, stripLoop, stripEnvelope,
                                    stripTail);
     }
     // Writes a one-sample patch and loads it with the given arguments.
@@ -68,7 +64,7 @@ protected:
     }
 
     fs::path dir_;
-    std::vector<std::string> savedPath_;
+    PatchSearchPath searchPath_;
     std::unique_ptr<MidiSong> song_;
 };
 
@@ -435,16 +431,16 @@ TEST_F(GusPatchTest, SearchPathOrderAndNames) {
         return inst && inst->sampleCount() == 1 ? inst->samples[0].data[0] : -1;
     };
 
-    instrumentConfiguration().patchSearchPath = {dir_.string(), second.string()};
+    searchPath_ = {dir_.string(), second.string()};
     EXPECT_EQ(first("piano.pat"), 111);
     EXPECT_EQ(first("piano"), 111);  // found with the suffix added
     EXPECT_EQ(first("organ"), 222);  // later directories are searched too
     EXPECT_EQ(first("flute"), -1);
 
-    instrumentConfiguration().patchSearchPath = {second.string(), dir_.string()};
+    searchPath_ = {second.string(), dir_.string()};
     EXPECT_EQ(first("piano"), 222);
     // A directory that ends in a backslash gets no second one.
-    instrumentConfiguration().patchSearchPath = {dir_.string() + "\\"};
+    searchPath_ = {dir_.string() + "\\"};
     EXPECT_EQ(first("piano"), 111);
     // A name starting with a backslash is tried as given only.
     EXPECT_EQ(first("\\piano.pat"), -1);
@@ -452,13 +448,13 @@ TEST_F(GusPatchTest, SearchPathOrderAndNames) {
     EXPECT_EQ(first((second / "piano.pat").string()), 222);
     // Directories on the path don't count as patches.
     fs::create_directories(dir_ / "drum.pat");
-    instrumentConfiguration().patchSearchPath = {dir_.string(), second.string()};
+    searchPath_ = {dir_.string(), second.string()};
     ASSERT_TRUE(test::writePatch(second / "drum.pat", b));
     EXPECT_EQ(first("drum.pat"), 222);
     // Candidates too long for a path are skipped, not cut.
-    instrumentConfiguration().patchSearchPath = {std::string(1100, 'x'), dir_.string()};
+    searchPath_ = {std::string(1100, 'x'), dir_.string()};
     EXPECT_EQ(first("piano"), 111);
-    EXPECT_FALSE(openPatchFile(""));
+    EXPECT_FALSE(openPatchFile(searchPath_, ""));
     EXPECT_FALSE(load(""));
 }
 

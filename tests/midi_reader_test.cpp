@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "midi/smf_reader.h"
+#include "platform/error.h"
 #include "records/midi_song.h"
 #include "tests/support/smf_builder.h"
 
@@ -26,7 +27,7 @@ ReadResult readList(const std::vector<uint8_t>& file) {
     MidiSong song;
     SmfReaderState state;
     ReadResult r;
-    r.ok = readTrackEventList(file, song, state, r.division);
+    r.ok = readTrackEventList(file, song, state, r.division) == Error::None;
     r.list = state.trackEvents;
     r.texts = song.texts;
     return r;

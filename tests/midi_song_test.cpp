@@ -7,7 +7,7 @@
 #include <string>
 
 #include "instruments/config.h"
-#include "platform/input_stream.h"
+#include "platform/error.h"
 #include "records/midi_song.h"
 #include "song/song_assembly.h"
 #include "synth/output_convert.h"
@@ -23,12 +23,9 @@ using test::SmfBuilder;
 
 class MidiSongTest : public ::testing::Test {
 protected:
-    void SetUp() override { acquireInstrumentConfiguration(); }
-    void TearDown() override { releaseInstrumentConfiguration(); }
-
-    static std::unique_ptr<MidiSong> create(const std::vector<uint8_t>& bytes, const SongOptions& options = {}) {
-        StreamPtr stream(createMemoryStream(bytes.data(), bytes.size()));
-        return createSong(options, stream.get(), nullptr);
+    static std::unique_ptr<MidiSong> create(const std::vector<uint8_t>& bytes, const SongOptions& options = {},
+                                            Error* why = nullptr) {
+        return readSong(options, bytes, defaultInstrumentConfiguration(), why);
     }
     static std::vector<uint8_t> simpleFile() {
         SmfBuilder smf(1, 480);
@@ -65,7 +62,7 @@ TEST_F(MidiSongTest, DemuxerOptions) {
     EXPECT_EQ(melodic, 1);
     EXPECT_EQ(drums, 1);
     ASSERT_TRUE(song->melodicBanks[0]);
-    EXPECT_EQ(song->melodicBanks[0]->entries, instrumentConfiguration().melodicTemplates[0]->entries);
+    EXPECT_EQ(song->melodicBanks[0]->entries, defaultInstrumentConfiguration()->melodicTemplates[0]->entries);
 
     // The events, length and texts of the file.
     ASSERT_EQ(song->events.size(), 4u);
@@ -103,10 +100,12 @@ TEST_F(MidiSongTest, OtherFormats) {
 }
 
 TEST_F(MidiSongTest, CreationFails) {
-    EXPECT_FALSE(createSong(SongOptions{}, nullptr, nullptr));
     const std::vector<uint8_t> notMidi{'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'};
-    EXPECT_FALSE(create(notMidi));
-    EXPECT_FALSE(create({}));
+    Error why = Error::None;
+    EXPECT_FALSE(create(notMidi, {}, &why));
+    EXPECT_EQ(why, Error::NotMidi);
+    EXPECT_FALSE(create({}, {}, &why));
+    EXPECT_EQ(why, Error::NotMidi);
     // No rate to count time in, or no room to mix in.
     EXPECT_FALSE(create(simpleFile(), SongOptions{0, 0x8010, 2, 1024}));
     EXPECT_FALSE(create(simpleFile(), SongOptions{-44100, 0x8010, 2, 1024}));

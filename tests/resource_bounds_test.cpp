@@ -76,12 +76,8 @@ size_t peakOf(F&& f) {
 
 class ResourceBounds : public ::testing::Test {
 protected:
-    void SetUp() override { acquireInstrumentConfiguration(); }
-    void TearDown() override { releaseInstrumentConfiguration(); }
-
     std::unique_ptr<MidiSong> open(const std::vector<uint8_t>& bytes) {
-        StreamPtr stream(createMemoryStream(bytes.data(), bytes.size()));
-        return createSong(SongOptions{}, stream.get(), nullptr);
+        return readSong(SongOptions{}, bytes, defaultInstrumentConfiguration());
     }
 };
 

@@ -13,6 +13,7 @@
 #include "records/midi_song.h"
 #include "song/song_assembly.h"
 #include "synth/render.h"
+#include "tests/support/player.h"
 #include "tests/support/files.h"
 #include "tests/support/sf2_builder.h"
 #include "tests/support/smf_builder.h"
@@ -98,18 +99,14 @@ std::vector<int16_t> render(const DlsBankDesc& dls, const std::vector<TestNote>&
     StreamPtr bankStream(createMemoryStream(bank.data(), bank.size()));
     std::unique_ptr<DlsCollection> collection = loadDlsCollection(bankStream.get());
     EXPECT_TRUE(collection);
-    acquireInstrumentConfiguration();
-    StreamPtr midiStream(createMemoryStream(midi.data(), midi.size()));
-    std::unique_ptr<MidiSong> song = createSong(SongOptions{}, midiStream.get(), collection.get());
+    std::unique_ptr<MidiSong> song = test::assembleSong(SongOptions{}, midi, collection.get());
     std::vector<int16_t> pcm;
     if (song) {
-        startSong(*song);
         std::vector<uint8_t> block(kBlockBytes);
         for (int32_t n; (n = renderBlock(*song, block.data())) > 0;)
             for (int32_t i = 0; i + 1 < n; i += 2) pcm.push_back(int16_t(block[size_t(i)] | block[size_t(i) + 1] << 8));
     }
     song.reset();
-    releaseInstrumentConfiguration();
     EXPECT_FALSE(pcm.empty());
     return pcm;
 }

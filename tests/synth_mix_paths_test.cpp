@@ -19,6 +19,7 @@
 #include "synth/output_convert.h"
 #include "synth/render.h"
 #include "synth/simd_path.h"
+#include "tests/support/player.h"
 #include "tests/support/dense_song.h"
 #include "tests/support/files.h"
 #include "tests/support/patch_builder.h"
@@ -45,12 +46,10 @@ Bytes renderToEnd(MidiSong& song) {
 }
 
 Bytes renderMidi(const Bytes& midi, const DlsCollection& bank, uint8_t channels) {
-    StreamPtr stream(createMemoryStream(midi.data(), midi.size()));
     SongOptions options;
     options.channels = channels;
-    std::unique_ptr<MidiSong> song = createSong(options, stream.get(), &bank);
+    std::unique_ptr<MidiSong> song = test::assembleSong(options, midi, &bank);
     if (!song) return {};
-    startSong(*song);
     return renderToEnd(*song);
 }
 
@@ -61,11 +60,7 @@ std::unique_ptr<DlsCollection> loadBank(const Bytes& bytes) {
 
 class SynthMixPaths : public ::testing::Test {
 protected:
-    void SetUp() override { acquireInstrumentConfiguration(); }
-    void TearDown() override {
-        forceSimdPath(saved_);
-        releaseInstrumentConfiguration();
-    }
+    void TearDown() override { forceSimdPath(saved_); }
 
     // Renders with the plain loops, then with every other path this machine
     // runs, and compares the bytes.
@@ -211,7 +206,7 @@ TEST_F(SynthMixPaths, PatchVoicesWithVibratoTremoloAndPingPongLoops) {
             for (int i = 0; i < 5; ++i) {
                 const std::string path = (dir / ("p" + std::to_string(i) + ".pat")).string();
                 std::unique_ptr<Instrument> instrument =
-                    loadPatchInstrument(*song, path, -1, 100, i == 4 ? 60 : -1, 0, 0, 0);
+                    loadPatchInstrument(*song, {}, path, -1, 100, i == 4 ? 60 : -1, 0, 0, 0);
                 if (!instrument) return Bytes{};
                 test::putInstrument(*song, false, 0, i, std::move(instrument->samples));
             }

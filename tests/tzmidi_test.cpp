@@ -106,7 +106,7 @@ TEST_F(Tzmidi, BatchRendersEverySongItCanAndNamesTheOnesItCannot) {
     test::CommandResult r = runCommand(tzmidi + " render " + path("song.mid") + " " + path("in/broken.mid") + " " + path("missing.mid") +
                    " " + path("in/other.mid") + " -d " + path("out") + " --format " + format + bank());
     EXPECT_EQ(r.status, 1) << r.output;
-    EXPECT_NE(r.output.find("broken.mid' is a damaged or unsupported MIDI file"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("broken.mid' is a damaged MIDI file"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("cannot open '" + (dir / "missing.mid").string()), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("rendered 2 of 4 songs"), std::string::npos) << r.output;
     EXPECT_GT(fs::file_size(dir / "out" / ("song." + format)), 1000u);

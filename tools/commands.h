@@ -10,6 +10,7 @@ namespace tz {
 Command addPlayCommand(CLI::App& app);
 Command addRenderCommand(CLI::App& app);
 Command addInfoCommand(CLI::App& app);
+Command addSettingsCommand(CLI::App& app);
 
 // How this build plays, for --version: "SDL 2.26.5", or why it cannot.
 std::string playerDescription();

@@ -4,39 +4,103 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "platform/byte_source.h"
 #include "platform/paths.h"
+#include "song/bank_cache.h"
+#include "song/song_player.h"
 
 namespace tz {
 
 namespace {
 
-// Why a file the plug-in refused cannot be played, as far as a host can tell.
-std::string diagnoseInput(const std::string& path) {
-    std::FILE* f = openFileUtf16(utf8ToUtf16(path));
-    if (!f) return "cannot open '" + path + "': " + std::strerror(errno);
-    unsigned char head[12] = {};
-    size_t n = std::fread(head, 1, sizeof head, f);
-    std::fclose(f);
-    if (n >= 4 && std::memcmp(head, "MThd", 4) == 0) return "'" + path + "' is a damaged or unsupported MIDI file";
-    if (n >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "RMID", 4) == 0)
-        return "'" + path + "' is a damaged RMI file";
-    return "'" + path + "' is not a MIDI file";
-}
+bool canOpen(const std::string& path) { return FileSource::open(utf8ToUtf16(path)) != nullptr; }
 
-// Opened the way the plug-in opens its files.
-bool canOpen(const std::string& path) { return canOpenFileUtf16(utf8ToUtf16(path)); }
+bool systemBankExists() {
+    std::u16string path = systemBankPath();
+    return !path.empty() && path[0] != u'%' && FileSource::open(path) != nullptr;
+}
 
 }  // namespace
 
+std::string defaultBankPath() {
+    if (const char* env = std::getenv("TZMIDI_DEFAULT_BANK"); env && *env) return env;
+#ifdef _WIN32
+    if (const char* local = std::getenv("LOCALAPPDATA"); local && *local)
+        return std::string(local) + "\\tz_midi\\gm.dls";
+    return "gm.dls";
+#else
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) return std::string(data) + "/tz_midi/gm.dls";
+    if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.local/share/tz_midi/gm.dls";
+    return "gm.dls";
+#endif
+}
+
 void addHostOptions(CLI::App& cmd, HostOptions& o) {
     cmd.add_option("--bank", o.bank,
-                   "the DLS bank to play with (default: the system's bank, else the default bank, "
-                   "$TZMIDI_DEFAULT_BANK or ~/.local/share/tz_midi/gm.dls)")
+                   "the DLS bank to play with (default: the settings' bank, else the system's, else the default "
+                   "bank, $TZMIDI_DEFAULT_BANK or ~/.local/share/tz_midi/gm.dls)")
         ->option_text("FILE.dls");
+    cmd.add_option("--patches", o.patches,
+                   "a patch configuration naming GUS patches (such as freepats.cfg) to play with, with or "
+                   "without a bank")
+        ->option_text("FILE.cfg");
     cmd.add_option("--plugin", o.plugin, "the plug-in library to load (default: the one next to tzmidi)")
         ->option_text("PATH");
+}
+
+bool hostSettings(const HostOptions& o, HostSettings& out, std::string& error) {
+    out.pluginPath = o.plugin.empty() ? defaultPluginPath() : o.plugin;
+    out.location = locateSettings(parentDirectory(absolutePath(out.pluginPath)));
+    if (!out.location.path.empty()) out.file = readSettingsFile(out.location.path);
+    out.settings = out.file.settings;
+    for (int k = 0; k < kSettingKeyCount; ++k) {
+        const int32_t line = out.file.lines[size_t(k)];
+        out.origins[size_t(k)] = line > 0 ? out.location.path + ":" + std::to_string(line) : "default";
+    }
+    auto override = [&](SettingKey key, const std::string& path, std::u16string& field, const char* what) {
+        if (path.empty()) return true;
+        if (!canOpen(path)) {
+            error = "cannot open the " + std::string(what) + " '" + path + "': " + std::strerror(errno);
+            return false;
+        }
+        field = utf8ToUtf16(absolutePath(path));
+        out.origins[size_t(key)] = std::string("--") + settingName(key);
+        out.changed = true;
+        return true;
+    };
+    if (!override(SettingKey::Bank, o.bank, out.settings.bank, "bank")) return false;
+    if (!override(SettingKey::Patches, o.patches, out.settings.patches, "patch configuration")) return false;
+    if (out.settings.bank.empty() && out.settings.patches.empty() && !systemBankExists()) {
+        const std::string bank = defaultBankPath();
+        if (canOpen(bank)) {
+            out.settings.bank = utf8ToUtf16(absolutePath(bank));
+            out.origins[size_t(SettingKey::Bank)] = "the default bank";
+            out.changed = true;
+        } else {
+            out.noBank = "no General-MIDI bank: the system has none and the default bank '" + bank +
+                         "' is missing (make it with scripts/make-default-bank.sh, or pass --bank FILE.dls)";
+        }
+    }
+    return true;
+}
+
+std::string describeOpenError(const std::string& songPath, const Settings& settings, Error error) {
+    if (error == Error::None) return "the plug-in could not open '" + songPath + "'";
+    if (error == Error::SongUnreadable) {
+        std::FILE* file = openFileUtf8(songPath, "rb");
+        const std::string reason = file ? std::string("it cannot be read") : std::strerror(errno);
+        if (file) std::fclose(file);
+        return "cannot open '" + songPath + "': " + reason;
+    }
+    if (isSongError(error)) return "'" + songPath + "' " + errorMessage(error);
+    if (isBankError(error)) {
+        const std::u16string bank = settings.bank.empty() ? systemBankPath() : settings.bank;
+        return "the bank '" + utf16ToUtf8(bank) + "' " + errorMessage(error);
+    }
+    return std::string(errorMessage(error)) + " (opening '" + songPath + "')";
 }
 
 Song::Song(IDemuxer* demuxer, std::u16string path) : demuxer_(demuxer), source_(std::move(path)) {}
@@ -54,25 +118,37 @@ double Song::seek(double seconds) {
     return seconds;
 }
 
-PluginHost::~PluginHost() { unloadPlugin(loaded_); }
+PluginHost::~PluginHost() {
+    unloadPlugin(loaded_);
+    if (!settingsDirectory_.empty()) {
+        std::remove(resolvePath(settingsDirectory_, "tz_midi.ini").c_str());
+        std::remove(settingsDirectory_.c_str());
+    }
+}
 
 bool PluginHost::start(const HostOptions& o, std::string& error) {
-    std::string bank = o.bank;
-    if (bank.empty() && !systemBankExists()) bank = defaultBankPath();
-    usingSystemBank_ = bank.empty();
-    if (!bank.empty()) {
-        if (!canOpen(bank)) {
-            if (o.bank.empty()) {
-                error = "no General-MIDI bank: the system has none and the default bank '" + bank +
-                        "' is missing (make it with scripts/make-default-bank.sh, or pass --bank FILE.dls)";
-            } else {
-                error = "cannot open the bank '" + bank + "': " + std::strerror(errno);
-            }
+    if (!hostSettings(o, settings_, error)) return false;
+    if (!settings_.noBank.empty()) {
+        error = settings_.noBank;
+        return false;
+    }
+    if (settings_.changed) {
+        // The plug-in reads the settings file TZ_MIDI_SETTINGS names, in this
+        // process only.
+        settingsDirectory_ = createTemporaryDirectory("tzmidi-", error);
+        if (settingsDirectory_.empty()) return false;
+        const std::string file = resolvePath(settingsDirectory_, "tz_midi.ini");
+        const std::string text = "# Written by tzmidi for the plug-in it loads.\n" + writeSettings(settings_.settings);
+        std::FILE* out = openFileUtf8(file, "wb");
+        const bool written = out && std::fwrite(text.data(), 1, text.size(), out) == text.size();
+        if (out && std::fclose(out) != 0) error = "cannot write '" + file + "'";
+        if (!written || !error.empty()) {
+            error = "cannot write the settings file '" + file + "'";
             return false;
         }
-        if (!bankDir_.provide(bank, error)) return false;
+        setEnvironmentVariable(u"TZ_MIDI_SETTINGS", utf8ToUtf16(file));
     }
-    loaded_ = loadPlugin(o.plugin.empty() ? defaultPluginPath() : o.plugin);
+    loaded_ = loadPlugin(settings_.pluginPath);
     if (!loaded_.plugin) {
         error = loaded_.error;
         return false;
@@ -81,10 +157,6 @@ bool PluginHost::start(const HostOptions& o, std::string& error) {
 }
 
 std::unique_ptr<Song> PluginHost::open(const std::string& path, std::string& error) {
-    if (!canOpen(path)) {
-        error = diagnoseInput(path);
-        return nullptr;
-    }
     IDemuxer* demuxer = static_cast<IDemuxerPlugin*>(loaded_.plugin)->createDemuxer();
     if (!demuxer) {
         error = "the plug-in could not create a demuxer";
@@ -92,7 +164,10 @@ std::unique_ptr<Song> PluginHost::open(const std::string& path, std::string& err
     }
     auto song = std::make_unique<Song>(demuxer, utf8ToUtf16(path));
     if (!song->open()) {
-        error = diagnoseInput(path) + (usingSystemBank_ ? " (or no General-MIDI bank was found)" : "");
+        // The host boundary answers only false; the library itself tells why.
+        Error why = Error::None;
+        SongPlayer::open(std::string_view(path), settings_.settings, &why);
+        error = describeOpenError(path, settings_.settings, why);
         return nullptr;
     }
     return song;

@@ -1,12 +1,16 @@
-// What every tzmidi command that plays songs shares: the choice of bank, the
-// plug-in loaded at run time, and songs opened through its demuxers exactly
-// as a host opens them.
+// What every tzmidi command that plays songs shares: the settings the
+// plug-in plays with (its settings file, and what the command line changes,
+// handed to it through a settings file of tzmidi's own), the plug-in loaded
+// at run time, and songs opened through its demuxers exactly as a host
+// opens them.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "tools/bank_dir.h"
+#include "platform/error.h"
+#include "song/settings.h"
 #include "tools/host_loader.h"
 
 namespace CLI {
@@ -21,12 +25,39 @@ inline constexpr int kBytesPerFrame = 4;
 inline constexpr double kBytesPerSecond = double(kSampleRate) * kBytesPerFrame;
 
 struct HostOptions {
-    std::string plugin;  // empty: the plug-in next to tzmidi, else the installed one
-    std::string bank;    // empty: the system's bank, else the default bank
+    std::string plugin;   // empty: the plug-in next to tzmidi, else the installed one
+    std::string bank;     // empty: the settings' bank, the system's, else the default bank
+    std::string patches;  // empty: the settings' patch configuration
 };
 
-// Adds --plugin and --bank to a command.
+// Adds --plugin, --bank and --patches to a command.
 void addHostOptions(CLI::App& cmd, HostOptions& o);
+
+// The default bank: $TZMIDI_DEFAULT_BANK, else the per-user data folder
+// ($HOME/.local/share/tz_midi/gm.dls, or %LOCALAPPDATA%\tz_midi\gm.dls).
+std::string defaultBankPath();
+
+// The settings the plug-in plays with for this command: its settings file's,
+// then what the command line sets, then the default bank where neither
+// names a bank and the system has none. `origins` says where each key's
+// value comes from.
+struct HostSettings {
+    std::string pluginPath;
+    SettingsLocation location;
+    SettingsFile file;
+    Settings settings;
+    std::array<std::string, kSettingKeyCount> origins;
+    bool changed = false;  // differs from what the settings file gives
+    // Why songs cannot open: no bank anywhere and no patches (empty: fine).
+    std::string noBank;
+};
+// False, with the reason in error, when a file the command line names
+// cannot be used.
+bool hostSettings(const HostOptions& o, HostSettings& out, std::string& error);
+
+// The sentence tzmidi prints for a song the plug-in could not open: the
+// file the reason belongs to, and the reason.
+std::string describeOpenError(const std::string& songPath, const Settings& settings, Error error);
 
 // A song opened by one of the plug-in's demuxers.
 class Song {
@@ -57,9 +88,9 @@ public:
     PluginHost& operator=(const PluginHost&) = delete;
     ~PluginHost();
 
-    // Makes the chosen bank available and loads the plug-in. Once per
-    // process: the plug-in looks for the bank when it first opens a song.
+    // Settles the settings, hands them to the plug-in and loads it.
     bool start(const HostOptions& o, std::string& error);
+    const HostSettings& settings() const { return settings_; }
 
     // Opens a MIDI file (UTF-8 path). Null, with the reason in error, when it
     // cannot be opened or the plug-in refuses it. Songs must be let go before
@@ -67,9 +98,9 @@ public:
     std::unique_ptr<Song> open(const std::string& path, std::string& error);
 
 private:
-    BankDirectory bankDir_;
+    HostSettings settings_;
+    std::string settingsDirectory_;  // tzmidi's own settings file lies here
     LoadedPlugin loaded_;
-    bool usingSystemBank_ = false;
 };
 
 // File name without its folder ("song.mid").

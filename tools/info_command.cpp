@@ -1,5 +1,6 @@
 // `tzmidi info`: what the plug-in reports for a song, and what the file
-// carries, as `name: value` lines.
+// carries, as `name: value` lines. The song is opened by the song player
+// behind the plug-in, with the settings the plug-in would use.
 #include <CLI/CLI.hpp>
 
 #include <cinttypes>
@@ -7,9 +8,9 @@
 #include <memory>
 #include <string>
 
+#include "song/song_player.h"
 #include "tools/commands.h"
 #include "tools/host_session.h"
-#include "tools/song_facts.h"
 
 namespace tz {
 
@@ -26,19 +27,21 @@ int fail(const std::string& message) {
 }
 
 int showInfo(const InfoOptions& o) {
-    PluginHost host;
+    HostSettings settings;
     std::string error;
-    if (!host.start(o.host, error)) return fail(error);
-    std::unique_ptr<Song> song = host.open(o.input, error);
-    if (!song) return fail(error);
-    const DemuxerFormat& format = song->format();
+    if (!hostSettings(o.host, settings, error)) return fail(error);
+    if (!settings.noBank.empty()) return fail(settings.noBank);
+    Error why = Error::None;
+    std::unique_ptr<SongPlayer> song = SongPlayer::open(std::string_view(o.input), settings.settings, &why);
+    if (!song) return fail(describeOpenError(o.input, settings.settings, why));
+    constexpr PlayerFormat format = SongPlayer::format();
     std::printf("file: %s\n", o.input.c_str());
-    std::printf("kind: %d\n", format.kind);
-    std::printf("sample_rate: %u\n", format.sampleRate);
-    std::printf("channels: %d\n", format.channelCount);
+    std::printf("kind: %d\n", 1);
+    std::printf("sample_rate: %d\n", format.sampleRate);
+    std::printf("channels: %d\n", format.channels);
     std::printf("bits_per_sample: %d\n", format.bitsPerSample);
     std::printf("length: %.3f\n", song->lengthSeconds());
-    const SongFacts facts = readSongFacts(o.input);
+    const SongFacts& facts = song->facts();
     if (!facts.title.empty()) std::printf("title: %s\n", facts.title.c_str());
     if (!facts.copyright.empty()) std::printf("copyright: %s\n", facts.copyright.c_str());
     if (facts.readable) {

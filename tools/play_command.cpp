@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "midi/song_facts.h"
+#include "platform/utf8.h"
 #include "tools/commands.h"
 #include "tools/host_session.h"
-#include "tools/song_facts.h"
 #include "tools/terminal.h"
 
 #ifdef TZ_HAVE_SDL

@@ -12,10 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "midi/song_facts.h"
+#include "platform/utf8.h"
 #include "tools/audio_file.h"
 #include "tools/commands.h"
 #include "tools/host_session.h"
-#include "tools/song_facts.h"
 
 namespace tz {
 

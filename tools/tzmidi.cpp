@@ -23,14 +23,14 @@ int run(int argc, const char* const* argv) {
                                           "\nwrites: " + writableTypes());
     app.require_subcommand(1);
     const std::vector<Command> commands = {addPlayCommand(app), addRenderCommand(app), addInfoCommand(app),
-                                           addBankCommand(app)};
+                                           addSettingsCommand(app), addBankCommand(app)};
     if (argc <= 1) {
         std::fputs(app.help().c_str(), stderr);
         return kExitUsage;
     }
     if (argv[1][0] != '-' && !std::any_of(commands.begin(), commands.end(),
                                            [&](const Command& c) { return c.app->get_name() == argv[1]; })) {
-        std::fprintf(stderr, "tzmidi: unknown command '%s' (play, render, info or bank; see tzmidi --help)\n", argv[1]);
+        std::fprintf(stderr, "tzmidi: unknown command '%s' (play, render, info, settings or bank; see tzmidi --help)\n", argv[1]);
         return kExitUsage;
     }
     if (int status = parseCommandLine(app, argc, argv); status >= 0) return status;

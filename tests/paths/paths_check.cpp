@@ -7,25 +7,21 @@
 #include <memory>
 #include <vector>
 
-#include "instruments/config.h"
 #include "instruments/dls_collection.h"
-#include "platform/input_stream.h"
-#include "song/song_assembly.h"
 #include "synth/render.h"
 #include "synth/simd_path.h"
 #include "tests/support/dense_song.h"
+#include "tests/support/player.h"
 #include "tests/support/test_bank.h"
 
 namespace {
 
 std::vector<uint8_t> render(const std::vector<uint8_t>& midi, const tz::DlsCollection& bank, uint8_t channels) {
-    tz::StreamPtr stream(tz::createMemoryStream(midi.data(), midi.size()));
     tz::SongOptions options;
     options.channels = channels;
-    std::unique_ptr<tz::MidiSong> song = tz::createSong(options, stream.get(), &bank);
+    std::unique_ptr<tz::MidiSong> song = tz::test::assembleSong(options, midi, &bank);
     std::vector<uint8_t> out, block(tz::kBlockBytes);
     if (!song) return out;
-    tz::startSong(*song);
     for (int32_t n; (n = tz::renderBlock(*song, block.data())) > 0;)
         out.insert(out.end(), block.begin(), block.begin() + n);
     return out;
@@ -34,11 +30,8 @@ std::vector<uint8_t> render(const std::vector<uint8_t>& midi, const tz::DlsColle
 }  // namespace
 
 int main() {
-    const std::vector<uint8_t> bankBytes = tz::test::smallGmBank();
-    tz::StreamPtr bankStream(tz::createMemoryStream(bankBytes.data(), bankBytes.size()));
-    const std::unique_ptr<tz::DlsCollection> bank = tz::loadDlsCollection(bankStream.get());
+    const std::unique_ptr<tz::DlsCollection> bank = tz::indexDlsCollection(tz::test::smallGmBank());
     if (!bank) return 1;
-    tz::acquireInstrumentConfiguration();
     const std::vector<uint8_t> midi = tz::test::denseSong();
     int passed = 0, failed = 0;
     for (uint8_t channels : {2, 1}) {
@@ -55,7 +48,6 @@ int main() {
             ++(same ? passed : failed);
         }
     }
-    tz::releaseInstrumentConfiguration();
     std::printf("paths_check: %d passed, %d failed\n", passed, failed);
     return failed == 0 && passed > 0 ? 0 : 1;
 }

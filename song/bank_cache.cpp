@@ -1,10 +1,12 @@
-#include "song/system_bank.h"
+#include "song/bank_cache.h"
 
+#include <cstring>
 #include <mutex>
 #include <new>
 
 #include "instruments/dls_collection.h"
 #include "platform/byte_source.h"
+#include "platform/error.h"
 #include "platform/paths.h"
 
 namespace tz {
@@ -52,6 +54,15 @@ std::shared_ptr<const DlsCollection> keepIndex(std::u16string_view path, const F
     return collection;
 }
 
+// What the first bytes tell of a file named as a bank.
+Error bankKind(const ByteSource& file) {
+    uint8_t head[12] = {};
+    if (file.size() < sizeof head || !file.read(0, head, sizeof head)) return Error::NotABank;
+    if (std::memcmp(head, "RIFF", 4) != 0) return Error::NotABank;
+    if (std::memcmp(head + 8, "DLS ", 4) != 0) return Error::NotABank;
+    return Error::None;
+}
+
 void forgetIndex(std::u16string_view path) {
     std::shared_ptr<const DlsCollection> old;  // released after the lock
     std::lock_guard<std::mutex> lock(indexedMutex);
@@ -69,35 +80,49 @@ OpenBank::~OpenBank() = default;
 
 std::u16string expandSystemBankPath() { return expandEnvironmentStrings(kSystemBankPath, 255); }
 
-OpenBank openBank(std::u16string_view path) {
+OpenBank openBank(std::u16string_view path, Error* why) {
     OpenBank bank;
+    auto fail = [&](Error error) {
+        if (why) *why = error;
+        return OpenBank{};
+    };
     try {
         bank.file = FileSource::open(path);
         if (!bank.file) {
             // Gone or unreadable: its index need not outlive the songs on it.
             forgetIndex(path);
-            return bank;
+            return fail(Error::BankUnreadable);
         }
         const FileIdentity& identity = bank.file->identity();
         bank.collection = indexedCollection(path, identity);
         if (!bank.collection) {
+            if (Error kind = bankKind(*bank.file); kind != Error::None) {
+                forgetIndex(path);
+                return fail(kind);
+            }
             std::shared_ptr<const DlsCollection> fresh = indexDlsCollection(*bank.file);
             if (!fresh) {
                 forgetIndex(path);
-                return OpenBank{};
+                return fail(Error::BankDamaged);
             }
             bank.collection = keepIndex(path, identity, std::move(fresh));
         }
+        if (why) *why = Error::None;
         return bank;
     } catch (const std::bad_alloc&) {
-        return OpenBank{};
+        return fail(Error::OutOfMemory);
     }
 }
 
-OpenBank openSystemBank() {
+std::u16string systemBankPath() { return expandedOnce(); }
+
+OpenBank openSystemBank(Error* why) {
     std::u16string path = expandedOnce();
-    if (path.empty()) return OpenBank{};
-    return openBank(path);
+    if (path.empty()) {
+        if (why) *why = Error::NoBank;
+        return OpenBank{};
+    }
+    return openBank(path, why);
 }
 
 }  // namespace tz

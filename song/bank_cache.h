@@ -1,6 +1,7 @@
-// The General-MIDI bank songs play from: the operating system's DLS bank.
-// Its index is kept for the process and shared by every song on it; an open
-// reads from the bank file only the waves no live song holds.
+// The banks songs play from: the one the settings name, else the operating
+// system's General-MIDI DLS bank. The index of the bank opened last is kept
+// for the process and shared by every song on it; an open reads from the
+// bank file only the waves no live song holds.
 #pragma once
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@ namespace tz {
 
 class FileSource;
 struct DlsCollection;
+enum class Error : uint8_t;
 
 // Where the bank lies, before expansion.
 inline constexpr char16_t kSystemBankPath[] = u"%SystemRoot%\\SYSTEM32\\drivers\\GM.DLS";
@@ -34,11 +36,14 @@ struct OpenBank {
 // Opens the bank at `path`. The index of an earlier open is used while the
 // file there is the same (size, last write, file identity); a changed or
 // replaced file is indexed afresh, and songs on the old index keep what they
-// hold. Empty when the file cannot be opened or read as RIFF. Thread-safe.
-OpenBank openBank(std::u16string_view path);
+// hold. Empty, with the reason in `why`, when the file cannot be opened or
+// is not a DLS bank. Thread-safe.
+OpenBank openBank(std::u16string_view path, Error* why = nullptr);
 
 // openBank on the system bank (its path expanded once per process, again
 // while the expansion comes out empty).
-OpenBank openSystemBank();
+OpenBank openSystemBank(Error* why = nullptr);
+// The system bank's path as openSystemBank uses it.
+std::u16string systemBankPath();
 
 }  // namespace tz

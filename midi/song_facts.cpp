@@ -1,4 +1,4 @@
-#include "tools/song_facts.h"
+#include "midi/song_facts.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,6 +9,7 @@
 #include "midi/smf_reader.h"
 #include "platform/byte_reader.h"
 #include "platform/input_stream.h"
+#include "platform/error.h"
 #include "platform/utf8.h"
 #include "records/midi_song.h"
 
@@ -68,41 +69,10 @@ void readFirstTrackTexts(ByteReader& in, SongFacts& facts) {
 
 }  // namespace
 
-std::string printableText(std::string_view raw, size_t limit) {
-    std::u32string chars;
-    bool utf8 = true;
-    for (size_t i = 0; i < raw.size();) chars.push_back(decodeUtf8(raw, i, &utf8));
-    if (!utf8) {
-        chars.clear();
-        for (char ch : raw) chars.push_back(char32_t(uint8_t(ch)));
-    }
-    std::string out;
-    size_t count = 0;
-    bool space = true;  // drops leading spaces
-    for (char32_t c : chars) {
-        if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c == ' ') {
-            if (!space) out += ' ';
-            space = true;
-            continue;
-        }
-        if (count++ == limit) break;
-        space = false;
-        appendUtf8(out, c);
-    }
-    while (!out.empty() && out.back() == ' ') out.pop_back();
-    return out;
-}
-
-SongFacts readSongFacts(std::span<const uint8_t> file) {
+SongFacts songFacts(std::span<const uint8_t> file, const std::vector<TrackEvent>& trackEvents) {
     SongFacts facts;
-    // The engine's own reader decides whether the file is readable and
-    // yields the notes it will play.
-    auto song = std::make_unique<MidiSong>();
-    SmfReaderState state;
-    int32_t division = 0;
-    if (!readTrackEventList(file, *song, state, division)) return facts;
     facts.readable = true;
-    facts.notes = uint64_t(std::count_if(state.trackEvents.begin(), state.trackEvents.end(),
+    facts.notes = uint64_t(std::count_if(trackEvents.begin(), trackEvents.end(),
                                          [](const TrackEvent& e) { return e.opcode == NoteOn && e.b > 0; }));
 
     ByteReader in(midiFileData(file));
@@ -114,6 +84,16 @@ SongFacts readSongFacts(std::span<const uint8_t> file) {
     facts.tracks = format == 0 ? 1 : std::max(0, int32_t(int16_t(count)));
     readFirstTrackTexts(in, facts);
     return facts;
+}
+
+SongFacts readSongFacts(std::span<const uint8_t> file) {
+    // The engine's own reader decides whether the file is readable and
+    // yields the notes it will play.
+    auto song = std::make_unique<MidiSong>();
+    SmfReaderState state;
+    int32_t division = 0;
+    if (readTrackEventList(file, *song, state, division) != Error::None) return {};
+    return songFacts(file, state.trackEvents);
 }
 
 SongFacts readSongFacts(const std::string& path) {

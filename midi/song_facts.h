@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
+
+#include "midi/smf_reader.h"
 
 namespace tz {
 
@@ -15,13 +18,10 @@ struct SongFacts {
     uint64_t notes = 0;     // note-on events with a velocity
 };
 
+// The facts of a file whose sorted event list the reader has made.
+SongFacts songFacts(std::span<const uint8_t> file, const std::vector<TrackEvent>& trackEvents);
 SongFacts readSongFacts(std::span<const uint8_t> file);
 // Reads the file (UTF-8 path) first; unreadable when it cannot.
 SongFacts readSongFacts(const std::string& path);
-
-// A text from a file made fit for a terminal: kept as UTF-8 when it is,
-// read as Latin-1 otherwise, control characters (escape sequences included)
-// turned into spaces, runs of spaces folded, cut to `limit` characters.
-std::string printableText(std::string_view raw, size_t limit = 200);
 
 }  // namespace tz

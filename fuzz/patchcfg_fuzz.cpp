@@ -1,0 +1,4 @@
+// libFuzzer entry for the patchcfg target.
+#include "fuzz/fuzz_targets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { return tz::fuzz::patchConfigTarget(data, size); }

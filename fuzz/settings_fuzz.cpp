@@ -1,0 +1,4 @@
+// libFuzzer entry for the settings target.
+#include "fuzz/fuzz_targets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { return tz::fuzz::settingsTarget(data, size); }
