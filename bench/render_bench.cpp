@@ -12,19 +12,17 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "instruments/config.h"
-#include "instruments/dls_collection.h"
 #include "platform/input_stream.h"
 #include "records/midi_song.h"
-#include "song/song_assembly.h"
-#include "synth/render.h"
+#include "song/song_player.h"
 #include "synth/simd_path.h"
 #include "tests/support/dense_song.h"
-#include "tests/support/test_bank.h"
+#include "tests/support/player.h"
 
 namespace {
 
@@ -47,21 +45,20 @@ uint64_t fnv1a(uint64_t h, const uint8_t* bytes, size_t size) {
     return h;
 }
 
-// Opens the song as the demuxer does and renders it to its end. The hash,
-// when asked for, is taken outside the timed calls.
-bool renderOnce(const std::vector<uint8_t>& midi, const tz::DlsCollection* bank, bool hashOutput, Result& result) {
-    tz::StreamPtr stream(tz::createMemoryStream(midi.data(), midi.size()));
-    tz::SongOptions options;
-    std::unique_ptr<tz::MidiSong> song = tz::createSong(options, stream.get(), bank);
-    if (!song) return false;
-    tz::startSong(*song);
+// Opens the song as the plug-in does, its instruments loaded, and renders it
+// to its end. The hash, when asked for, is taken outside the timed calls.
+bool renderOnce(const std::vector<uint8_t>& midi, const tz::Settings& settings, bool hashOutput, Result& result) {
+    std::unique_ptr<tz::SongPlayer> player = tz::SongPlayer::openMemory(midi, settings);
+    if (!player) return false;
+    player->loadInstruments();
+    const tz::MidiSong* song = &player->song();
 
-    std::vector<uint8_t> block(tz::kBlockBytes);
+    std::vector<uint8_t> block(4096);
     int64_t bytes = 0, blocks = 0, busy = 0, voiceFrames = 0;
     uint64_t hash = 0xcbf29ce484222325ull;
     const double start = threadSeconds();
     for (;;) {
-        const int32_t n = tz::renderBlock(*song, block.data());
+        const int32_t n = player->read(block.data(), int32_t(block.size()));
         if (n <= 0) break;
         if (hashOutput) hash = fnv1a(hash, block.data(), size_t(n));
         bytes += n;
@@ -81,7 +78,7 @@ bool renderOnce(const std::vector<uint8_t>& midi, const tz::DlsCollection* bank,
 
 // The median of the rounds' CPU times; the other figures are the same in
 // every round.
-bool measure(const std::vector<uint8_t>& midi, const tz::DlsCollection* bank, int rounds, Result& result) {
+bool measure(const std::vector<uint8_t>& midi, const tz::Settings& bank, int rounds, Result& result) {
     if (!renderOnce(midi, bank, true, result)) return false;
     std::vector<double> times;
     for (int r = 0; r < rounds; ++r) {
@@ -153,20 +150,11 @@ int main(int argc, char** argv) {
         for (tz::SimdPath path : {tz::SimdPath::Baseline, tz::SimdPath::Avx2})
             if (tz::simdPathAvailable(path)) paths.push_back(path);
 
-    std::vector<uint8_t> bankBytes;
-    if (bankPath.empty()) {
-        bankBytes = tz::test::smallGmBank();
-    } else if (!readFile(bankPath.c_str(), bankBytes)) {
-        std::fprintf(stderr, "cannot read the bank %s\n", bankPath.c_str());
+    const tz::Settings bank = tz::test::bankSettings(bankPath.empty() ? tz::test::smallGmBankFile() : std::filesystem::path(bankPath));
+    if (!tz::SongPlayer::openMemory(tz::test::denseSong(), bank)) {
+        std::fprintf(stderr, "the bank %s is not readable\n", bankPath.c_str());
         return 1;
     }
-    tz::StreamPtr bankStream(tz::createMemoryStream(bankBytes.data(), bankBytes.size()));
-    std::unique_ptr<tz::DlsCollection> bank = tz::loadDlsCollection(bankStream.get());
-    if (!bank) {
-        std::fprintf(stderr, "the bank is not readable\n");
-        return 1;
-    }
-    tz::acquireInstrumentConfiguration();
 
     std::vector<std::pair<std::string, std::vector<uint8_t>>> songs;
     songs.emplace_back("dense (crafted)", tz::test::denseSong());
@@ -194,7 +182,7 @@ int main(int argc, char** argv) {
         for (size_t i = 0; i < songs.size(); ++i) {
             const auto& [name, midi] = songs[i];
             Result result;
-            if (!measure(midi, bank.get(), rounds, result)) {
+            if (!measure(midi, bank, rounds, result)) {
                 std::printf("%-36s not readable\n", name.c_str());
                 continue;
             }
@@ -223,6 +211,5 @@ int main(int argc, char** argv) {
         same = same && f.dense.hash == figures[0].dense.hash && f.files.hash == figures[0].files.hash;
     }
     if (figures.size() > 1) std::printf("output: %s on every path\n", same ? "the same bytes" : "DIFFERENT BYTES");
-    tz::releaseInstrumentConfiguration();
     return same ? 0 : 1;
 }

@@ -5,7 +5,6 @@
 #include <ctime>
 #include <vector>
 
-#include "instruments/config.h"
 #include "midi/smf_reader.h"
 #include "platform/input_stream.h"
 #include "records/midi_song.h"
@@ -48,7 +47,6 @@ std::vector<uint8_t> buildSong(size_t targetBytes) {
 
 int main() {
     const std::vector<uint8_t> file = buildSong(size_t(1) << 20);
-    tz::acquireInstrumentConfiguration();
     std::vector<double> times, cpuTimes;
     size_t events = 0;
     int32_t length = 0;
@@ -74,7 +72,6 @@ int main() {
         length = song->lengthSamples;
         times.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
     }
-    tz::releaseInstrumentConfiguration();
     std::sort(times.begin(), times.end());
     std::sort(cpuTimes.begin(), cpuTimes.end());
     std::printf("smf_read: %zu bytes, %zu events, %.1f s of music\n", file.size(), events, length / 44100.0);

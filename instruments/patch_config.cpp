@@ -84,8 +84,12 @@ struct Parser {
 
     void addDirectory(std::string_view rest) {
         if (rest.empty()) return problem("dir needs a folder");
-        if (config.patchSearchPath.size() >= kMaxPatchDirectories) return problem("too many dir lines");
-        addPatchDirectory(config, resolved(rest));
+        const std::string dir = resolved(rest);
+        // A folder named again moves to the front.
+        std::vector<std::string>& path = config.patchSearchPath;
+        path.erase(std::remove(path.begin(), path.end(), dir), path.end());
+        if (path.size() >= kMaxPatchDirectories) return problem("too many dir lines");
+        addPatchDirectory(config, dir);
     }
 
     void sourceFile(std::string_view rest) {

@@ -3,7 +3,7 @@
 #   build  compilers, CMake, GoogleTest, CLI11 (tzmidi's command line)
 #   player tzmidi's sound card output (SDL2) and FLAC/Ogg/Opus files (libsndfile,
 #          libsamplerate); sox and flac, which the tests decode with
-#   data   General-MIDI SoundFonts and free GM songs
+#   data   General-MIDI SoundFonts, GUS patches (freepats) and free GM songs
 #   win    the mingw-w64 cross compiler and Wine
 #   win32  the 32-bit mingw-w64 cross compiler and 32-bit Wine (adds the i386 architecture)
 #   fuzz   clang with its sanitizer and fuzzer runtimes
@@ -15,7 +15,7 @@ for group in "$@"; do
   case "$group" in
     build) pkgs+=(g++ cmake ninja-build libgtest-dev pkg-config libcli11-dev) ;;
     player) pkgs+=(libsdl2-dev libsndfile1-dev libsamplerate0-dev sox flac) ;;
-    data)  pkgs+=(timgm6mb-soundfont fluid-soundfont-gm openttd-openmsx) ;;
+    data)  pkgs+=(timgm6mb-soundfont fluid-soundfont-gm openttd-openmsx freepats) ;;
     win)   pkgs+=(g++-mingw-w64-x86-64-posix wine wine64) ;;
     win32)
       if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -36,6 +36,25 @@ if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   [ ${#missing[@]} -gt 0 ] && echo "Installing: ${missing[*]}"
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update -qq
-  [ ${#missing[@]} -eq 0 ] || DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+  # A mirror caught mid-sync serves an index that does not match its
+  # release file, and an install then finds packages missing. Such errors
+  # pass: each retry fetches the indexes afresh after a pause.
+  attempts=${DEPS_ATTEMPTS:-4}
+  for attempt in $(seq 1 "$attempts"); do
+    if [ "$attempt" -gt 1 ]; then
+      echo "deps.sh: attempt $attempt of $attempts, with fresh package indexes" >&2
+      sleep $((attempt * 15))
+      $SUDO rm -rf /var/lib/apt/lists/partial/* 2>/dev/null || true
+      $SUDO apt-get clean || true
+    fi
+    if $SUDO apt-get update -qq 2>&1 | grep -E '^(E|W):' >&2; then
+      echo "deps.sh: the package indexes did not all update" >&2
+    fi
+    [ ${#missing[@]} -eq 0 ] && exit 0
+    if DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null; then
+      exit 0
+    fi
+  done
+  echo "deps.sh: could not install: ${missing[*]}" >&2
+  exit 1
 fi

@@ -28,6 +28,9 @@ ctest --test-dir "$root/build-win" --output-on-failure
 echo "== The same renders from the Linux library and the Windows DLL"
 "$root/scripts/compare-renders.sh"
 
+# Stages that could not run, said again in the last lines.
+skipped=()
+
 echo "== 32-bit Windows build, tests under Wine"
 if "$root/scripts/deps.sh" win32; then
   "$root/scripts/build.sh" windows32
@@ -35,6 +38,7 @@ if "$root/scripts/deps.sh" win32; then
   "$root/scripts/compare-renders.sh" build-win32
 else
   echo "The 32-bit mingw-w64 toolchain or 32-bit Wine cannot be installed here: skipped."
+  skipped+=("the 32-bit Windows build and its tests under Wine: its packages could not be installed")
 fi
 
 echo "== Sanitizer build and tests"
@@ -51,4 +55,14 @@ seconds=${FUZZ_SECONDS:-45}
 if [ "$seconds" -gt 0 ]; then
   echo "== Fuzzing, ${seconds}s per target"
   "$root/scripts/fuzz.sh" "$seconds"
+else
+  skipped+=("fuzzing: FUZZ_SECONDS=0")
+fi
+
+echo
+if [ ${#skipped[@]} -gt 0 ]; then
+  echo "== Every stage passed that ran; these did NOT run:"
+  for s in "${skipped[@]}"; do echo "   - $s"; done
+else
+  echo "== Every stage ran and passed"
 fi

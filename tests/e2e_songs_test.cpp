@@ -212,5 +212,38 @@ TEST_F(EndToEnd, EveryGeneralMidiDrumSoundsDistinctly) {
     EXPECT_EQ(same, 0);
 }
 
+// Debian's freepats configuration, as its package lists it.
+std::string freepatsConfiguration() {
+    std::string out;
+    if (run("dpkg -L freepats 2>/dev/null | grep '/freepats\\.cfg$' | grep -v /doc/ | head -n 1", &out) != 0) return {};
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return fs::exists(out) ? out : std::string();
+}
+
+TEST(EndToEndPatches, FreepatsAloneOpensAndPlaysEverySong) {
+    const std::string cfg = freepatsConfiguration();
+    if (cfg.empty() || !fs::exists(kSongDir)) TZ_SKIP_WITHOUT_DATA("freepats or the songs are not installed");
+    const fs::path out = scratch() / ("freepats-" + std::to_string(::getpid()));
+    std::string songList;
+    for (const std::string& name : songs()) songList += " '" + std::string(kSongDir) + "/" + name + "'";
+    // No bank anywhere: the patches are all there is.
+    std::string log;
+    ASSERT_EQ(run("TZMIDI_DEFAULT_BANK=/nonexistent " + tzmidi() + " render" + songList + " -d " + out.string() +
+                      " --quiet --patches " + cfg,
+                  &log),
+              0)
+        << log;
+    for (const std::string& name : songs()) {
+        const std::vector<int16_t> pcm = readWav(out / (name.substr(0, name.size() - 4) + ".wav"));
+        const test::SongTiming timing = test::readSongTiming(std::string(kSongDir) + "/" + name);
+        EXPECT_NEAR(double(pcm.size() / 2) / 44100.0, timing.lengthSeconds, 0.005) << name;
+        // At the patches' level songs sound without clipping.
+        EXPECT_GT(rms(pcm, 0, pcm.size() / 2), 300.0) << name;
+        EXPECT_LE(std::count_if(pcm.begin(), pcm.end(), [](int16_t v) { return v == 32767 || v == -32768; }), 100)
+            << name;
+    }
+    fs::remove_all(out);
+}
+
 }  // namespace
 }  // namespace tz

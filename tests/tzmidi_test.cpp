@@ -124,11 +124,50 @@ TEST_F(Tzmidi, InfoPrintsTheSongsTextsTracksAndNotes) {
     EXPECT_EQ(r.output.find('\x1b'), std::string::npos);
 }
 
+TEST_F(Tzmidi, SettingsShowWhereEachValueComesFromAndThePlugInIgnoresWhatItCannotUse) {
+    const std::string ini = "# for the test\nbank = bank.dls\ncolour = blue\npatches = missing.cfg\n";
+    ASSERT_TRUE(test::writeFileBytes(dir / "tz_midi.ini", std::vector<uint8_t>(ini.begin(), ini.end())));
+    const std::string env = "TZ_MIDI_SETTINGS=" + path("tz_midi.ini") + " ";
+    test::CommandResult r = runCommand(env + tzmidi + " settings");
+    EXPECT_EQ(r.status, 1) << r.output;
+    for (const std::string& line : {"bank = " + (dir / "bank.dls").string() + "  (" + (dir / "tz_midi.ini").string() + ":2)",
+                                   std::string("patches = (none)  (default)"), std::string(":3: unknown key 'colour'"),
+                                   std::string(":4: patches cannot open")})
+        EXPECT_NE(r.output.find(line), std::string::npos) << line << " in\n" << r.output;
+    // The plug-in plays with the bank the file names, the other lines ignored.
+    EXPECT_EQ(runCommand(env + tzmidi + " render " + path("song.mid") + " -o " + path("a.wav") + " -q").status, 0);
+    ASSERT_EQ(runCommand(tzmidi + " render " + path("song.mid") + " -o " + path("b.wav") + bank() + " -q").status, 0);
+    EXPECT_TRUE(pcmOfWav(dir / "a.wav") == pcmOfWav(dir / "b.wav"));
+    // The command line comes first.
+    r = runCommand(env + tzmidi + " settings --bank " + path("song.mid"));
+    EXPECT_NE(r.output.find("bank = " + (dir / "song.mid").string() + "  (--bank)"), std::string::npos) << r.output;
+}
+
+TEST_F(Tzmidi, AFailureNamesTheFileItBelongsTo) {
+    ASSERT_TRUE(test::writeFileBytes(dir / "broken.dls", std::vector<uint8_t>{'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'}));
+    test::CommandResult r =
+        runCommand(tzmidi + " render " + path("song.mid") + " -o " + path("x.wav") + " --bank " + path("broken.dls"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("the bank '" + (dir / "broken.dls").string() + "' is not a DLS bank"), std::string::npos)
+        << r.output;
+    ASSERT_TRUE(test::writeFileBytes(dir / "cut.mid", std::vector<uint8_t>{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 1, 1, 0xE0}));
+    r = runCommand(tzmidi + " info " + path("cut.mid") + bank());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("cut.mid' is a damaged MIDI file: a track runs past the end of the file"), std::string::npos)
+        << r.output;
+    r = runCommand("TZMIDI_DEFAULT_BANK=" + path("none.dls") + " " + tzmidi + " render " + path("song.mid") + " -o " + path("x.wav"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("no General-MIDI bank"), std::string::npos) << r.output;
+}
+
 TEST_F(Tzmidi, EveryCommandTakesHelpAndGivesStatusTwoForABadCommandLine) {
-    for (const char* command : {"play", "render", "info", "bank"}) {
+    for (const char* command : {"play", "render", "info", "settings", "bank"}) {
         EXPECT_EQ(runCommand(tzmidi + " " + command + " --help").status, 0) << command;
         EXPECT_EQ(runCommand(tzmidi + " " + command + " song.mid --no-such-option").status, 2) << command;
-        EXPECT_EQ(runCommand(tzmidi + " " + command).status, 2) << command;
+        // Every command but settings needs a file.
+        if (std::string(command) != "settings") {
+            EXPECT_EQ(runCommand(tzmidi + " " + command).status, 2) << command;
+        }
     }
     EXPECT_EQ(runCommand(tzmidi).status, 2);
     EXPECT_EQ(runCommand(tzmidi + " frobnicate").status, 2);

@@ -281,6 +281,70 @@ void testBankChanges(void* plugin, const std::string& work) {
     CHECK(tz::test::writeFileBytes(bank, tz::test::smallGmBank()));
 }
 
+void setSettingsVariable(const char* value) {
+#ifdef _WIN32
+    SetEnvironmentVariableA("TZ_MIDI_SETTINGS", value);
+#else
+    if (value)
+        setenv("TZ_MIDI_SETTINGS", value, 1);
+    else
+        unsetenv("TZ_MIDI_SETTINGS");
+#endif
+}
+
+bool writeText(const std::string& path, const std::string& text) {
+    return tz::test::writeFileBytes(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+// Settings: a tz_midi.ini next to the library chooses the bank, a line the
+// plug-in cannot use changes nothing, a bank named there that is missing
+// gives way to the system's, and TZ_MIDI_SETTINGS names a file of its own.
+void testSettings(const std::string& library, const std::string& work) {
+    const std::string dir = work + "/settings";
+    const std::string copy = dir + "/" + library.substr(library.find_last_of("/\\") + 1);
+    const std::vector<uint8_t> bytes = tz::test::readFileBytes(library);
+    CHECK(!bytes.empty() && tz::test::writeFileBytes(copy, bytes));
+    const std::string bank = dir + "/other bank.dls", song = work + "/" + tzhost::kSongName;
+    CHECK(tz::test::writeFileBytes(bank, tz::test::smallGmBank()));
+#ifdef _WIN32
+    HMODULE module = LoadLibraryA(copy.c_str());
+    void* symbol = module ? reinterpret_cast<void*>(GetProcAddress(module, "tzGetPlugin")) : nullptr;
+#else
+    void* module = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* symbol = module ? dlsym(module, "tzGetPlugin") : nullptr;
+#endif
+    CHECK(symbol != nullptr);
+    if (!symbol) return;
+    void* plugin = reinterpret_cast<void* (*)()>(symbol)();
+    const std::vector<uint8_t> reference = playWhole(plugin, song);
+    CHECK(!reference.empty());
+
+    // No system bank: only the bank the settings name plays.
+    const std::string systemBank = work + "/windows/SYSTEM32/drivers/GM.DLS";
+    CHECK(std::rename(systemBank.c_str(), (systemBank + ".away").c_str()) == 0);
+    CHECK(playWhole(plugin, song).empty());
+    CHECK(writeText(dir + "/tz_midi.ini", "# the bank\nbank = \"" + bank + "\"\n"));
+    CHECK(playWhole(plugin, song) == reference);
+    CHECK(writeText(dir + "/tz_midi.ini", "volume = loud\nbank = \"" + bank + "\"\nno equals sign\n"));
+    CHECK(playWhole(plugin, song) == reference);
+
+    // A bank that is missing gives way to the system's.
+    CHECK(std::rename((systemBank + ".away").c_str(), systemBank.c_str()) == 0);
+    CHECK(writeText(dir + "/tz_midi.ini", "bank = " + dir + "/missing.dls\n"));
+    CHECK(playWhole(plugin, song) == reference);
+
+    // The variable's file comes first.
+    CHECK(std::rename(systemBank.c_str(), (systemBank + ".away").c_str()) == 0);
+    CHECK(writeText(dir + "/tz_midi.ini", "bank = " + dir + "/missing.dls\n"));
+    CHECK(writeText(dir + "/named.ini", "bank = \"" + bank + "\"\n"));
+    setSettingsVariable((dir + "/named.ini").c_str());
+    CHECK(playWhole(plugin, song) == reference);
+    setSettingsVariable(nullptr);
+    CHECK(playWhole(plugin, song).empty());
+    CHECK(std::rename((systemBank + ".away").c_str(), systemBank.c_str()) == 0);
+    pRelease(plugin);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -315,6 +379,7 @@ int main(int argc, char** argv) {
     testTwoThreads(plugin, work);
     testBankChanges(plugin, work);
     pRelease(plugin);
+    testSettings(library, work);
     std::printf("host_test: %d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }
