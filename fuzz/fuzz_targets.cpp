@@ -41,17 +41,6 @@ const std::string& scratchDirectory() {
     return dir;
 }
 
-const DlsCollection& fixedBank() {
-    static const std::unique_ptr<DlsCollection> bank = [] {
-        std::vector<uint8_t> bytes = test::smallGmBank();
-        StreamPtr stream(createMemoryStream(bytes.data(), bytes.size()));
-        auto collection = loadDlsCollection(stream.get());
-        if (!collection) std::abort();
-        return collection;
-    }();
-    return *bank;
-}
-
 }  // namespace
 
 int smfTarget(const uint8_t* data, size_t size) {

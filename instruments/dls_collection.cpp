@@ -97,6 +97,7 @@ struct Walker {
             out.connectionCount = std::min<uint32_t>(count, (c->length - cbSize) / kDlsConnectionSize);
             out.connections = tree.data(*c).subspan(cbSize, size_t(out.connectionCount) * kDlsConnectionSize);
             out.present = true;
+            out.level2 = id == fourCC("art2");
             return;
         }
     }
@@ -114,6 +115,12 @@ struct Walker {
                     region.keyHigh = h.keyHigh;
                     region.velocityLow = h.velocityLow;
                     region.velocityHigh = h.velocityHigh;
+                    region.options = 0;
+                    region.keyGroup = 0;
+                    if (r.u16le(h.options) && r.u16le(h.keyGroup)) {
+                        region.options = h.options;
+                        region.keyGroup = h.keyGroup;
+                    }
                 } else {
                     region.hasHeader = false;
                 }

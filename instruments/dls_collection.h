@@ -36,6 +36,7 @@ constexpr size_t kDlsLoopSize = 16;        // one wave-sample loop record
 // An "art1"/"art2" chunk: the connection blocks that lie within it.
 struct DlsArticulation {
     bool present = false;
+    bool level2 = false;  // an "art2" chunk: its transform words carry both shapes
     std::span<const uint8_t> connections;  // connectionCount blocks of 12 bytes
     uint32_t connectionCount = 0;
 };
@@ -62,6 +63,8 @@ struct DlsRegion {
     uint16_t keyHigh = 0;
     uint16_t velocityLow = 0;
     uint16_t velocityHigh = 0;
+    uint16_t options = 0;   // fusOptions: bit 0, a repeated key does not cut its earlier note
+    uint16_t keyGroup = 0;  // usKeyGroup: the exclusive class, 0 for none
     bool hasWaveLink = false;  // "wlnk"
     uint32_t waveIndex = 0;
     DlsWaveSample waveSample;

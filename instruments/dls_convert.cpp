@@ -1,5 +1,7 @@
 #include "instruments/dls_convert.h"
 
+#include "instruments/dls_articulation.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -181,6 +183,8 @@ bool convertDlsRegion(const MidiSong& song, const DlsCollection& dls, const DlsI
     const DlsArticulation* blocks = chooseBlocks(instrument, region);
     s.panning = panning(blocks);
     if (s.modes & ModeSustain) applyEnvelope(song, blocks, s);
+
+    s.articulation = resolveArticulation(instrument, region, wave, (s.modes & ModeLooping) == 0);
 
     s.dataLength <<= kFractionBits;
     s.loopStart <<= kFractionBits;

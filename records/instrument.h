@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "records/articulation.h"
+
 namespace tz {
 
 // Sample mode bits (the GUS patch mode byte).
@@ -66,6 +68,9 @@ struct Sample {
     uint8_t modes = 0;
     int8_t panning = 0;
     uint8_t fixedNote = 0;
+    // The region's articulation as the standard sound plays it; null for
+    // samples that have none (patches), which play as the classic sound does.
+    std::shared_ptr<const Articulation> articulation;
 };
 
 struct Instrument {
