@@ -18,9 +18,9 @@
 #include "synth/render.h"
 #include "tests/support/files.h"
 #include "tests/support/test_bank.h"
-#include "tools/bank/dls_writer.h"
-#include "tools/bank/sf2_reader.h"
-#include "tools/bank/sf2_to_dls.h"
+#include "soundfont/dls_writer.h"
+#include "soundfont/sf2_reader.h"
+#include "soundfont/sf2_to_dls.h"
 
 namespace tz::fuzz {
 

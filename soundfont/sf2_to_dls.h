@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "instruments/dls_convert.h"
-#include "tools/bank/dls_writer.h"
-#include "tools/bank/sf2_reader.h"
+#include "soundfont/dls_writer.h"
+#include "soundfont/sf2_reader.h"
 
 namespace tz {
 

@@ -1,4 +1,4 @@
-#include "tools/bank/sf2_to_dls.h"
+#include "soundfont/sf2_to_dls.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "tools/bank/sf2_reader.h"
+#include "soundfont/sf2_reader.h"
 
 #include <cstdio>
 #include <cstring>
