@@ -163,12 +163,22 @@ bool parseInfo(ByteReader list, Sf2Bank& bank, std::string& error) {
     return true;
 }
 
-bool parseHydra(ByteReader list, Sf2Bank& bank, std::string& error) {
-    list.skip(4);
+// The seven tables of the hydra, each a reader over its chunk, with the
+// number of records it holds (the terminal record included).
+struct HydraTables {
     ByteReader phdr, pbag, pgen, inst, ibag, igen, shdr;
+    size_t presetCount = 0, pbagCount = 0, pgenCount = 0, instCount = 0, ibagCount = 0, igenCount = 0,
+           sampleCount = 0;
+};
+
+// Finds the tables in the "pdta" list and counts their records; every table
+// must be there, of whole records, headers and bags with at least their
+// terminal record.
+bool findHydraTables(ByteReader list, HydraTables& t, std::string& error) {
+    list.skip(4);
     bool have[7] = {};
     const char* ids[7] = {"phdr", "pbag", "pgen", "inst", "ibag", "igen", "shdr"};
-    ByteReader* slots[7] = {&phdr, &pbag, &pgen, &inst, &ibag, &igen, &shdr};
+    ByteReader* slots[7] = {&t.phdr, &t.pbag, &t.pgen, &t.inst, &t.ibag, &t.igen, &t.shdr};
     while (list.remaining() >= 8) {
         Chunk c;
         if (!nextChunk(list, c, error)) return false;
@@ -179,28 +189,19 @@ bool parseHydra(ByteReader list, Sf2Bank& bank, std::string& error) {
             }
     }
     auto chunk = [&](int i) -> const ByteReader* { return have[i] ? slots[i] : nullptr; };
+    return recordCount(chunk(0), "phdr", kPresetHeaderSize, 1, t.presetCount, error) &&
+           recordCount(chunk(1), "pbag", kBagSize, 1, t.pbagCount, error) &&
+           recordCount(chunk(2), "pgen", kGeneratorSize, 0, t.pgenCount, error) &&
+           recordCount(chunk(3), "inst", kInstrumentHeaderSize, 1, t.instCount, error) &&
+           recordCount(chunk(4), "ibag", kBagSize, 1, t.ibagCount, error) &&
+           recordCount(chunk(5), "igen", kGeneratorSize, 0, t.igenCount, error) &&
+           recordCount(chunk(6), "shdr", kSampleHeaderSize, 1, t.sampleCount, error);
+}
 
-    size_t presetCount, pbagCount, pgenCount, instCount, ibagCount, igenCount, sampleCount;
-    if (!recordCount(chunk(0), "phdr", kPresetHeaderSize, 1, presetCount, error) ||
-        !recordCount(chunk(1), "pbag", kBagSize, 1, pbagCount, error) ||
-        !recordCount(chunk(2), "pgen", kGeneratorSize, 0, pgenCount, error) ||
-        !recordCount(chunk(3), "inst", kInstrumentHeaderSize, 1, instCount, error) ||
-        !recordCount(chunk(4), "ibag", kBagSize, 1, ibagCount, error) ||
-        !recordCount(chunk(5), "igen", kGeneratorSize, 0, igenCount, error) ||
-        !recordCount(chunk(6), "shdr", kSampleHeaderSize, 1, sampleCount, error))
-        return false;
-
-    std::vector<Bag> presetBags, instBags;
-    std::vector<Sf2Generator> presetGens, instGens;
-    readBags(pbag, pbagCount, presetBags);
-    readBags(ibag, ibagCount, instBags);
-    readGenerators(pgen, pgenCount, presetGens);
-    readGenerators(igen, igenCount, instGens);
-
-    // Samples and instruments first: zones are checked against their counts.
-    // The last record of each table is the terminal one.
-    bank.samples.resize(sampleCount - 1);
-    for (Sf2Sample& s : bank.samples) {
+// The sample headers but the terminal one, as they stand.
+void readSampleHeaders(ByteReader shdr, size_t count, std::vector<Sf2Sample>& samples) {
+    samples.resize(count - 1);
+    for (Sf2Sample& s : samples) {
         s.name = readName(shdr);
         uint8_t pitch = 0, correction = 0;
         shdr.u32le(s.start);
@@ -215,37 +216,50 @@ bool parseHydra(ByteReader list, Sf2Bank& bank, std::string& error) {
         s.originalPitch = pitch;
         s.pitchCorrection = int8_t(correction);
     }
+}
 
-    std::vector<uint16_t> instBagIndex(instCount);
-    std::vector<std::string> instNames(instCount);
-    for (size_t i = 0; i < instCount; ++i) {
-        instNames[i] = readName(inst);
-        inst.u16le(instBagIndex[i]);
+// The instruments but the terminal one, their zones checked to name a sample
+// of the bank.
+bool readInstruments(const HydraTables& t, const std::vector<Bag>& bags, const std::vector<Sf2Generator>& gens,
+                     Sf2Bank& bank, std::string& error) {
+    ByteReader inst = t.inst;
+    std::vector<uint16_t> bagIndex(t.instCount);
+    std::vector<std::string> names(t.instCount);
+    for (size_t i = 0; i < t.instCount; ++i) {
+        names[i] = readName(inst);
+        inst.u16le(bagIndex[i]);
     }
-    bank.instruments.resize(instCount - 1);
-    for (size_t i = 0; i + 1 < instCount; ++i) {
+    bank.instruments.resize(t.instCount - 1);
+    for (size_t i = 0; i + 1 < t.instCount; ++i) {
         Sf2Instrument& ins = bank.instruments[i];
-        ins.name = instNames[i];
+        ins.name = names[i];
         std::string owner = "instrument " + std::to_string(i) + " '" + ins.name + "'";
-        size_t first = instBagIndex[i], end = instBagIndex[i + 1];
-        if (end < first || end >= ibagCount) {
+        size_t first = bagIndex[i], end = bagIndex[i + 1];
+        if (end < first || end >= t.ibagCount) {
             error = owner + ": zone indices " + std::to_string(first) + ".." + std::to_string(end) +
-                    " are out of order or past the " + std::to_string(ibagCount) + " zones";
+                    " are out of order or past the " + std::to_string(t.ibagCount) + " zones";
             return false;
         }
-        if (!buildZones(owner, first, end, instBags, instGens, Sf2GenSampleId, bank.samples.size(), ins.zones,
+        if (!buildZones(owner, first, end, bags, gens, Sf2GenSampleId, bank.samples.size(), ins.zones,
                         ins.hasGlobalZone, error))
             return false;
     }
+    return true;
+}
 
-    std::vector<uint16_t> presetBagIndex(presetCount);
-    std::vector<Sf2Preset> presets(presetCount);
-    for (size_t i = 0; i < presetCount; ++i) {
+// The presets but the terminal one, their zones checked to name an
+// instrument of the bank.
+bool readPresets(const HydraTables& t, const std::vector<Bag>& bags, const std::vector<Sf2Generator>& gens,
+                 Sf2Bank& bank, std::string& error) {
+    ByteReader phdr = t.phdr;
+    std::vector<uint16_t> bagIndex(t.presetCount);
+    std::vector<Sf2Preset> presets(t.presetCount);
+    for (size_t i = 0; i < t.presetCount; ++i) {
         uint32_t library, genre, morphology;
         presets[i].name = readName(phdr);
         phdr.u16le(presets[i].program);
         phdr.u16le(presets[i].bank);
-        phdr.u16le(presetBagIndex[i]);
+        phdr.u16le(bagIndex[i]);
         phdr.u32le(library);
         phdr.u32le(genre);
         phdr.u32le(morphology);
@@ -254,18 +268,32 @@ bool parseHydra(ByteReader list, Sf2Bank& bank, std::string& error) {
     for (size_t i = 0; i < presets.size(); ++i) {
         Sf2Preset& p = presets[i];
         std::string owner = "preset " + std::to_string(p.bank) + ":" + std::to_string(p.program) + " '" + p.name + "'";
-        size_t first = presetBagIndex[i], end = presetBagIndex[i + 1];
-        if (end < first || end >= pbagCount) {
+        size_t first = bagIndex[i], end = bagIndex[i + 1];
+        if (end < first || end >= t.pbagCount) {
             error = owner + ": zone indices " + std::to_string(first) + ".." + std::to_string(end) +
-                    " are out of order or past the " + std::to_string(pbagCount) + " zones";
+                    " are out of order or past the " + std::to_string(t.pbagCount) + " zones";
             return false;
         }
-        if (!buildZones(owner, first, end, presetBags, presetGens, Sf2GenInstrument, bank.instruments.size(), p.zones,
+        if (!buildZones(owner, first, end, bags, gens, Sf2GenInstrument, bank.instruments.size(), p.zones,
                         p.hasGlobalZone, error))
             return false;
     }
     bank.presets = std::move(presets);
     return true;
+}
+
+bool parseHydra(ByteReader list, Sf2Bank& bank, std::string& error) {
+    HydraTables t;
+    if (!findHydraTables(list, t, error)) return false;
+    std::vector<Bag> presetBags, instBags;
+    std::vector<Sf2Generator> presetGens, instGens;
+    readBags(t.pbag, t.pbagCount, presetBags);
+    readBags(t.ibag, t.ibagCount, instBags);
+    readGenerators(t.pgen, t.pgenCount, presetGens);
+    readGenerators(t.igen, t.igenCount, instGens);
+    // Samples and instruments first: zones are checked against their counts.
+    readSampleHeaders(t.shdr, t.sampleCount, bank.samples);
+    return readInstruments(t, instBags, instGens, bank, error) && readPresets(t, presetBags, presetGens, bank, error);
 }
 
 }  // namespace

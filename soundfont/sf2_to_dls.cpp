@@ -299,7 +299,23 @@ struct Converter {
     // pieces that play alike are joined again (first along velocity, then
     // along keys, so that regions stay rectangles).
     std::vector<PendingRegion> planRegions(std::vector<PendingZone>& zones) {
-        std::vector<int32_t> keyEdges{128}, velEdges{128};
+        std::vector<PendingRegion> regions = keyRuns(stripesOf(zones), zones);
+        countUnplayedZones(zones);
+        return regions;
+    }
+
+    // A key range and the velocity runs it plays.
+    struct Stripe {
+        int32_t keyLow, keyHigh;
+        std::vector<std::tuple<int32_t, int32_t, Cell>> runs;
+    };
+
+    // Every key and velocity at which some zone starts or after which it
+    // ends, sorted, and 128.
+    static void zoneEdges(const std::vector<PendingZone>& zones, std::vector<int32_t>& keyEdges,
+                          std::vector<int32_t>& velEdges) {
+        keyEdges = {128};
+        velEdges = {128};
         for (const PendingZone& z : zones) {
             keyEdges.insert(keyEdges.end(), {z.keyLow, z.keyHigh + 1});
             velEdges.insert(velEdges.end(), {z.velLow, z.velHigh + 1});
@@ -308,10 +324,41 @@ struct Converter {
             std::sort(edges->begin(), edges->end());
             edges->erase(std::unique(edges->begin(), edges->end()), edges->end());
         }
-        struct Stripe {  // velocity runs of one key range
-            int32_t keyLow, keyHigh;
-            std::vector<std::tuple<int32_t, int32_t, Cell>> runs;
-        };
+    }
+
+    // What the piece velLow..velHigh of a key range plays, of the zones
+    // `here` that hold the key range; a cell without zone when none holds
+    // the velocities.
+    static Cell loudestCell(const std::vector<PendingZone>& zones, const std::vector<size_t>& here, int32_t velLow,
+                            int32_t velHigh) {
+        Cell cell;
+        double total = 0, panSum = 0;
+        for (size_t i : here) {
+            const PendingZone& z = zones[i];
+            if (z.velLow > velLow || velHigh > z.velHigh) continue;
+            total += z.power;
+            panSum += z.power * z.pan;
+            // Of zones about as loud (the two sides of a stereo pair) the
+            // first listed plays, whatever their small differences, so that
+            // one side serves every key.
+            if (cell.zone < 0 || z.power > kLouder * zones[size_t(cell.zone)].power) cell.zone = int32_t(i);
+        }
+        if (cell.zone < 0) return cell;
+        const PendingZone& winner = zones[size_t(cell.zone)];
+        if (winner.power > 0 && total > winner.power) {
+            cell.gain = std::sqrt(total / winner.power);
+            cell.pan = int32_t(std::lround(panSum / total));
+        } else {
+            cell.pan = winner.pan;
+        }
+        return cell;
+    }
+
+    // The plane cut into key stripes of velocity runs, neighbours that play
+    // alike joined.
+    static std::vector<Stripe> stripesOf(const std::vector<PendingZone>& zones) {
+        std::vector<int32_t> keyEdges, velEdges;
+        zoneEdges(zones, keyEdges, velEdges);
         std::vector<Stripe> stripes;
         std::vector<size_t> here;
         for (size_t k = 0; k + 1 < keyEdges.size(); ++k) {
@@ -321,26 +368,8 @@ struct Converter {
                 if (zones[i].keyLow <= stripe.keyLow && stripe.keyHigh <= zones[i].keyHigh) here.push_back(i);
             for (size_t v = 0; !here.empty() && v + 1 < velEdges.size(); ++v) {
                 int32_t velLow = velEdges[v], velHigh = velEdges[v + 1] - 1;
-                Cell cell;
-                double total = 0, panSum = 0;
-                for (size_t i : here) {
-                    const PendingZone& z = zones[i];
-                    if (z.velLow > velLow || velHigh > z.velHigh) continue;
-                    total += z.power;
-                    panSum += z.power * z.pan;
-                    // Of zones about as loud (the two sides of a stereo
-                    // pair) the first listed plays, whatever their small
-                    // differences, so that one side serves every key.
-                    if (cell.zone < 0 || z.power > kLouder * zones[size_t(cell.zone)].power) cell.zone = int32_t(i);
-                }
+                Cell cell = loudestCell(zones, here, velLow, velHigh);
                 if (cell.zone < 0) continue;
-                const PendingZone& winner = zones[size_t(cell.zone)];
-                if (winner.power > 0 && total > winner.power) {
-                    cell.gain = std::sqrt(total / winner.power);
-                    cell.pan = int32_t(std::lround(panSum / total));
-                } else {
-                    cell.pan = winner.pan;
-                }
                 if (!stripe.runs.empty()) {
                     auto& [lo, hi, last] = stripe.runs.back();
                     if (hi + 1 == velLow && last == cell) {
@@ -356,15 +385,19 @@ struct Converter {
             else
                 stripes.push_back(std::move(stripe));
         }
+        return stripes;
+    }
 
+    // The regions of the stripes: each run becomes regions of as many keys
+    // as lie within the tolerance of the engine's 100 cents a key. Marks the
+    // zones played.
+    std::vector<PendingRegion> keyRuns(const std::vector<Stripe>& stripes, std::vector<PendingZone>& zones) {
         std::vector<PendingRegion> regions;
         std::vector<bool> split(zones.size());
         for (const Stripe& stripe : stripes) {
             for (const auto& [velLow, velHigh, cell] : stripe.runs) {
                 PendingZone& z = zones[size_t(cell.zone)];
                 z.played = true;
-                // Runs of keys whose pitches lie within the tolerance of
-                // the engine's 100 cents a key.
                 double drift = std::fabs(100.0 - z.scaleTuning);
                 int32_t runKeys = drift > 0 ? 1 + int32_t(2.0 * kKeyRunToleranceCents / drift) : 128;
                 if (runKeys <= stripe.keyHigh - stripe.keyLow) split[size_t(cell.zone)] = true;
@@ -382,13 +415,18 @@ struct Converter {
                 }
             }
         }
-        for (size_t i = 0; i < zones.size(); ++i) {
-            stats.scaleTunedZones += split[i];
-            if (zones[i].played) continue;
-            bool side = (zones[i].sampleType & (Sf2SampleLeft | Sf2SampleRight)) != 0;
+        for (size_t i = 0; i < zones.size(); ++i) stats.scaleTunedZones += split[i];
+        return regions;
+    }
+
+    // Zones no region plays: stereo sides and layers whose power went into
+    // another zone's region.
+    void countUnplayedZones(const std::vector<PendingZone>& zones) {
+        for (const PendingZone& z : zones) {
+            if (z.played) continue;
+            bool side = (z.sampleType & (Sf2SampleLeft | Sf2SampleRight)) != 0;
             ++(side ? stats.stereoSidesDropped : stats.layersDropped);
         }
-        return regions;
     }
 
     // Unity note and rate for the region's keys: the SoundFont plays key k
