@@ -6,6 +6,7 @@
 #include <span>
 
 #include "platform/byte_reader.h"
+#include "platform/byte_source.h"
 #include "platform/input_stream.h"
 #include "platform/paths.h"
 #include "platform/riff_chunks.h"
@@ -44,10 +45,6 @@ bool nextChunk(ByteReader& list, Chunk& chunk, std::string& error) {
     chunk.id[4] = 0;
     chunk.body = ByteReader(view.data);
     return true;
-}
-
-bool isList(const Chunk& c, const char (&type)[5]) {
-    return std::strcmp(c.id, "LIST") == 0 && c.body.tag(type);
 }
 
 std::string readName(ByteReader& r) {
@@ -296,59 +293,149 @@ bool parseHydra(ByteReader list, Sf2Bank& bank, std::string& error) {
     return readInstruments(t, instBags, instGens, bank, error) && readPresets(t, presetBags, presetGens, bank, error);
 }
 
+// A view of bytes held elsewhere, for reading a bank already in memory the
+// way a file is read.
+class SpanSource final : public ByteSource {
+public:
+    explicit SpanSource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+    uint64_t size() const override { return bytes_.size(); }
+    bool read(uint64_t offset, void* out, size_t count) const override {
+        if (offset > bytes_.size() || count > bytes_.size() - offset) return false;
+        if (count) std::memcpy(out, bytes_.data() + offset, count);
+        return true;
+    }
+
+private:
+    std::span<const uint8_t> bytes_;
+};
+
+// A list larger than this is not read into memory: the largest hydra the
+// 16-bit indices can use is about 8 MB.
+constexpr uint64_t kMaxListBytes = uint64_t(64) << 20;
+
+// Walks the chunks of the body [position, end) of the source, each checked to
+// lie within the body, calling visit(id, dataPosition, size) for each.
+template <typename Visit>
+Sf2ReadStatus walkChunks(const ByteSource& file, uint64_t position, uint64_t end, std::string& error, Visit visit) {
+    while (end - position >= 8) {
+        uint8_t header[8];
+        if (!file.read(position, header, sizeof header)) {
+            error = "cannot read the file";
+            return Sf2ReadStatus::ReadFailed;
+        }
+        ByteReader r(header, sizeof header);
+        uint32_t id = 0, size = 0;
+        r.u32le(id);
+        r.u32le(size);
+        const uint64_t data = position + 8;
+        const uint64_t remaining = end - data;
+        if (size > remaining) {
+            error = "chunk '" + riffIdText(id) + "' (" + std::to_string(size) + " bytes) runs past the end of its list";
+            return Sf2ReadStatus::Damaged;
+        }
+        Sf2ReadStatus status = visit(id, data, size);
+        if (status != Sf2ReadStatus::Ok) return status;
+        position = data + size + ((size & 1) && size < remaining ? 1 : 0);
+    }
+    return Sf2ReadStatus::Ok;
+}
+
+// The list type of a "LIST" chunk of at least four bytes; 0 for others.
+Sf2ReadStatus listType(const ByteSource& file, uint32_t id, uint64_t data, uint32_t size, uint32_t& type,
+                       std::string& error) {
+    type = 0;
+    if (id != fourCC("LIST") || size < 4) return Sf2ReadStatus::Ok;
+    uint8_t raw[4];
+    if (!file.read(data, raw, 4)) {
+        error = "cannot read the file";
+        return Sf2ReadStatus::ReadFailed;
+    }
+    ByteReader r(raw, 4);
+    r.u32le(type);
+    return Sf2ReadStatus::Ok;
+}
+
+// A whole list, its type included, read into memory.
+Sf2ReadStatus readList(const ByteSource& file, uint64_t data, uint32_t size, std::vector<uint8_t>& bytes,
+                       std::string& error) {
+    if (size > kMaxListBytes) {
+        error = "a list of " + std::to_string(size) + " bytes is larger than a SoundFont's";
+        return Sf2ReadStatus::Damaged;
+    }
+    bytes.resize(size);
+    if (!file.read(data, bytes.data(), size)) {
+        error = "cannot read the file";
+        return Sf2ReadStatus::ReadFailed;
+    }
+    return Sf2ReadStatus::Ok;
+}
+
+// Where the sample points of an "sdta" list lie.
+Sf2ReadStatus locateSamples(const ByteSource& file, uint64_t data, uint32_t size, Sf2Bank& bank, bool& haveSamples,
+                            std::string& error) {
+    return walkChunks(file, data + 4, data + size, error, [&](uint32_t id, uint64_t at, uint32_t length) {
+        if (id == fourCC("smpl")) {
+            bank.sampleDataOffset = at;
+            bank.sampleCount = length / 2;
+            haveSamples = true;
+        }
+        return Sf2ReadStatus::Ok;
+    });
+}
+
 }  // namespace
 
-bool parseSf2(std::vector<uint8_t> bytes, Sf2Bank& bank, std::string& error) {
+Sf2ReadStatus readSf2(const ByteSource& file, Sf2Bank& bank, std::string& error) {
     bank = Sf2Bank{};
-    bank.file = std::move(bytes);
-    ByteReader file(bank.file.data(), bank.file.size());
+    uint8_t header[12];
     uint32_t riffSize = 0;
-    if (!file.tag("RIFF") || !file.skip(4) || !file.u32le(riffSize) || !file.tag("sfbk")) {
+    ByteReader r(header, sizeof header);
+    if (file.size() < sizeof header || !file.read(0, header, sizeof header) || !r.tag("RIFF") || !r.skip(4) ||
+        !r.u32le(riffSize) || !r.tag("sfbk")) {
         error = "not a SoundFont 2 file (no RIFF 'sfbk' header)";
-        return false;
+        return Sf2ReadStatus::NotSoundFont;
     }
     // A RIFF size beyond the end of the file is cut to the file; the chunks
     // inside are then checked one by one.
-    ByteReader body;
-    file.sub(std::min<size_t>(riffSize, file.remaining()), body);
-    body.skip(4);
+    const uint64_t end = 8 + std::min<uint64_t>(riffSize, file.size() - 8);
 
     bool haveHydra = false, haveSamples = false;
-    while (body.remaining() >= 8) {
-        Chunk c;
-        if (!nextChunk(body, c, error)) return false;
-        if (isList(c, "INFO")) {
-            if (!parseInfo(c.body, bank, error)) return false;
-        } else if (isList(c, "sdta")) {
-            ByteReader list = c.body;
-            list.skip(4);
-            while (list.remaining() >= 8) {
-                Chunk s;
-                if (!nextChunk(list, s, error)) return false;
-                if (std::strcmp(s.id, "smpl") == 0) {
-                    bank.sampleDataOffset = size_t(s.body.data().data() - bank.file.data());
-                    bank.sampleCount = uint32_t(s.body.size() / 2);
-                    haveSamples = true;
-                }
-            }
-        } else if (isList(c, "pdta")) {
-            if (!parseHydra(c.body, bank, error)) return false;
+    std::vector<uint8_t> list;
+    Sf2ReadStatus status = walkChunks(file, 12, end, error, [&](uint32_t id, uint64_t data, uint32_t size) {
+        uint32_t type = 0;
+        Sf2ReadStatus s = listType(file, id, data, size, type, error);
+        if (s != Sf2ReadStatus::Ok) return s;
+        if (type == fourCC("INFO") || type == fourCC("pdta")) {
+            if ((s = readList(file, data, size, list, error)) != Sf2ReadStatus::Ok) return s;
+            ByteReader body(list.data(), list.size());
+            if (type == fourCC("INFO")) return parseInfo(body, bank, error) ? s : Sf2ReadStatus::Damaged;
+            if (!parseHydra(body, bank, error)) return Sf2ReadStatus::Damaged;
             haveHydra = true;
+        } else if (type == fourCC("sdta")) {
+            return locateSamples(file, data, size, bank, haveSamples, error);
         }
-    }
+        return Sf2ReadStatus::Ok;
+    });
+    if (status != Sf2ReadStatus::Ok) return status;
     if (bank.versionMajor >= 3) {
         error = "SoundFont version " + std::to_string(bank.versionMajor) + "." + std::to_string(bank.versionMinor) +
                 " (compressed samples) is not supported";
-        return false;
+        return Sf2ReadStatus::Unsupported;
     }
     if (!haveHydra) {
         error = "no 'pdta' list (presets, instruments, samples)";
-        return false;
+        return Sf2ReadStatus::Damaged;
     }
     if (!haveSamples) {
         error = "no 'smpl' chunk (sample data)";
-        return false;
+        return Sf2ReadStatus::Damaged;
     }
+    return Sf2ReadStatus::Ok;
+}
+
+bool parseSf2(std::vector<uint8_t> bytes, Sf2Bank& bank, std::string& error) {
+    if (readSf2(SpanSource(bytes), bank, error) != Sf2ReadStatus::Ok) return false;
+    bank.file = std::move(bytes);
     return true;
 }
 

@@ -62,6 +62,7 @@ struct PendingZone {
     int32_t exclusiveClass = 0;
     Sf2VolumeEnvelope envelope;  // hold and decay before their key scaling
     int32_t holdPerKey = 0, decayPerKey = 0;
+    int32_t delay = -12000;  // of the volume envelope, timecents
     bool truncated = false;
     double power = 0;  // heard power of the first second, envelope and attenuation applied
     bool played = false;
@@ -147,21 +148,43 @@ struct WaveKey {
     auto operator<=>(const WaveKey&) const = default;
 };
 
+int16_t pointAt(const uint8_t* points, size_t index) {
+    return int16_t(uint16_t(points[2 * index] | points[2 * index + 1] << 8));
+}
+
+// The points of a bank parsed from memory.
+class PointsInMemory final : public Sf2SamplePoints {
+public:
+    explicit PointsInMemory(const Sf2Bank& bank) : bank_(bank) {}
+    const uint8_t* points(uint32_t first, uint32_t end) override {
+        const uint64_t from = bank_.sampleDataOffset + 2 * uint64_t(first);
+        if (first >= end || end > bank_.sampleCount || bank_.sampleDataOffset + 2 * uint64_t(end) > bank_.file.size())
+            return nullptr;
+        return bank_.file.data() + from;
+    }
+
+private:
+    const Sf2Bank& bank_;
+};
+
 struct Converter {
     const Sf2Bank& bank;
     DlsBankDesc& out;
     Sf2ConvertStats& stats;
+    Sf2SamplePoints& points;
     double gainDb = 0.0;
+    // When set, waves are left without data and this says how to make them.
+    std::vector<Sf2WaveValues>* deferred = nullptr;
+    bool failed = false;  // sample points could not be read
     std::map<WaveKey, uint32_t> waveIndex;
     std::map<std::tuple<uint32_t, uint32_t, bool, uint32_t, uint32_t, uint32_t>, double> powerCache;
 
+    Converter(const Sf2Bank& b, DlsBankDesc& o, Sf2ConvertStats& st, Sf2SamplePoints& p, double gain = 0.0,
+              std::vector<Sf2WaveValues>* values = nullptr)
+        : bank(b), out(o), stats(st), points(p), gainDb(gain), deferred(values) {}
+
     void note(std::string text) {
         if (stats.notes.size() < kMaxNotes) stats.notes.push_back(std::move(text));
-    }
-
-    int16_t sampleValue(uint32_t index) const {
-        const uint8_t* p = bank.file.data() + bank.sampleDataOffset + size_t(index) * 2;
-        return int16_t(uint16_t(p[0] | p[1] << 8));
     }
 
     // Mean square of the values a zone plays in its first second at its own
@@ -172,12 +195,19 @@ struct Converter {
         if (found != powerCache.end()) return found->second;
         // A second at the rates in use; an absurd rate is not followed.
         const uint64_t span = std::min<uint64_t>(z.sampleRate, 192000);
+        // The loop lies within the slice, so the second never reaches past
+        // the slice nor past `span` points from its start.
+        const uint8_t* heard = points.points(z.start, uint32_t(std::min<uint64_t>(z.end, z.start + span)));
+        if (!heard) {
+            failed = true;
+            return 0.0;
+        }
         double sum = 0;
         uint32_t at = z.start;
         for (uint64_t n = 0; n < span; ++n, ++at) {
             if (z.loops && at >= z.loopEnd) at = z.loopStart;
             if (at >= z.end) break;
-            double v = sampleValue(at);
+            double v = pointAt(heard, at - z.start);
             sum += v * v;
         }
         double power = sum / double(span);
@@ -185,10 +215,11 @@ struct Converter {
         return power;
     }
 
-    // The zone of one preset zone and one instrument zone; false when the
-    // ranges do not meet or the zone cannot be played.
-    bool buildZone(const Sf2Preset& preset, const ZoneGenerators& pg, const Sf2Instrument& ins,
-                   const ZoneGenerators& ig, uint32_t sampleIndex, PendingZone& r) {
+    // The zone of one preset zone and one instrument zone, its power left
+    // out: what the hydra alone tells. False when the ranges do not meet or
+    // the zone cannot be played.
+    bool zoneFromHydra(const Sf2Preset& preset, const ZoneGenerators& pg, const Sf2Instrument& ins,
+                       const ZoneGenerators& ig, uint32_t sampleIndex, PendingZone& r) {
         int32_t pkLo, pkHi, pvLo, pvHi, ikLo, ikHi, ivLo, ivHi;
         pg.range(Sf2GenKeyRange, pkLo, pkHi);
         pg.range(Sf2GenVelRange, pvLo, pvHi);
@@ -287,7 +318,15 @@ struct Converter {
         r.envelope.release = summed(Sf2GenReleaseVolEnv, -12000);
         r.holdPerKey = summed(Sf2GenKeynumToVolEnvHold, 0);
         r.decayPerKey = summed(Sf2GenKeynumToVolEnvDecay, 0);
-        r.power = heardPower(r) * envelopePower(r.envelope, summed(Sf2GenDelayVolEnv, -12000)) *
+        r.delay = summed(Sf2GenDelayVolEnv, -12000);
+        return true;
+    }
+
+    // The zone with its power, read from its sample points.
+    bool buildZone(const Sf2Preset& preset, const ZoneGenerators& pg, const Sf2Instrument& ins,
+                   const ZoneGenerators& ig, uint32_t sampleIndex, PendingZone& r) {
+        if (!zoneFromHydra(preset, pg, ins, ig, sampleIndex, r)) return false;
+        r.power = heardPower(r) * envelopePower(r.envelope, r.delay) *
                   std::pow(10.0, attenuationDb(r.attenuation) / 10.0);
         return true;
     }
@@ -456,26 +495,32 @@ struct Converter {
         w.sampleRate = r.sampleRate;
         w.name = s.name;
         const double scale = dbToAmplitude(double(key.levelSteps) * kLevelStepDb);
-        std::vector<int16_t> values(z.end - z.start + (key.silentTail ? kSilentTailValues : 0));
-        bool saturated = false;
-        for (uint32_t i = z.start; i < z.end; ++i) {
-            double v = std::round(sampleValue(i) * scale);
-            saturated = saturated || v > 32767.0 || v < -32768.0;
-            values[i - z.start] = int16_t(std::clamp(v, -32768.0, 32767.0));
-        }
-        if (saturated) {
-            ++stats.saturatedWaves;
-            note("sample '" + s.name + "': values cut to 16 bits at a level of " + std::to_string(levelDb) + " dB");
+        const uint32_t silent = key.silentTail ? kSilentTailValues : 0;
+        if (deferred) {
+            deferred->push_back(Sf2WaveValues{z.start, z.end, scale, silent});
+        } else {
+            std::vector<int16_t> values(z.end - z.start + silent);
+            bool saturated = false;
+            const uint8_t* slice = points.points(z.start, z.end);
+            if (!slice) {
+                failed = true;
+                return 0;
+            }
+            for (uint32_t i = 0; i < z.end - z.start; ++i) values[i] = sf2ScaledPoint(pointAt(slice, i), scale, saturated);
+            if (saturated) {
+                ++stats.saturatedWaves;
+                note("sample '" + s.name + "': values cut to 16 bits at a level of " + std::to_string(levelDb) + " dB");
+            }
+            w.data = pcm16Bytes(values);
         }
         if (key.silentTail) ++stats.silentTails;
-        w.data = pcm16Bytes(values);
         w.hasWaveSample = true;
         w.waveSample = ws;
         if (z.truncated) {
             ++stats.truncatedWaves;
             note("sample '" + s.name + "': slice cut to " + std::to_string(z.end - z.start) + " values");
         }
-        stats.waveBytes += w.data.size();
+        stats.waveBytes += 2 * (uint64_t(z.end - z.start) + silent);
         uint32_t index = uint32_t(out.waves.size());
         out.waves.push_back(std::move(w));
         waveIndex.emplace(key, index);
@@ -520,10 +565,67 @@ struct Converter {
                     zones.push_back(std::move(z));
             }
         }
+        if (failed) return false;
         for (const PendingRegion& r : planRegions(zones)) ins.regions.push_back(dlsRegion(r));
-        return !ins.regions.empty();
+        return !failed && !ins.regions.empty();
+    }
+
+    // Whether convertPreset would yield regions: every zone the hydra lets
+    // play covers at least one key and velocity, and so gives a region.
+    bool playable(const Sf2Preset& preset) {
+        for (size_t pz = preset.hasGlobalZone ? 1 : 0; pz < preset.zones.size(); ++pz) {
+            ZoneGenerators pg = zoneGenerators(preset.zones, preset.hasGlobalZone, pz);
+            const Sf2Instrument& instrument = bank.instruments[size_t(preset.zones[pz].target)];
+            for (size_t iz = instrument.hasGlobalZone ? 1 : 0; iz < instrument.zones.size(); ++iz) {
+                ZoneGenerators ig = zoneGenerators(instrument.zones, instrument.hasGlobalZone, iz);
+                PendingZone z;
+                if (zoneFromHydra(preset, pg, instrument, ig, uint32_t(instrument.zones[iz].target), z)) return true;
+            }
+        }
+        return false;
     }
 };
+
+// Why a preset is left out before it is converted.
+enum class PresetChoice { Convert, OutOfRange, SameAsPrevious };
+
+// The presets in the order the bank lists their instruments: drum kits
+// after the melodic instruments, each group by bank and program; of two
+// presets with the same bank and program the first one counts. Calls
+// visit(index, choice, previous), previous being the preset that a
+// SameAsPrevious one repeats.
+template <typename Visit>
+void forEachPreset(const Sf2Bank& bank, Visit visit) {
+    std::vector<size_t> order(bank.presets.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        const Sf2Preset& pa = bank.presets[a];
+        const Sf2Preset& pb = bank.presets[b];
+        return std::make_tuple(pa.bank == kDrumBank, pa.bank, pa.program) <
+               std::make_tuple(pb.bank == kDrumBank, pb.bank, pb.program);
+    });
+    const Sf2Preset* previous = nullptr;
+    for (size_t index : order) {
+        const Sf2Preset& p = bank.presets[index];
+        if ((p.bank > 127 && p.bank != kDrumBank) || p.program > 127) {
+            visit(index, PresetChoice::OutOfRange, previous);
+        } else if (previous && previous->bank == p.bank && previous->program == p.program) {
+            visit(index, PresetChoice::SameAsPrevious, previous);
+        } else {
+            visit(index, PresetChoice::Convert, previous);
+            previous = &p;
+        }
+    }
+}
+
+// The instrument header a preset becomes.
+DlsInstrumentDesc instrumentHeader(const Sf2Preset& p) {
+    DlsInstrumentDesc ins;
+    ins.bank = p.bank == kDrumBank ? kDlsDrumBank : uint32_t(p.bank) << 8;
+    ins.program = p.program;
+    ins.name = p.name;
+    return ins;
+}
 
 // The engine's envelope works on levels whose gain is linear in decibels:
 // its table spans kEnvelopeRangeOctaves of gain (taken as 6 dB each) over
@@ -581,60 +683,78 @@ bool convertSf2ToDls(const Sf2Bank& bank, DlsBankDesc& out, Sf2ConvertStats& sta
     out = DlsBankDesc{};
     stats = Sf2ConvertStats{};
     out.name = bank.name;
-    Converter conv{bank, out, stats, options.gainDb, {}, {}};
+    PointsInMemory points(bank);
+    Converter conv{bank, out, stats, points, options.gainDb};
 
-    // Drum kits after the melodic instruments, each group by bank and program;
-    // of two presets with the same bank and program the first one counts.
-    std::vector<size_t> order(bank.presets.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        const Sf2Preset& pa = bank.presets[a];
-        const Sf2Preset& pb = bank.presets[b];
-        return std::make_tuple(pa.bank == kDrumBank, pa.bank, pa.program) <
-               std::make_tuple(pb.bank == kDrumBank, pb.bank, pb.program);
-    });
-
+    const size_t total = bank.presets.size();
     size_t done = 0;
-    const Sf2Preset* previous = nullptr;
-    for (size_t index : order) {
+    forEachPreset(bank, [&](size_t index, PresetChoice choice, const Sf2Preset* previous) {
         const Sf2Preset& p = bank.presets[index];
-        if (options.progress) options.progress(done, order.size());
+        if (options.progress) options.progress(done, total);
         ++done;
         std::string name = "preset " + std::to_string(p.bank) + ":" + std::to_string(p.program) + " '" + p.name + "'";
-        bool drum = p.bank == kDrumBank;
-        if ((p.bank > 127 && !drum) || p.program > 127) {
+        if (choice == PresetChoice::OutOfRange) {
             ++stats.skippedPresets;
             conv.note(name + ": bank or program out of range, skipped");
-            continue;
+            return;
         }
-        if (previous && previous->bank == p.bank && previous->program == p.program) {
+        if (choice == PresetChoice::SameAsPrevious) {
             ++stats.skippedPresets;
             conv.note(name + ": same bank and program as '" + previous->name + "', skipped");
-            continue;
+            return;
         }
-        previous = &p;
-        DlsInstrumentDesc ins;
-        ins.bank = drum ? kDlsDrumBank : uint32_t(p.bank) << 8;
-        ins.program = p.program;
-        ins.name = p.name;
+        DlsInstrumentDesc ins = instrumentHeader(p);
         if (!conv.convertPreset(p, ins)) {
             ++stats.skippedPresets;
             conv.note(name + ": nothing playable, skipped");
-            continue;
+            return;
         }
         stats.regions += uint32_t(ins.regions.size());
-        if (drum)
+        if (p.bank == kDrumBank)
             ++stats.drumKits;
         else
             ++stats.melodicInstruments;
         out.instruments.push_back(std::move(ins));
-    }
-    if (options.progress) options.progress(order.size(), order.size());
+    });
+    if (options.progress) options.progress(total, total);
     stats.waves = uint32_t(out.waves.size());
     if (out.instruments.empty()) {
         error = "no preset yields a playable instrument";
         return false;
     }
+    return true;
+}
+
+}  // namespace tz
+
+namespace tz {
+
+std::vector<Sf2InstrumentEntry> sf2InstrumentList(const Sf2Bank& bank) {
+    std::vector<Sf2InstrumentEntry> list;
+    DlsBankDesc unused;
+    Sf2ConvertStats stats;
+    PointsInMemory points(bank);
+    Converter conv{bank, unused, stats, points};
+    forEachPreset(bank, [&](size_t index, PresetChoice choice, const Sf2Preset*) {
+        const Sf2Preset& p = bank.presets[index];
+        if (choice != PresetChoice::Convert || !conv.playable(p)) return;
+        DlsInstrumentDesc header = instrumentHeader(p);
+        list.push_back(Sf2InstrumentEntry{uint32_t(index), header.bank, header.program});
+    });
+    return list;
+}
+
+bool convertSf2Preset(const Sf2Bank& bank, uint32_t preset, Sf2SamplePoints& points, double gainDb, DlsBankDesc& out,
+                      std::vector<Sf2WaveValues>& values) {
+    out = DlsBankDesc{};
+    values.clear();
+    if (preset >= bank.presets.size()) return false;
+    Sf2ConvertStats stats;
+    Converter conv{bank, out, stats, points, gainDb, &values};
+    const Sf2Preset& p = bank.presets[preset];
+    DlsInstrumentDesc ins = instrumentHeader(p);
+    if (!conv.convertPreset(p, ins)) return false;
+    out.instruments.push_back(std::move(ins));
     return true;
 }
 

@@ -20,6 +20,8 @@
 // Waves are shared by every region that plays the same slice at the same
 // rate, level and ending.
 #pragma once
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -83,9 +85,57 @@ struct Sf2VolumeEnvelope {
 // that make the engine play `env` and `pan` (-500..500, tenths of a percent).
 std::vector<DlsConnectionDesc> volumeEnvelopeConnections(const Sf2VolumeEnvelope& env, int32_t pan);
 
-// Converts the bank. Fails (with `error` saying why) only when no preset
-// yields an instrument.
+// Converts the bank parsed from memory (parseSf2). Fails (with `error`
+// saying why) only when no preset yields an instrument.
 bool convertSf2ToDls(const Sf2Bank& bank, DlsBankDesc& out, Sf2ConvertStats& stats, std::string& error,
                      const Sf2ConvertOptions& options = {});
+
+// An instrument of the converted bank: the preset it comes from and its
+// header (ulBank, ulInstrument).
+struct Sf2InstrumentEntry {
+    uint32_t preset = 0;  // index into Sf2Bank::presets
+    uint32_t bank = 0;
+    uint32_t program = 0;
+};
+
+// The instruments convertSf2ToDls writes, in its order, decided from the
+// hydra alone: presets of other banks, repeats of a bank and program and
+// presets with nothing playable are left out as it leaves them out.
+std::vector<Sf2InstrumentEntry> sf2InstrumentList(const Sf2Bank& bank);
+
+// Where a conversion finds the sample points.
+class Sf2SamplePoints {
+public:
+    virtual ~Sf2SamplePoints() = default;
+    // The little-endian 16-bit points first..end-1 of "smpl" (first < end
+    // <= sampleCount), valid until the next call; null when they cannot be
+    // read.
+    virtual const uint8_t* points(uint32_t first, uint32_t end) = 0;
+};
+
+// How a wave's values are made: the points first..end-1, each scaled by
+// sf2ScaledPoint, then `silentValues` zeros.
+struct Sf2WaveValues {
+    uint32_t first = 0;
+    uint32_t end = 0;
+    double scale = 1.0;
+    uint32_t silentValues = 0;
+};
+
+// A sample point at a wave's scale: rounded and cut to 16 bits (`saturated`
+// set when cut).
+inline int16_t sf2ScaledPoint(int16_t point, double scale, bool& saturated) {
+    double v = std::round(point * scale);
+    saturated = saturated || v > 32767.0 || v < -32768.0;
+    return int16_t(std::clamp(v, -32768.0, 32767.0));
+}
+
+// Converts one preset as convertSf2ToDls converts it into the whole bank:
+// `out` gets its one instrument and the waves its regions play, numbered
+// from 0 and without data, values[i] telling how wave i's values are made.
+// Sample points are read from `points` (the heard power of each zone's first
+// second). False when the preset yields nothing or its points cannot be read.
+bool convertSf2Preset(const Sf2Bank& bank, uint32_t preset, Sf2SamplePoints& points, double gainDb, DlsBankDesc& out,
+                      std::vector<Sf2WaveValues>& values);
 
 }  // namespace tz
