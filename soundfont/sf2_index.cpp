@@ -1,6 +1,7 @@
 #include "soundfont/sf2_index.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "instruments/dls_collection.h"
@@ -16,6 +17,7 @@ namespace {
 
 constexpr int kWaveShift = 32;
 constexpr uint64_t kWithinWave = (uint64_t(1) << kWaveShift) - 1;
+constexpr size_t kPieceValues = 1024;
 
 // Where the points of "smpl" lie in the file, and a read of a run of them.
 struct PointsInFile {
@@ -62,16 +64,21 @@ public:
         const uint64_t first = within / 2, end = first + count / 2;
         if (end > points + v.silentValues) return false;
         auto* bytes = static_cast<uint8_t*>(out);
-        // The points are read where their values go and scaled in place.
+        // The points are read where their values go, then scaled in pieces
+        // through a buffer of their own.
         const uint64_t pointEnd = std::min(end, points);
         if (first < pointEnd) {
             if (!points_.read(v.first + uint32_t(first), v.first + uint32_t(pointEnd), bytes)) return false;
-            bool saturated = false;
-            for (uint64_t i = 0; i < pointEnd - first; ++i) {
-                const int16_t point = int16_t(uint16_t(bytes[2 * i] | bytes[2 * i + 1] << 8));
-                const uint16_t value = uint16_t(sf2ScaledPoint(point, v.scale, saturated));
-                bytes[2 * i] = uint8_t(value);
-                bytes[2 * i + 1] = uint8_t(value >> 8);
+            uint8_t piece[2 * kPieceValues];
+            int16_t values[kPieceValues];
+            for (uint64_t done = 0; done < pointEnd - first; done += kPieceValues) {
+                const size_t n = size_t(std::min<uint64_t>(kPieceValues, pointEnd - first - done));
+                std::memcpy(piece, bytes + 2 * done, 2 * n);
+                sf2ScalePoints(piece, n, v.scale, values);
+                for (size_t i = 0; i < n; ++i) {
+                    bytes[2 * (done + i)] = uint8_t(uint16_t(values[i]));
+                    bytes[2 * (done + i) + 1] = uint8_t(uint16_t(values[i]) >> 8);
+                }
             }
         }
         const uint64_t silentFrom = std::max(first, points);

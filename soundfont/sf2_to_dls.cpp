@@ -7,6 +7,10 @@
 #include <map>
 #include <tuple>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tz {
 
 namespace {
@@ -178,6 +182,7 @@ struct Converter {
     bool failed = false;  // sample points could not be read
     std::map<WaveKey, uint32_t> waveIndex;
     std::map<std::tuple<uint32_t, uint32_t, bool, uint32_t, uint32_t, uint32_t>, double> powerCache;
+    std::map<std::tuple<int32_t, int32_t, int32_t, int32_t, int32_t>, double> envelopeCache;
 
     Converter(const Sf2Bank& b, DlsBankDesc& o, Sf2ConvertStats& st, Sf2SamplePoints& p, double gain = 0.0,
               std::vector<Sf2WaveValues>* values = nullptr)
@@ -185,6 +190,14 @@ struct Converter {
 
     void note(std::string text) {
         if (stats.notes.size() < kMaxNotes) stats.notes.push_back(std::move(text));
+    }
+
+    // envelopePower, once for each envelope.
+    double envelopeShare(const Sf2VolumeEnvelope& env, int32_t delay) {
+        auto key = std::make_tuple(env.attack, env.hold, env.decay, env.sustain, delay);
+        auto found = envelopeCache.find(key);
+        if (found != envelopeCache.end()) return found->second;
+        return envelopeCache.emplace(key, envelopePower(env, delay)).first->second;
     }
 
     // Mean square of the values a zone plays in its first second at its own
@@ -326,7 +339,7 @@ struct Converter {
     bool buildZone(const Sf2Preset& preset, const ZoneGenerators& pg, const Sf2Instrument& ins,
                    const ZoneGenerators& ig, uint32_t sampleIndex, PendingZone& r) {
         if (!zoneFromHydra(preset, pg, ins, ig, sampleIndex, r)) return false;
-        r.power = heardPower(r) * envelopePower(r.envelope, r.delay) *
+        r.power = heardPower(r) * envelopeShare(r.envelope, r.delay) *
                   std::pow(10.0, attenuationDb(r.attenuation) / 10.0);
         return true;
     }
@@ -500,13 +513,13 @@ struct Converter {
             deferred->push_back(Sf2WaveValues{z.start, z.end, scale, silent});
         } else {
             std::vector<int16_t> values(z.end - z.start + silent);
-            bool saturated = false;
+            bool saturated;
             const uint8_t* slice = points.points(z.start, z.end);
             if (!slice) {
                 failed = true;
                 return 0;
             }
-            for (uint32_t i = 0; i < z.end - z.start; ++i) values[i] = sf2ScaledPoint(pointAt(slice, i), scale, saturated);
+            saturated = sf2ScalePoints(slice, z.end - z.start, scale, values.data());
             if (saturated) {
                 ++stats.saturatedWaves;
                 note("sample '" + s.name + "': values cut to 16 bits at a level of " + std::to_string(levelDb) + " dB");
@@ -653,6 +666,55 @@ DlsConnectionDesc connection(uint16_t destination, int32_t scale) {
 }
 
 }  // namespace
+
+bool sf2ScalePoints(const uint8_t* points, size_t count, double scale, int16_t* out) {
+    auto point = [&](size_t i) { return double(int16_t(uint16_t(points[2 * i] | points[2 * i + 1] << 8))); };
+    if (!(std::fabs(scale) < 65535.0)) {
+        bool saturated = false;
+        for (size_t i = 0; i < count; ++i) {
+            double v = std::round(point(i) * scale);
+            saturated = saturated || v > 32767.0 || v < -32768.0;
+            out[i] = int16_t(std::clamp(v, -32768.0, 32767.0));
+        }
+        return saturated;
+    }
+    // Every product lies within 2^31 - 2^15, where the truncation and the
+    // fraction it leaves are exact: what follows is std::round, without the
+    // library call, four values at a time where SSE2 is there.
+    size_t i = 0;
+    bool saturated = false;
+#if defined(__SSE2__)
+    const __m128d s = _mm_set1_pd(scale), half = _mm_set1_pd(0.5), minusHalf = _mm_set1_pd(-0.5);
+    const __m128d one = _mm_set1_pd(1.0), top = _mm_set1_pd(32767.0), bottom = _mm_set1_pd(-32768.0);
+    __m128d cut = _mm_setzero_pd();
+    auto roundTwo = [&](__m128i values) {  // the two low 32-bit lanes
+        const __m128d x = _mm_mul_pd(_mm_cvtepi32_pd(values), s);
+        __m128d whole = _mm_cvtepi32_pd(_mm_cvttpd_epi32(x));
+        const __m128d fraction = _mm_sub_pd(x, whole);
+        whole = _mm_add_pd(whole, _mm_and_pd(_mm_cmpge_pd(fraction, half), one));
+        whole = _mm_sub_pd(whole, _mm_and_pd(_mm_cmple_pd(fraction, minusHalf), one));
+        cut = _mm_or_pd(cut, _mm_or_pd(_mm_cmpgt_pd(whole, top), _mm_cmplt_pd(whole, bottom)));
+        return _mm_cvttpd_epi32(whole);
+    };
+    for (; i + 4 <= count; i += 4) {
+        const __m128i raw = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(points + 2 * i));
+        const __m128i wide = _mm_srai_epi32(_mm_unpacklo_epi16(raw, raw), 16);
+        const __m128i four = _mm_unpacklo_epi64(roundTwo(wide), roundTwo(_mm_srli_si128(wide, 8)));
+        // Packing cuts to 16 bits as the clamp below does.
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(four, four));
+    }
+    saturated = _mm_movemask_pd(cut) != 0;
+#endif
+    for (; i < count; ++i) {
+        const double x = point(i) * scale;
+        int32_t whole = int32_t(x);
+        const double fraction = x - double(whole);
+        whole += int32_t(fraction >= 0.5) - int32_t(fraction <= -0.5);
+        saturated = saturated || whole > 32767 || whole < -32768;
+        out[i] = int16_t(std::clamp(whole, -32768, 32767));
+    }
+    return saturated;
+}
 
 std::vector<DlsConnectionDesc> volumeEnvelopeConnections(const Sf2VolumeEnvelope& env, int32_t pan) {
     // The sustain level in decibels maps onto the engine's 36 dB range; a

@@ -20,8 +20,6 @@
 // Waves are shared by every region that plays the same slice at the same
 // rate, level and ending.
 #pragma once
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -122,13 +120,10 @@ struct Sf2WaveValues {
     uint32_t silentValues = 0;
 };
 
-// A sample point at a wave's scale: rounded and cut to 16 bits (`saturated`
-// set when cut).
-inline int16_t sf2ScaledPoint(int16_t point, double scale, bool& saturated) {
-    double v = std::round(point * scale);
-    saturated = saturated || v > 32767.0 || v < -32768.0;
-    return int16_t(std::clamp(v, -32768.0, 32767.0));
-}
+// Sample points at a wave's scale: each rounded (halves away from zero) and
+// cut to 16 bits. `points` are `count` little-endian 16-bit values, not
+// overlapping `out`. Returns whether any value was cut.
+bool sf2ScalePoints(const uint8_t* points, size_t count, double scale, int16_t* out);
 
 // Converts one preset as convertSf2ToDls converts it into the whole bank:
 // `out` gets its one instrument and the waves its regions play, numbered
