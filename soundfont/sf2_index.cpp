@@ -101,7 +101,10 @@ std::shared_ptr<const Sf2ConvertedPreset> convertPreset(const SoundFontIndex& in
         return nullptr;
     }
     // The collection is the one the converted bank would give for this
-    // instrument, its waves written empty and then placed in PresetWaves.
+    // instrument, its waves written with one value and then placed in
+    // PresetWaves. (Not empty: the index skips a chunk of no data that ends
+    // its list.)
+    for (DlsWaveDesc& w : desc.waves) w.data.assign(2, 0);
     preset->collection = indexDlsCollection(MemorySource(writeDlsBank(desc)));
     if (!preset->collection || preset->collection->waves.size() != preset->values.size()) return nullptr;
     for (size_t i = 0; i < preset->values.size(); ++i) {
