@@ -33,7 +33,7 @@
 #include "platform/riff_chunks.h"
 #include "tests/support/files.h"
 #include "tests/support/smf_builder.h"
-#include "tools/bank/sf2_reader.h"
+#include "soundfont/sf2_reader.h"
 
 namespace fs = std::filesystem;
 

@@ -5,13 +5,14 @@
 # engine's folders form layers; tools, tests, benchmarks and fuzzers stand on
 # top of all of them, and nothing below includes those.
 cmake_minimum_required(VERSION 3.20)
-set(core platform records midi instruments synth song plugin)
+set(core platform records midi instruments synth soundfont song plugin)
 set(allowed_platform platform)
 set(allowed_records records)
 set(allowed_midi midi records platform)
 set(allowed_instruments instruments records platform)
 set(allowed_synth synth records platform)
-set(allowed_song song midi instruments synth records platform)
+set(allowed_soundfont soundfont instruments records platform)
+set(allowed_song song soundfont midi instruments synth records platform)
 # The host boundary reaches the engine only through the song player.
 set(allowed_plugin plugin song)
 set(allowed_tools tools ${core})

@@ -1,6 +1,8 @@
 #include "fuzz/fuzz_targets.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -11,6 +13,7 @@
 #include "instruments/dls_convert.h"
 #include "instruments/gus_patch.h"
 #include "instruments/patch_config.h"
+#include "platform/byte_source.h"
 #include "platform/input_stream.h"
 #include "platform/paths.h"
 #include "plugin/demuxer.h"
@@ -18,13 +21,14 @@
 #include "song/settings.h"
 #include "song/song_assembly.h"
 #include "song/song_player.h"
+#include "soundfont/dls_writer.h"
+#include "soundfont/sf2_index.h"
+#include "soundfont/sf2_reader.h"
+#include "soundfont/sf2_to_dls.h"
 #include "synth/render.h"
 #include "tests/support/files.h"
 #include "tests/support/player.h"
 #include "tests/support/test_bank.h"
-#include "tools/bank/dls_writer.h"
-#include "tools/bank/sf2_reader.h"
-#include "tools/bank/sf2_to_dls.h"
 
 namespace tz::fuzz {
 
@@ -104,20 +108,80 @@ int dlsTarget(const uint8_t* data, size_t size) {
     return 0;
 }
 
+namespace {
+
+bool sameSamples(const Instrument* a, const Instrument* b) {
+    if (!a || !b) return !a && !b;
+    if (a->samples.size() != b->samples.size()) return false;
+    for (size_t i = 0; i < a->samples.size(); ++i) {
+        const Sample& x = a->samples[i];
+        const Sample& y = b->samples[i];
+        if (x.dataLength != y.dataLength || x.loopStart != y.loopStart || x.loopEnd != y.loopEnd ||
+            x.sampleRate != y.sampleRate || x.rootFrequency != y.rootFrequency || x.lowFrequency != y.lowFrequency ||
+            x.highFrequency != y.highFrequency || x.modes != y.modes || x.panning != y.panning ||
+            !std::equal(std::begin(x.envelopeRate), std::end(x.envelopeRate), std::begin(y.envelopeRate)) ||
+            !std::equal(x.data.get(), x.data.get() + sampleDataSize(x.dataLength >> kFractionBits), y.data.get()))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 int sf2Target(const uint8_t* data, size_t size) {
+    // As a song uses it: indexed, a few programs and drum notes looked up,
+    // their presets converted and made into engine instruments.
+    const MemorySource file(std::vector<uint8_t>(data, data + size));
+    std::unique_ptr<SoundFontIndex> index = indexSoundFont(file);
+    if (!index) return 0;
+
+    // The whole bank converted the classic way reads back as a DLS bank
+    // holding the instruments the index lists, in its order.
     Sf2Bank bank;
     std::string error;
-    if (!parseSf2(std::vector<uint8_t>(data, data + size), bank, error)) return 0;
+    std::unique_ptr<DlsCollection> collection;
+    if (!parseSf2(std::vector<uint8_t>(data, data + size), bank, error)) std::abort();
     DlsBankDesc desc;
     Sf2ConvertStats stats;
-    if (!convertSf2ToDls(bank, desc, stats, error)) return 0;
-    const std::vector<uint8_t> written = writeDlsBank(desc);
-    StreamPtr stream(createMemoryStream(written.data(), written.size()));
-    if (!stream) return 0;
-    std::unique_ptr<DlsCollection> collection = loadDlsCollection(stream.get());
-    if (!collection || collection->instruments.size() != desc.instruments.size() ||
-        collection->waves.size() != desc.waves.size())
-        std::abort();
+    if (convertSf2ToDls(bank, desc, stats, error)) {
+        collection = indexDlsCollection(writeDlsBank(desc));
+        if (!collection || collection->instruments.size() != desc.instruments.size() ||
+            collection->waves.size() != desc.waves.size())
+            std::abort();
+    }
+    if (index->instruments.size() != desc.instruments.size()) std::abort();
+    for (size_t i = 0; i < desc.instruments.size(); ++i)
+        if (index->instruments[i].bank != desc.instruments[i].bank ||
+            index->instruments[i].program != desc.instruments[i].program)
+            std::abort();
+    bank = Sf2Bank{};
+    desc = DlsBankDesc{};
+
+    // The same engine instruments both ways.
+    auto song = std::make_unique<MidiSong>();
+    song->outputRate = 44100;
+    song->controlRatio = 44;
+    song->dlsCollection = collection.get();
+    auto ask = [&](bool drum, int bankNumber, int program) {
+        DlsWaveAccess access;
+        access.file = &file;
+        std::unique_ptr<Instrument> fromIndex = loadSoundFontInstrument(*song, *index, drum, bankNumber, program, access);
+        if (access.readFailed) std::abort();
+        std::unique_ptr<Instrument> fromBank =
+            collection ? loadDlsInstrument(*song, drum, bankNumber, program) : nullptr;
+        if (!sameSamples(fromIndex.get(), fromBank.get())) std::abort();
+    };
+    size_t tried = 0;
+    for (const Sf2InstrumentEntry& e : index->instruments) {
+        if (++tried > 8) break;
+        if (e.bank & kDlsDrumBit) {
+            for (int note = 0; note < 128; note += 9) ask(true, int(e.program), note);
+        } else {
+            ask(false, int((e.bank >> 8) & 0xFF), int(e.program));
+        }
+    }
+    ask(false, 0, 127);
+    ask(false, 5, 3);
     return 0;
 }
 

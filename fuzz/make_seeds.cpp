@@ -12,7 +12,7 @@
 #include "tests/support/sf2_builder.h"
 #include "tests/support/smf_builder.h"
 #include "tests/support/test_bank.h"
-#include "tools/bank/sf2_reader.h"
+#include "soundfont/sf2_reader.h"
 
 namespace fs = std::filesystem;
 using tz::test::SmfBuilder;

@@ -115,13 +115,13 @@ const DlsArticulation* chooseBlocks(const DlsInstrument& instrument, const DlsRe
     return nullptr;
 }
 
-std::unique_ptr<Instrument> convertRegions(MidiSong& song, const DlsInstrument& instrument, bool drum, int note,
-                                           DlsWaveAccess& access) {
+std::unique_ptr<Instrument> convertRegions(MidiSong& song, const DlsCollection& dls, const DlsInstrument& instrument,
+                                           bool drum, int note, DlsWaveAccess& access) {
     auto result = std::make_unique<Instrument>();
     for (const DlsRegion& region : instrument.regions) {
         if (drum && !(region.hasHeader && region.keyLow <= note && note <= region.keyHigh)) continue;
         Sample sample;
-        if (convertDlsRegion(song, *song.dlsCollection, instrument, region, sample, access))
+        if (convertDlsRegion(song, dls, instrument, region, sample, access))
             result->samples.push_back(std::move(sample));
     }
     if (result->samples.empty()) return nullptr;
@@ -194,14 +194,19 @@ bool convertDlsRegion(const MidiSong& song, const DlsCollection& dls, const DlsI
 
 std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int bank, int program,
                                               DlsWaveAccess& access) {
-    const DlsCollection* dls = song.dlsCollection;
-    if (!dls) return nullptr;
+    if (!song.dlsCollection) return nullptr;
+    return loadDlsInstrument(song, *song.dlsCollection, drum, bank, program, access);
+}
+
+std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, const DlsCollection& collection, bool drum, int bank,
+                                              int program, DlsWaveAccess& access) {
+    const DlsCollection* dls = &collection;
     try {
         if (drum) {
             // A kit is found by drum-set number; the note picks its regions.
             for (const DlsInstrument& ins : dls->instruments) {
                 if (ins.hasHeader && (ins.bank & kDlsDrumBit) && ins.program == uint32_t(bank))
-                    return convertRegions(song, ins, true, program, access);
+                    return convertRegions(song, *dls, ins, true, program, access);
             }
             return nullptr;
         }
@@ -222,7 +227,7 @@ std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int ban
             }
         }
         if (!match) return nullptr;
-        return convertRegions(song, *match, false, 0, access);
+        return convertRegions(song, *dls, *match, false, 0, access);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

@@ -46,6 +46,10 @@ constexpr int32_t dlsReleaseDistance(int32_t sustainLevel) {
 std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int bank, int program);
 std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int bank, int program,
                                               DlsWaveAccess& access);
+// The same from a collection other than the song's (the song gives the
+// output rate and control ratio the envelopes are timed by).
+std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, const DlsCollection& collection, bool drum, int bank,
+                                              int program, DlsWaveAccess& access);
 
 // Fills `sample` from region `region` of `instrument`. False (sample
 // unusable) when the region's header, wave link, wave sample or wave is

@@ -5,7 +5,8 @@
 # against FluidSynth's fast file render of the same songs with the same
 # SoundFont, with the bank made from FluidR3 (the default bank) the time of
 # open (the first in a process, later ones, a playlist scan), the memory of
-# songs alive together and the peak memory of tzmidi rendering one song, and
+# songs alive together and the peak memory of tzmidi rendering one song, the
+# same SoundFont indexed and its presets converted as songs need them, and
 # the bank report (scripts/bank-report.sh) for TimGM6mb and FluidR3.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -35,6 +36,10 @@ trap 'rm -rf "$tmp"' EXIT
 tttheme=/usr/share/games/openttd/baseset/openmsx/tttheme2.mid
 peak=$(/usr/bin/time -f %M "$root/build/tzmidi" render "$tttheme" -o "$tmp/tt.wav" --bank "$fluid" --quiet 2>&1)
 echo "peak memory of tzmidi render tttheme2.mid: $((peak / 1024)) MB"
+echo
+echo "== FluidR3 as a SoundFont, its presets converted as songs need them"
+"$out/bench/sf2_bench" /usr/share/sounds/sf2/FluidR3_GM.sf2 "${songs[@]}" | grep -v '^  '
+"$out/bench/sf2_bench" --render /usr/share/sounds/sf2/FluidR3_GM.sf2 "$tttheme" "$fluid"
 echo
 echo "== Against FluidSynth (wall time, whole songs to WAV files)"
 ns() { date +%s%N; }

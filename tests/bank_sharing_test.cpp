@@ -12,12 +12,16 @@
 #include <vector>
 
 #include "instruments/dls_collection.h"
+#include "instruments/dls_convert.h"
+#include "platform/byte_source.h"
 #include "platform/paths.h"
 #include "records/midi_song.h"
 #include "song/bank_cache.h"
 #include "song/song_player.h"
+#include "soundfont/sf2_index.h"
 #include "tests/support/files.h"
 #include "tests/support/player.h"
+#include "tests/support/sf2_builder.h"
 #include "tests/support/smf_builder.h"
 #include "tests/support/test_bank.h"
 
@@ -224,6 +228,65 @@ TEST_F(BankSharing, ManyThreadsOpenAndRenderOnOneBank) {
     }
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(mismatches, std::vector<int>(kThreads, 0));
+}
+
+// Songs on several threads loading from one SoundFont index, each with the
+// file as it opened it: the presets are converted once and the songs alive
+// together hold one copy of each wave, let go when the last song goes.
+TEST_F(BankSharing, SongsOnManyThreadsShareTheConvertedPresetsOfASoundFont) {
+    const fs::path path = dir_ / "bank.sf2";
+    ASSERT_TRUE(test::writeFileBytes(path, test::smallSoundFont()));
+    std::unique_ptr<FileSource> indexed = FileSource::open(utf8ToUtf16(path.string()));
+    ASSERT_TRUE(indexed);
+    std::shared_ptr<const SoundFontIndex> index = indexSoundFont(*indexed);
+    ASSERT_TRUE(index);
+
+    struct Request {
+        bool drum;
+        int bank, program;
+    };
+    const Request requests[] = {{false, 0, 0}, {false, 0, 5}, {true, 0, 36}, {true, 0, 38}};
+    struct Loaded {
+        std::unique_ptr<MidiSong> song = std::make_unique<MidiSong>();
+        std::vector<std::unique_ptr<Instrument>> instruments;
+        bool readFailed = false;
+    };
+    constexpr int kThreads = 4;
+    std::vector<Loaded> loaded(kThreads);
+    std::latch start(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            Loaded& mine = loaded[size_t(t)];
+            mine.song->outputRate = 44100;
+            mine.song->controlRatio = 44;
+            std::unique_ptr<FileSource> file = FileSource::open(utf8ToUtf16(path.string()));
+            DlsWaveAccess access;
+            access.file = file.get();
+            start.arrive_and_wait();
+            for (int n = 0; n < 4; ++n) {
+                const Request& r = requests[size_t(t + n) % 4];
+                mine.instruments.push_back(loadSoundFontInstrument(*mine.song, *index, r.drum, r.bank, r.program, access));
+            }
+            mine.readFailed = access.readFailed;
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+
+    std::set<const int16_t*> waves;
+    for (const Loaded& l : loaded) {
+        EXPECT_FALSE(l.readFailed);
+        for (const auto& instrument : l.instruments) {
+            ASSERT_TRUE(instrument);
+            for (const Sample& s : instrument->samples) waves.insert(s.data.get());
+        }
+    }
+    // Programs 0 and 5 play one wave each, the two drum notes one wave
+    // between them: three in all, whichever thread made them.
+    EXPECT_EQ(waves.size(), 3u);
+    std::weak_ptr<int16_t[]> wave = loaded[0].instruments[0]->samples[0].data;
+    loaded.clear();
+    EXPECT_TRUE(wave.expired());
 }
 
 }  // namespace

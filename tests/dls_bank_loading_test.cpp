@@ -10,7 +10,7 @@
 #include "platform/input_stream.h"
 #include "records/midi_song.h"
 #include "tests/support/patch_builder.h"
-#include "tools/bank/dls_writer.h"
+#include "soundfont/dls_writer.h"
 
 namespace tz {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/input_stream.h"
-#include "tools/bank/dls_writer.h"
+#include "soundfont/dls_writer.h"
 
 namespace tz {
 namespace {

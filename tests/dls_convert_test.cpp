@@ -7,7 +7,7 @@
 #include "platform/input_stream.h"
 #include "records/midi_song.h"
 #include "records/tables.h"
-#include "tools/bank/dls_writer.h"
+#include "soundfont/dls_writer.h"
 
 namespace tz {
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/byte_source.h"
-#include "tools/bank/dls_writer.h"
+#include "soundfont/dls_writer.h"
 
 namespace tz {
 namespace {

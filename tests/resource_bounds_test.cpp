@@ -17,7 +17,7 @@
 #include "song/song_assembly.h"
 #include "synth/render.h"
 #include "tests/support/smf_builder.h"
-#include "tools/bank/dls_writer.h"
+#include "soundfont/dls_writer.h"
 
 // Every allocation of this test program is counted, so a test can see the
 // peak that one call reaches above what was live before it.

@@ -19,9 +19,9 @@
 #include "tests/support/smf_builder.h"
 #include "tests/support/test_data.h"
 #include "tools/bank/bank_command.h"
-#include "tools/bank/dls_writer.h"
-#include "tools/bank/sf2_reader.h"
-#include "tools/bank/sf2_to_dls.h"
+#include "soundfont/dls_writer.h"
+#include "soundfont/sf2_reader.h"
+#include "soundfont/sf2_to_dls.h"
 
 namespace tz {
 namespace {
@@ -813,6 +813,34 @@ TEST(Sf2Convert, DebianTimGM6mb) {
     for (const DlsInstrument& ins : dls->instruments)
         if (ins.bank == 0 && ins.program < 128) programs[ins.program] = true;
     EXPECT_EQ(std::count(programs.begin(), programs.end(), true), 128);
+}
+
+}  // namespace
+}  // namespace tz
+
+namespace tz {
+namespace {
+
+// The scaling of sample points into wave values is std::round cut to 16
+// bits, halves away from zero, whatever the scale and the count.
+TEST(Sf2Convert, ScaledPointsRoundHalvesAwayFromZeroAndCutTo16Bits) {
+    std::vector<int16_t> points;
+    for (int v = -32768; v <= 32767; v += 251) points.push_back(int16_t(v));
+    for (int v : {-32768, -3, -1, 0, 1, 3, 32767}) points.push_back(int16_t(v));
+    std::vector<uint8_t> bytes = pcm16Bytes(points);
+    for (double scale : {0.5, 1.5, 0.2511886431509580, 1.0, 2.0, 3.98107170553497, -0.5, 70000.0}) {
+        for (size_t count : {points.size(), points.size() - 3, size_t(5)}) {
+            std::vector<int16_t> out(count);
+            const bool saturated = sf2ScalePoints(bytes.data(), count, scale, out.data());
+            bool expectSaturated = false;
+            for (size_t i = 0; i < count; ++i) {
+                const double v = std::round(points[i] * scale);
+                expectSaturated = expectSaturated || v > 32767.0 || v < -32768.0;
+                ASSERT_EQ(out[i], int16_t(std::clamp(v, -32768.0, 32767.0))) << scale << " at " << i;
+            }
+            EXPECT_EQ(saturated, expectSaturated) << scale;
+        }
+    }
 }
 
 }  // namespace

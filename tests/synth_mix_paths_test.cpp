@@ -26,9 +26,9 @@
 #include "tests/support/song_fixture.h"
 #include "tests/support/test_bank.h"
 #include "tests/support/test_data.h"
-#include "tools/bank/dls_writer.h"
-#include "tools/bank/sf2_reader.h"
-#include "tools/bank/sf2_to_dls.h"
+#include "soundfont/dls_writer.h"
+#include "soundfont/sf2_reader.h"
+#include "soundfont/sf2_to_dls.h"
 
 namespace tz {
 namespace {

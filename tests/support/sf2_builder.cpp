@@ -1,6 +1,7 @@
 #include "tests/support/sf2_builder.h"
 
 #include "platform/byte_writer.h"
+#include "soundfont/sf2_reader.h"
 
 namespace tz::test {
 
@@ -149,6 +150,21 @@ std::vector<uint8_t> Sf2Builder::bytes() const {
     for (const auto& part : {riffList("LIST", "INFO", info), riffList("LIST", "sdta", sdta), riffList("LIST", "pdta", pdta)})
         putBytes(body, part);
     return riffList("RIFF", "sfbk", body);
+}
+
+std::vector<uint8_t> smallSoundFont() {
+    Sf2Builder sf;
+    std::vector<int16_t> values(3000);
+    for (size_t i = 0; i < values.size(); ++i) values[i] = int16_t((int(i) * 37) % 2000 - 1000);
+    int s = sf.sample("tone", values, 22050, 60);
+    int t = sf.sample("hit", std::vector<int16_t>(values.begin(), values.begin() + 800), 44100, 36);
+    int tone = sf.instrument("Tone", {sf2Zone({sf2Gen(Sf2GenSampleModes, 1)}, s)});
+    int kit = sf.instrument("Kit", {sf2Zone({sf2Range(Sf2GenKeyRange, 36, 36)}, t),
+                                    sf2Zone({sf2Range(Sf2GenKeyRange, 38, 38), sf2Gen(Sf2GenCoarseTune, 2)}, t)});
+    sf.preset("Tone", 0, 0, {sf2Zone({}, tone)});
+    sf.preset("Tone up", 5, 0, {sf2Zone({sf2Gen(Sf2GenCoarseTune, 12)}, tone)});
+    sf.preset("Kit", 0, 128, {sf2Zone({}, kit)});
+    return sf.bytes();
 }
 
 }  // namespace tz::test

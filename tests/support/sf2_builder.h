@@ -73,4 +73,8 @@ private:
     std::vector<Named> presets_;
 };
 
+// A small bank: programs 0 and 5 of bank 0 on one sample (5 an octave up),
+// and drum set 0 with notes 36 and 38 on another.
+std::vector<uint8_t> smallSoundFont();
+
 }  // namespace tz::test

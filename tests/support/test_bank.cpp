@@ -1,6 +1,6 @@
 #include "tests/support/test_bank.h"
 
-#include "tools/bank/dls_writer.h"
+#include "soundfont/dls_writer.h"
 
 namespace tz::test {
 

@@ -9,9 +9,9 @@
 
 #include "platform/paths.h"
 #include "tools/bank/console.h"
-#include "tools/bank/dls_writer.h"
-#include "tools/bank/sf2_reader.h"
-#include "tools/bank/sf2_to_dls.h"
+#include "soundfont/dls_writer.h"
+#include "soundfont/sf2_reader.h"
+#include "soundfont/sf2_to_dls.h"
 
 namespace tz {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "tools/bank/console.h"
-#include "tools/bank/sf2_to_dls.h"
+#include "soundfont/sf2_to_dls.h"
 
 namespace tz {
 

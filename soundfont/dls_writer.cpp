@@ -1,4 +1,4 @@
-#include "tools/bank/dls_writer.h"
+#include "soundfont/dls_writer.h"
 
 #include <cstring>
 

@@ -1,12 +1,14 @@
 // SoundFont 2 bank reader: the preset, instrument and sample hierarchy of an
 // "sfbk" RIFF file, checked against itself so the converter can trust every
-// index it finds here.
+// index it finds here, and where its sample points lie.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace tz {
+
+class ByteSource;
 
 // Generator operators used by the converter.
 enum Sf2GeneratorOp : uint16_t {
@@ -99,12 +101,30 @@ struct Sf2Bank {
     std::vector<Sf2Preset> presets;          // without the terminal record
     std::vector<Sf2Instrument> instruments;  // without the terminal record
     std::vector<Sf2Sample> samples;          // without the terminal record
-    // The whole file; the 16-bit little-endian sample points of "smpl" start
-    // at byte `sampleDataOffset` and there are `sampleCount` of them.
-    std::vector<uint8_t> file;
-    size_t sampleDataOffset = 0;
+    // The 16-bit little-endian sample points of "smpl" start at byte
+    // `sampleDataOffset` of the file and there are `sampleCount` of them.
+    uint64_t sampleDataOffset = 0;
     uint32_t sampleCount = 0;
+    // The whole file when it was parsed from memory (parseSf2); empty when
+    // only its structure was read (readSf2).
+    std::vector<uint8_t> file;
 };
+
+// Why a file could not be read as a SoundFont.
+enum class Sf2ReadStatus : uint8_t {
+    Ok,
+    NotSoundFont,  // no RIFF "sfbk" header
+    Damaged,       // chunks past their list, a table missing or out of step, an index out of range
+    Unsupported,   // version 3 and later (compressed samples)
+    ReadFailed,    // the source could not be read
+};
+
+// Reads the structure of a SoundFont 2 file: the INFO list, the hydra, and
+// where the sample points lie, not the points themselves. Zone targets are
+// checked to name an existing instrument or sample; sample headers are
+// returned as they stand (the converter checks their points against
+// `sampleCount`). On failure `error` says why.
+Sf2ReadStatus readSf2(const ByteSource& file, Sf2Bank& bank, std::string& error);
 
 // Parses a SoundFont 2 file held in `bytes` (taken over by the bank). Zone
 // targets are checked to name an existing instrument or sample; sample

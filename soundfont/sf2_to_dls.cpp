@@ -1,4 +1,4 @@
-#include "tools/bank/sf2_to_dls.h"
+#include "soundfont/sf2_to_dls.h"
 
 #include <algorithm>
 #include <array>
@@ -6,6 +6,10 @@
 #include <compare>
 #include <map>
 #include <tuple>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tz {
 
@@ -62,6 +66,7 @@ struct PendingZone {
     int32_t exclusiveClass = 0;
     Sf2VolumeEnvelope envelope;  // hold and decay before their key scaling
     int32_t holdPerKey = 0, decayPerKey = 0;
+    int32_t delay = -12000;  // of the volume envelope, timecents
     bool truncated = false;
     double power = 0;  // heard power of the first second, envelope and attenuation applied
     bool played = false;
@@ -147,21 +152,52 @@ struct WaveKey {
     auto operator<=>(const WaveKey&) const = default;
 };
 
+int16_t pointAt(const uint8_t* points, size_t index) {
+    return int16_t(uint16_t(points[2 * index] | points[2 * index + 1] << 8));
+}
+
+// The points of a bank parsed from memory.
+class PointsInMemory final : public Sf2SamplePoints {
+public:
+    explicit PointsInMemory(const Sf2Bank& bank) : bank_(bank) {}
+    const uint8_t* points(uint32_t first, uint32_t end) override {
+        const uint64_t from = bank_.sampleDataOffset + 2 * uint64_t(first);
+        if (first >= end || end > bank_.sampleCount || bank_.sampleDataOffset + 2 * uint64_t(end) > bank_.file.size())
+            return nullptr;
+        return bank_.file.data() + from;
+    }
+
+private:
+    const Sf2Bank& bank_;
+};
+
 struct Converter {
     const Sf2Bank& bank;
     DlsBankDesc& out;
     Sf2ConvertStats& stats;
+    Sf2SamplePoints& points;
     double gainDb = 0.0;
+    // When set, waves are left without data and this says how to make them.
+    std::vector<Sf2WaveValues>* deferred = nullptr;
+    bool failed = false;  // sample points could not be read
     std::map<WaveKey, uint32_t> waveIndex;
     std::map<std::tuple<uint32_t, uint32_t, bool, uint32_t, uint32_t, uint32_t>, double> powerCache;
+    std::map<std::tuple<int32_t, int32_t, int32_t, int32_t, int32_t>, double> envelopeCache;
+
+    Converter(const Sf2Bank& b, DlsBankDesc& o, Sf2ConvertStats& st, Sf2SamplePoints& p, double gain = 0.0,
+              std::vector<Sf2WaveValues>* values = nullptr)
+        : bank(b), out(o), stats(st), points(p), gainDb(gain), deferred(values) {}
 
     void note(std::string text) {
         if (stats.notes.size() < kMaxNotes) stats.notes.push_back(std::move(text));
     }
 
-    int16_t sampleValue(uint32_t index) const {
-        const uint8_t* p = bank.file.data() + bank.sampleDataOffset + size_t(index) * 2;
-        return int16_t(uint16_t(p[0] | p[1] << 8));
+    // envelopePower, once for each envelope.
+    double envelopeShare(const Sf2VolumeEnvelope& env, int32_t delay) {
+        auto key = std::make_tuple(env.attack, env.hold, env.decay, env.sustain, delay);
+        auto found = envelopeCache.find(key);
+        if (found != envelopeCache.end()) return found->second;
+        return envelopeCache.emplace(key, envelopePower(env, delay)).first->second;
     }
 
     // Mean square of the values a zone plays in its first second at its own
@@ -172,12 +208,19 @@ struct Converter {
         if (found != powerCache.end()) return found->second;
         // A second at the rates in use; an absurd rate is not followed.
         const uint64_t span = std::min<uint64_t>(z.sampleRate, 192000);
+        // The loop lies within the slice, so the second never reaches past
+        // the slice nor past `span` points from its start.
+        const uint8_t* heard = points.points(z.start, uint32_t(std::min<uint64_t>(z.end, z.start + span)));
+        if (!heard) {
+            failed = true;
+            return 0.0;
+        }
         double sum = 0;
         uint32_t at = z.start;
         for (uint64_t n = 0; n < span; ++n, ++at) {
             if (z.loops && at >= z.loopEnd) at = z.loopStart;
             if (at >= z.end) break;
-            double v = sampleValue(at);
+            double v = pointAt(heard, at - z.start);
             sum += v * v;
         }
         double power = sum / double(span);
@@ -185,10 +228,11 @@ struct Converter {
         return power;
     }
 
-    // The zone of one preset zone and one instrument zone; false when the
-    // ranges do not meet or the zone cannot be played.
-    bool buildZone(const Sf2Preset& preset, const ZoneGenerators& pg, const Sf2Instrument& ins,
-                   const ZoneGenerators& ig, uint32_t sampleIndex, PendingZone& r) {
+    // The zone of one preset zone and one instrument zone, its power left
+    // out: what the hydra alone tells. False when the ranges do not meet or
+    // the zone cannot be played.
+    bool zoneFromHydra(const Sf2Preset& preset, const ZoneGenerators& pg, const Sf2Instrument& ins,
+                       const ZoneGenerators& ig, uint32_t sampleIndex, PendingZone& r) {
         int32_t pkLo, pkHi, pvLo, pvHi, ikLo, ikHi, ivLo, ivHi;
         pg.range(Sf2GenKeyRange, pkLo, pkHi);
         pg.range(Sf2GenVelRange, pvLo, pvHi);
@@ -287,7 +331,15 @@ struct Converter {
         r.envelope.release = summed(Sf2GenReleaseVolEnv, -12000);
         r.holdPerKey = summed(Sf2GenKeynumToVolEnvHold, 0);
         r.decayPerKey = summed(Sf2GenKeynumToVolEnvDecay, 0);
-        r.power = heardPower(r) * envelopePower(r.envelope, summed(Sf2GenDelayVolEnv, -12000)) *
+        r.delay = summed(Sf2GenDelayVolEnv, -12000);
+        return true;
+    }
+
+    // The zone with its power, read from its sample points.
+    bool buildZone(const Sf2Preset& preset, const ZoneGenerators& pg, const Sf2Instrument& ins,
+                   const ZoneGenerators& ig, uint32_t sampleIndex, PendingZone& r) {
+        if (!zoneFromHydra(preset, pg, ins, ig, sampleIndex, r)) return false;
+        r.power = heardPower(r) * envelopeShare(r.envelope, r.delay) *
                   std::pow(10.0, attenuationDb(r.attenuation) / 10.0);
         return true;
     }
@@ -299,7 +351,23 @@ struct Converter {
     // pieces that play alike are joined again (first along velocity, then
     // along keys, so that regions stay rectangles).
     std::vector<PendingRegion> planRegions(std::vector<PendingZone>& zones) {
-        std::vector<int32_t> keyEdges{128}, velEdges{128};
+        std::vector<PendingRegion> regions = keyRuns(stripesOf(zones), zones);
+        countUnplayedZones(zones);
+        return regions;
+    }
+
+    // A key range and the velocity runs it plays.
+    struct Stripe {
+        int32_t keyLow, keyHigh;
+        std::vector<std::tuple<int32_t, int32_t, Cell>> runs;
+    };
+
+    // Every key and velocity at which some zone starts or after which it
+    // ends, sorted, and 128.
+    static void zoneEdges(const std::vector<PendingZone>& zones, std::vector<int32_t>& keyEdges,
+                          std::vector<int32_t>& velEdges) {
+        keyEdges = {128};
+        velEdges = {128};
         for (const PendingZone& z : zones) {
             keyEdges.insert(keyEdges.end(), {z.keyLow, z.keyHigh + 1});
             velEdges.insert(velEdges.end(), {z.velLow, z.velHigh + 1});
@@ -308,10 +376,41 @@ struct Converter {
             std::sort(edges->begin(), edges->end());
             edges->erase(std::unique(edges->begin(), edges->end()), edges->end());
         }
-        struct Stripe {  // velocity runs of one key range
-            int32_t keyLow, keyHigh;
-            std::vector<std::tuple<int32_t, int32_t, Cell>> runs;
-        };
+    }
+
+    // What the piece velLow..velHigh of a key range plays, of the zones
+    // `here` that hold the key range; a cell without zone when none holds
+    // the velocities.
+    static Cell loudestCell(const std::vector<PendingZone>& zones, const std::vector<size_t>& here, int32_t velLow,
+                            int32_t velHigh) {
+        Cell cell;
+        double total = 0, panSum = 0;
+        for (size_t i : here) {
+            const PendingZone& z = zones[i];
+            if (z.velLow > velLow || velHigh > z.velHigh) continue;
+            total += z.power;
+            panSum += z.power * z.pan;
+            // Of zones about as loud (the two sides of a stereo pair) the
+            // first listed plays, whatever their small differences, so that
+            // one side serves every key.
+            if (cell.zone < 0 || z.power > kLouder * zones[size_t(cell.zone)].power) cell.zone = int32_t(i);
+        }
+        if (cell.zone < 0) return cell;
+        const PendingZone& winner = zones[size_t(cell.zone)];
+        if (winner.power > 0 && total > winner.power) {
+            cell.gain = std::sqrt(total / winner.power);
+            cell.pan = int32_t(std::lround(panSum / total));
+        } else {
+            cell.pan = winner.pan;
+        }
+        return cell;
+    }
+
+    // The plane cut into key stripes of velocity runs, neighbours that play
+    // alike joined.
+    static std::vector<Stripe> stripesOf(const std::vector<PendingZone>& zones) {
+        std::vector<int32_t> keyEdges, velEdges;
+        zoneEdges(zones, keyEdges, velEdges);
         std::vector<Stripe> stripes;
         std::vector<size_t> here;
         for (size_t k = 0; k + 1 < keyEdges.size(); ++k) {
@@ -321,26 +420,8 @@ struct Converter {
                 if (zones[i].keyLow <= stripe.keyLow && stripe.keyHigh <= zones[i].keyHigh) here.push_back(i);
             for (size_t v = 0; !here.empty() && v + 1 < velEdges.size(); ++v) {
                 int32_t velLow = velEdges[v], velHigh = velEdges[v + 1] - 1;
-                Cell cell;
-                double total = 0, panSum = 0;
-                for (size_t i : here) {
-                    const PendingZone& z = zones[i];
-                    if (z.velLow > velLow || velHigh > z.velHigh) continue;
-                    total += z.power;
-                    panSum += z.power * z.pan;
-                    // Of zones about as loud (the two sides of a stereo
-                    // pair) the first listed plays, whatever their small
-                    // differences, so that one side serves every key.
-                    if (cell.zone < 0 || z.power > kLouder * zones[size_t(cell.zone)].power) cell.zone = int32_t(i);
-                }
+                Cell cell = loudestCell(zones, here, velLow, velHigh);
                 if (cell.zone < 0) continue;
-                const PendingZone& winner = zones[size_t(cell.zone)];
-                if (winner.power > 0 && total > winner.power) {
-                    cell.gain = std::sqrt(total / winner.power);
-                    cell.pan = int32_t(std::lround(panSum / total));
-                } else {
-                    cell.pan = winner.pan;
-                }
                 if (!stripe.runs.empty()) {
                     auto& [lo, hi, last] = stripe.runs.back();
                     if (hi + 1 == velLow && last == cell) {
@@ -356,15 +437,19 @@ struct Converter {
             else
                 stripes.push_back(std::move(stripe));
         }
+        return stripes;
+    }
 
+    // The regions of the stripes: each run becomes regions of as many keys
+    // as lie within the tolerance of the engine's 100 cents a key. Marks the
+    // zones played.
+    std::vector<PendingRegion> keyRuns(const std::vector<Stripe>& stripes, std::vector<PendingZone>& zones) {
         std::vector<PendingRegion> regions;
         std::vector<bool> split(zones.size());
         for (const Stripe& stripe : stripes) {
             for (const auto& [velLow, velHigh, cell] : stripe.runs) {
                 PendingZone& z = zones[size_t(cell.zone)];
                 z.played = true;
-                // Runs of keys whose pitches lie within the tolerance of
-                // the engine's 100 cents a key.
                 double drift = std::fabs(100.0 - z.scaleTuning);
                 int32_t runKeys = drift > 0 ? 1 + int32_t(2.0 * kKeyRunToleranceCents / drift) : 128;
                 if (runKeys <= stripe.keyHigh - stripe.keyLow) split[size_t(cell.zone)] = true;
@@ -382,13 +467,18 @@ struct Converter {
                 }
             }
         }
-        for (size_t i = 0; i < zones.size(); ++i) {
-            stats.scaleTunedZones += split[i];
-            if (zones[i].played) continue;
-            bool side = (zones[i].sampleType & (Sf2SampleLeft | Sf2SampleRight)) != 0;
+        for (size_t i = 0; i < zones.size(); ++i) stats.scaleTunedZones += split[i];
+        return regions;
+    }
+
+    // Zones no region plays: stereo sides and layers whose power went into
+    // another zone's region.
+    void countUnplayedZones(const std::vector<PendingZone>& zones) {
+        for (const PendingZone& z : zones) {
+            if (z.played) continue;
+            bool side = (z.sampleType & (Sf2SampleLeft | Sf2SampleRight)) != 0;
             ++(side ? stats.stereoSidesDropped : stats.layersDropped);
         }
-        return regions;
     }
 
     // Unity note and rate for the region's keys: the SoundFont plays key k
@@ -418,26 +508,32 @@ struct Converter {
         w.sampleRate = r.sampleRate;
         w.name = s.name;
         const double scale = dbToAmplitude(double(key.levelSteps) * kLevelStepDb);
-        std::vector<int16_t> values(z.end - z.start + (key.silentTail ? kSilentTailValues : 0));
-        bool saturated = false;
-        for (uint32_t i = z.start; i < z.end; ++i) {
-            double v = std::round(sampleValue(i) * scale);
-            saturated = saturated || v > 32767.0 || v < -32768.0;
-            values[i - z.start] = int16_t(std::clamp(v, -32768.0, 32767.0));
-        }
-        if (saturated) {
-            ++stats.saturatedWaves;
-            note("sample '" + s.name + "': values cut to 16 bits at a level of " + std::to_string(levelDb) + " dB");
+        const uint32_t silent = key.silentTail ? kSilentTailValues : 0;
+        if (deferred) {
+            deferred->push_back(Sf2WaveValues{z.start, z.end, scale, silent});
+        } else {
+            std::vector<int16_t> values(z.end - z.start + silent);
+            bool saturated;
+            const uint8_t* slice = points.points(z.start, z.end);
+            if (!slice) {
+                failed = true;
+                return 0;
+            }
+            saturated = sf2ScalePoints(slice, z.end - z.start, scale, values.data());
+            if (saturated) {
+                ++stats.saturatedWaves;
+                note("sample '" + s.name + "': values cut to 16 bits at a level of " + std::to_string(levelDb) + " dB");
+            }
+            w.data = pcm16Bytes(values);
         }
         if (key.silentTail) ++stats.silentTails;
-        w.data = pcm16Bytes(values);
         w.hasWaveSample = true;
         w.waveSample = ws;
         if (z.truncated) {
             ++stats.truncatedWaves;
             note("sample '" + s.name + "': slice cut to " + std::to_string(z.end - z.start) + " values");
         }
-        stats.waveBytes += w.data.size();
+        stats.waveBytes += 2 * (uint64_t(z.end - z.start) + silent);
         uint32_t index = uint32_t(out.waves.size());
         out.waves.push_back(std::move(w));
         waveIndex.emplace(key, index);
@@ -482,10 +578,67 @@ struct Converter {
                     zones.push_back(std::move(z));
             }
         }
+        if (failed) return false;
         for (const PendingRegion& r : planRegions(zones)) ins.regions.push_back(dlsRegion(r));
-        return !ins.regions.empty();
+        return !failed && !ins.regions.empty();
+    }
+
+    // Whether convertPreset would yield regions: every zone the hydra lets
+    // play covers at least one key and velocity, and so gives a region.
+    bool playable(const Sf2Preset& preset) {
+        for (size_t pz = preset.hasGlobalZone ? 1 : 0; pz < preset.zones.size(); ++pz) {
+            ZoneGenerators pg = zoneGenerators(preset.zones, preset.hasGlobalZone, pz);
+            const Sf2Instrument& instrument = bank.instruments[size_t(preset.zones[pz].target)];
+            for (size_t iz = instrument.hasGlobalZone ? 1 : 0; iz < instrument.zones.size(); ++iz) {
+                ZoneGenerators ig = zoneGenerators(instrument.zones, instrument.hasGlobalZone, iz);
+                PendingZone z;
+                if (zoneFromHydra(preset, pg, instrument, ig, uint32_t(instrument.zones[iz].target), z)) return true;
+            }
+        }
+        return false;
     }
 };
+
+// Why a preset is left out before it is converted.
+enum class PresetChoice { Convert, OutOfRange, SameAsPrevious };
+
+// The presets in the order the bank lists their instruments: drum kits
+// after the melodic instruments, each group by bank and program; of two
+// presets with the same bank and program the first one counts. Calls
+// visit(index, choice, previous), previous being the preset that a
+// SameAsPrevious one repeats.
+template <typename Visit>
+void forEachPreset(const Sf2Bank& bank, Visit visit) {
+    std::vector<size_t> order(bank.presets.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        const Sf2Preset& pa = bank.presets[a];
+        const Sf2Preset& pb = bank.presets[b];
+        return std::make_tuple(pa.bank == kDrumBank, pa.bank, pa.program) <
+               std::make_tuple(pb.bank == kDrumBank, pb.bank, pb.program);
+    });
+    const Sf2Preset* previous = nullptr;
+    for (size_t index : order) {
+        const Sf2Preset& p = bank.presets[index];
+        if ((p.bank > 127 && p.bank != kDrumBank) || p.program > 127) {
+            visit(index, PresetChoice::OutOfRange, previous);
+        } else if (previous && previous->bank == p.bank && previous->program == p.program) {
+            visit(index, PresetChoice::SameAsPrevious, previous);
+        } else {
+            visit(index, PresetChoice::Convert, previous);
+            previous = &p;
+        }
+    }
+}
+
+// The instrument header a preset becomes.
+DlsInstrumentDesc instrumentHeader(const Sf2Preset& p) {
+    DlsInstrumentDesc ins;
+    ins.bank = p.bank == kDrumBank ? kDlsDrumBank : uint32_t(p.bank) << 8;
+    ins.program = p.program;
+    ins.name = p.name;
+    return ins;
+}
 
 // The engine's envelope works on levels whose gain is linear in decibels:
 // its table spans kEnvelopeRangeOctaves of gain (taken as 6 dB each) over
@@ -513,6 +666,55 @@ DlsConnectionDesc connection(uint16_t destination, int32_t scale) {
 }
 
 }  // namespace
+
+bool sf2ScalePoints(const uint8_t* points, size_t count, double scale, int16_t* out) {
+    auto point = [&](size_t i) { return double(int16_t(uint16_t(points[2 * i] | points[2 * i + 1] << 8))); };
+    if (!(std::fabs(scale) < 65535.0)) {
+        bool saturated = false;
+        for (size_t i = 0; i < count; ++i) {
+            double v = std::round(point(i) * scale);
+            saturated = saturated || v > 32767.0 || v < -32768.0;
+            out[i] = int16_t(std::clamp(v, -32768.0, 32767.0));
+        }
+        return saturated;
+    }
+    // Every product lies within 2^31 - 2^15, where the truncation and the
+    // fraction it leaves are exact: what follows is std::round, without the
+    // library call, four values at a time where SSE2 is there.
+    size_t i = 0;
+    bool saturated = false;
+#if defined(__SSE2__)
+    const __m128d s = _mm_set1_pd(scale), half = _mm_set1_pd(0.5), minusHalf = _mm_set1_pd(-0.5);
+    const __m128d one = _mm_set1_pd(1.0), top = _mm_set1_pd(32767.0), bottom = _mm_set1_pd(-32768.0);
+    __m128d cut = _mm_setzero_pd();
+    auto roundTwo = [&](__m128i values) {  // the two low 32-bit lanes
+        const __m128d x = _mm_mul_pd(_mm_cvtepi32_pd(values), s);
+        __m128d whole = _mm_cvtepi32_pd(_mm_cvttpd_epi32(x));
+        const __m128d fraction = _mm_sub_pd(x, whole);
+        whole = _mm_add_pd(whole, _mm_and_pd(_mm_cmpge_pd(fraction, half), one));
+        whole = _mm_sub_pd(whole, _mm_and_pd(_mm_cmple_pd(fraction, minusHalf), one));
+        cut = _mm_or_pd(cut, _mm_or_pd(_mm_cmpgt_pd(whole, top), _mm_cmplt_pd(whole, bottom)));
+        return _mm_cvttpd_epi32(whole);
+    };
+    for (; i + 4 <= count; i += 4) {
+        const __m128i raw = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(points + 2 * i));
+        const __m128i wide = _mm_srai_epi32(_mm_unpacklo_epi16(raw, raw), 16);
+        const __m128i four = _mm_unpacklo_epi64(roundTwo(wide), roundTwo(_mm_srli_si128(wide, 8)));
+        // Packing cuts to 16 bits as the clamp below does.
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(four, four));
+    }
+    saturated = _mm_movemask_pd(cut) != 0;
+#endif
+    for (; i < count; ++i) {
+        const double x = point(i) * scale;
+        int32_t whole = int32_t(x);
+        const double fraction = x - double(whole);
+        whole += int32_t(fraction >= 0.5) - int32_t(fraction <= -0.5);
+        saturated = saturated || whole > 32767 || whole < -32768;
+        out[i] = int16_t(std::clamp(whole, -32768, 32767));
+    }
+    return saturated;
+}
 
 std::vector<DlsConnectionDesc> volumeEnvelopeConnections(const Sf2VolumeEnvelope& env, int32_t pan) {
     // The sustain level in decibels maps onto the engine's 36 dB range; a
@@ -543,60 +745,78 @@ bool convertSf2ToDls(const Sf2Bank& bank, DlsBankDesc& out, Sf2ConvertStats& sta
     out = DlsBankDesc{};
     stats = Sf2ConvertStats{};
     out.name = bank.name;
-    Converter conv{bank, out, stats, options.gainDb, {}, {}};
+    PointsInMemory points(bank);
+    Converter conv{bank, out, stats, points, options.gainDb};
 
-    // Drum kits after the melodic instruments, each group by bank and program;
-    // of two presets with the same bank and program the first one counts.
-    std::vector<size_t> order(bank.presets.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        const Sf2Preset& pa = bank.presets[a];
-        const Sf2Preset& pb = bank.presets[b];
-        return std::make_tuple(pa.bank == kDrumBank, pa.bank, pa.program) <
-               std::make_tuple(pb.bank == kDrumBank, pb.bank, pb.program);
-    });
-
+    const size_t total = bank.presets.size();
     size_t done = 0;
-    const Sf2Preset* previous = nullptr;
-    for (size_t index : order) {
+    forEachPreset(bank, [&](size_t index, PresetChoice choice, const Sf2Preset* previous) {
         const Sf2Preset& p = bank.presets[index];
-        if (options.progress) options.progress(done, order.size());
+        if (options.progress) options.progress(done, total);
         ++done;
         std::string name = "preset " + std::to_string(p.bank) + ":" + std::to_string(p.program) + " '" + p.name + "'";
-        bool drum = p.bank == kDrumBank;
-        if ((p.bank > 127 && !drum) || p.program > 127) {
+        if (choice == PresetChoice::OutOfRange) {
             ++stats.skippedPresets;
             conv.note(name + ": bank or program out of range, skipped");
-            continue;
+            return;
         }
-        if (previous && previous->bank == p.bank && previous->program == p.program) {
+        if (choice == PresetChoice::SameAsPrevious) {
             ++stats.skippedPresets;
             conv.note(name + ": same bank and program as '" + previous->name + "', skipped");
-            continue;
+            return;
         }
-        previous = &p;
-        DlsInstrumentDesc ins;
-        ins.bank = drum ? kDlsDrumBank : uint32_t(p.bank) << 8;
-        ins.program = p.program;
-        ins.name = p.name;
+        DlsInstrumentDesc ins = instrumentHeader(p);
         if (!conv.convertPreset(p, ins)) {
             ++stats.skippedPresets;
             conv.note(name + ": nothing playable, skipped");
-            continue;
+            return;
         }
         stats.regions += uint32_t(ins.regions.size());
-        if (drum)
+        if (p.bank == kDrumBank)
             ++stats.drumKits;
         else
             ++stats.melodicInstruments;
         out.instruments.push_back(std::move(ins));
-    }
-    if (options.progress) options.progress(order.size(), order.size());
+    });
+    if (options.progress) options.progress(total, total);
     stats.waves = uint32_t(out.waves.size());
     if (out.instruments.empty()) {
         error = "no preset yields a playable instrument";
         return false;
     }
+    return true;
+}
+
+}  // namespace tz
+
+namespace tz {
+
+std::vector<Sf2InstrumentEntry> sf2InstrumentList(const Sf2Bank& bank) {
+    std::vector<Sf2InstrumentEntry> list;
+    DlsBankDesc unused;
+    Sf2ConvertStats stats;
+    PointsInMemory points(bank);
+    Converter conv{bank, unused, stats, points};
+    forEachPreset(bank, [&](size_t index, PresetChoice choice, const Sf2Preset*) {
+        const Sf2Preset& p = bank.presets[index];
+        if (choice != PresetChoice::Convert || !conv.playable(p)) return;
+        DlsInstrumentDesc header = instrumentHeader(p);
+        list.push_back(Sf2InstrumentEntry{uint32_t(index), header.bank, header.program});
+    });
+    return list;
+}
+
+bool convertSf2Preset(const Sf2Bank& bank, uint32_t preset, Sf2SamplePoints& points, double gainDb, DlsBankDesc& out,
+                      std::vector<Sf2WaveValues>& values) {
+    out = DlsBankDesc{};
+    values.clear();
+    if (preset >= bank.presets.size()) return false;
+    Sf2ConvertStats stats;
+    Converter conv{bank, out, stats, points, gainDb, &values};
+    const Sf2Preset& p = bank.presets[preset];
+    DlsInstrumentDesc ins = instrumentHeader(p);
+    if (!conv.convertPreset(p, ins)) return false;
+    out.instruments.push_back(std::move(ins));
     return true;
 }
 

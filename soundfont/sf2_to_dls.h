@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "instruments/dls_convert.h"
-#include "tools/bank/dls_writer.h"
-#include "tools/bank/sf2_reader.h"
+#include "soundfont/dls_writer.h"
+#include "soundfont/sf2_reader.h"
 
 namespace tz {
 
@@ -83,9 +83,54 @@ struct Sf2VolumeEnvelope {
 // that make the engine play `env` and `pan` (-500..500, tenths of a percent).
 std::vector<DlsConnectionDesc> volumeEnvelopeConnections(const Sf2VolumeEnvelope& env, int32_t pan);
 
-// Converts the bank. Fails (with `error` saying why) only when no preset
-// yields an instrument.
+// Converts the bank parsed from memory (parseSf2). Fails (with `error`
+// saying why) only when no preset yields an instrument.
 bool convertSf2ToDls(const Sf2Bank& bank, DlsBankDesc& out, Sf2ConvertStats& stats, std::string& error,
                      const Sf2ConvertOptions& options = {});
+
+// An instrument of the converted bank: the preset it comes from and its
+// header (ulBank, ulInstrument).
+struct Sf2InstrumentEntry {
+    uint32_t preset = 0;  // index into Sf2Bank::presets
+    uint32_t bank = 0;
+    uint32_t program = 0;
+};
+
+// The instruments convertSf2ToDls writes, in its order, decided from the
+// hydra alone: presets of other banks, repeats of a bank and program and
+// presets with nothing playable are left out as it leaves them out.
+std::vector<Sf2InstrumentEntry> sf2InstrumentList(const Sf2Bank& bank);
+
+// Where a conversion finds the sample points.
+class Sf2SamplePoints {
+public:
+    virtual ~Sf2SamplePoints() = default;
+    // The little-endian 16-bit points first..end-1 of "smpl" (first < end
+    // <= sampleCount), valid until the next call; null when they cannot be
+    // read.
+    virtual const uint8_t* points(uint32_t first, uint32_t end) = 0;
+};
+
+// How a wave's values are made: the points first..end-1, each scaled by
+// sf2ScaledPoint, then `silentValues` zeros.
+struct Sf2WaveValues {
+    uint32_t first = 0;
+    uint32_t end = 0;
+    double scale = 1.0;
+    uint32_t silentValues = 0;
+};
+
+// Sample points at a wave's scale: each rounded (halves away from zero) and
+// cut to 16 bits. `points` are `count` little-endian 16-bit values, not
+// overlapping `out`. Returns whether any value was cut.
+bool sf2ScalePoints(const uint8_t* points, size_t count, double scale, int16_t* out);
+
+// Converts one preset as convertSf2ToDls converts it into the whole bank:
+// `out` gets its one instrument and the waves its regions play, numbered
+// from 0 and without data, values[i] telling how wave i's values are made.
+// Sample points are read from `points` (the heard power of each zone's first
+// second). False when the preset yields nothing or its points cannot be read.
+bool convertSf2Preset(const Sf2Bank& bank, uint32_t preset, Sf2SamplePoints& points, double gainDb, DlsBankDesc& out,
+                      std::vector<Sf2WaveValues>& values);
 
 }  // namespace tz
