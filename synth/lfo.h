@@ -1,5 +1,8 @@
-// What tremolo and vibrato share: a sine over 1024 phase steps, and a sweep
-// that fades the depth in over the first updates of a note.
+// The two low-frequency oscillators of a voice: tremolo, which the mixer
+// applies as a factor on the gains once a control block, and vibrato, which
+// gives the resampler a new step every vibratoPeriod frames. Both run a sine
+// over 1024 phase steps and a sweep that fades the depth in over the first
+// updates of a note.
 #pragma once
 #include <algorithm>
 #include <cstdint>
@@ -7,6 +10,9 @@
 #include "platform/saturate.h"
 
 namespace tz {
+
+struct MidiSong;
+struct Voice;
 
 // 2 pi / 1024 as the double the engine has always used.
 constexpr double kLfoRadiansPerStep = 0.006135923151542565;
@@ -27,5 +33,12 @@ inline int32_t sweptDepth(int32_t& sweepLevel, int32_t& sweepStep, int32_t depth
     }
     return int32_t(std::clamp<int64_t>((level * depth) >> 16, -kMaxLfoDepth, kMaxLfoDepth));
 }
+
+// Advances the voice's tremolo by one update and sets its tremoloFactor.
+void updateTremolo(MidiSong& song, int voiceIndex);
+
+// Advances the voice's vibrato by one update and returns the new step,
+// negated when negative is set.
+int32_t vibratoStep(MidiSong& song, Voice& voice, bool negative);
 
 }  // namespace tz

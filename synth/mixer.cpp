@@ -1,9 +1,10 @@
-// Voice mixing: envelope, tremolo, integer gains and the accumulation of a
-// voice's resampled frames into the 32-bit sums of a group of voices, which
-// the render loop adds into the song's 64-bit mix buffer.
+// Voice mixing: integer gains from the amplitudes, the tremolo factor and the
+// envelope level, and the accumulation of a voice's resampled frames into the
+// 32-bit sums of a group of voices, which the render loop adds into the song's
+// 64-bit mix buffer.
 //
-// Per frame only integer multiply-adds happen; envelope, tremolo and gains
-// advance once per control block. Each layout (mono, stereo) has a constant
+// Per frame only integer multiply-adds happen; envelope (synth/envelope.h),
+// tremolo (synth/lfo.h) and gains advance once per control block. Each layout (mono, stereo) has a constant
 // routine and an updating one; the per-frame loops are the same in both and
 // come in a plain, an SSE2 and an AVX2 version, chosen by the SIMD path.
 #include "synth/mixer.h"
@@ -11,11 +12,8 @@
 #include <algorithm>
 #include <limits>
 
-#include "platform/portable_math.h"
-#include "platform/saturate.h"
-#include "records/envelope.h"
 #include "records/midi_song.h"
-#include "records/tables.h"
+#include "synth/envelope.h"
 #include "synth/lfo.h"
 #include "synth/resampler.h"
 #include "synth/simd_path.h"
@@ -281,8 +279,7 @@ inline void computeGains(Voice& v) {
         right = right * v.tremoloFactor;
     }
     if (sample.modes & ModeEnvelope) {
-        const float level =
-            float(envelopeVolumeTable[std::clamp(v.envLevel >> kEnvelopeTableShift, 0, kEnvelopeTableLast)]);
+        const float level = envelopeGain(v.envLevel);
         left = left * level;
         right = right * level;
     }
@@ -407,52 +404,6 @@ void mixVoice(MidiSong& song, int voiceIndex, int32_t* mix, int32_t frameCount) 
 
 void addGroupToMix(int64_t* mix, int32_t* group, int32_t count, bool first) {
     mixLoops().addGroup(mix, group, count, first);
-}
-
-bool advanceEnvelopeStage(MidiSong& song, int voiceIndex) {
-    Voice& v = song.voices[voiceIndex];
-    const Sample& sample = *v.sample;
-    const bool holds = (sample.modes & ModeEnvelope) != 0 && (v.state == Playing || v.state == Sustained);
-    int32_t s = std::max(v.envStage, 0);
-    while (s <= 5) {
-        if (holds && s > 2) {
-            // Held at the level reached after the decays until the release.
-            v.envStep = 0;
-            return false;
-        }
-        v.envStage = s + 1;
-        const int32_t target = sample.envelopeTarget[s];
-        if (v.envLevel != target) {
-            v.envTarget = target;
-            v.envStep = target < v.envLevel ? -sample.envelopeRate[s] : sample.envelopeRate[s];
-            return false;
-        }
-        s = v.envStage;
-    }
-    v.state = Free;
-    return true;
-}
-
-bool stepEnvelope(MidiSong& song, int voiceIndex) {
-    Voice& v = song.voices[voiceIndex];
-    const int64_t level = int64_t(v.envLevel) + v.envStep;
-    if ((v.envStep < 0 && level <= v.envTarget) || (v.envStep > 0 && level >= v.envTarget)) {
-        v.envLevel = v.envTarget;
-        return advanceEnvelopeStage(song, voiceIndex);
-    }
-    v.envLevel = saturateToInt32(level);
-    return false;
-}
-
-void updateTremolo(MidiSong& song, int voiceIndex) {
-    Voice& v = song.voices[voiceIndex];
-    const int32_t depth = sweptDepth(v.tremoloSweepLevel, v.tremoloSweepStep, v.sample->tremoloDepth * 128);
-    // The phase runs on for as long as the note sounds and wraps in 32 bits;
-    // its top 27 bits count the 1024 steps of the sine.
-    v.tremoloPhase = int32_t(uint32_t(v.tremoloPhase) + uint32_t(v.tremoloPhaseStep));
-    const double angle = double(v.tremoloPhase >> 5) * kLfoRadiansPerStep;
-    const float swing = float((portableSin(angle) + 1.0) * depth * 0x1p-17);
-    v.tremoloFactor = 1.0f - swing;
 }
 
 void updateGains(MidiSong& song, int voiceIndex) { computeGains(song.voices[voiceIndex]); }

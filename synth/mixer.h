@@ -1,4 +1,5 @@
-// Voice mixing: envelopes, tremolo, gains and the mixing routines.
+// Voice mixing: gains from the amplitudes, tremolo and envelope, and the
+// routines that add a voice's frames into the sums of its group.
 #pragma once
 #include <cstdint>
 
@@ -16,11 +17,8 @@ void mixVoice(MidiSong& song, int voiceIndex, int32_t* mix, int32_t frameCount);
 // Adds count 32-bit group sums into the 64-bit mix buffer, or stores them
 // there when first, and leaves the group sums at 0.
 void addGroupToMix(int64_t* mix, int32_t* group, int32_t count, bool first);
-// Starts the next envelope stage; true when the voice has become Free.
-bool advanceEnvelopeStage(MidiSong& song, int voiceIndex);
-// One control-block step of the envelope; true when the voice became Free.
-bool stepEnvelope(MidiSong& song, int voiceIndex);
-void updateTremolo(MidiSong& song, int voiceIndex);
+// Sets the voice's gains from its amplitudes, tremolo factor and envelope
+// level, as the mixer does at the start of every control block.
 void updateGains(MidiSong& song, int voiceIndex);
 // Mixes the resampled frames of a Dying voice with its gain falling to 0 over
 // them. Used by mixVoice.

@@ -11,8 +11,5 @@ struct Voice;
 // wanted; on return the number available at the result, lower only when the
 // sample has ended (the voice is then Free).
 const int16_t* resampleVoice(MidiSong& song, int voiceIndex, int32_t& frameCount);
-// Advances the voice's vibrato by one update and returns the new step,
-// negated when negative is set.
-int32_t vibratoStep(MidiSong& song, Voice& voice, bool negative);
 
 }  // namespace tz

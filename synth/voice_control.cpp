@@ -5,6 +5,7 @@
 
 #include "records/midi_song.h"
 #include "records/tables.h"
+#include "synth/envelope.h"
 #include "synth/mixer.h"
 #include "synth/recompute.h"
 

@@ -4,6 +4,8 @@
 #include <numbers>
 
 #include "records/tables.h"
+#include "synth/envelope.h"
+#include "synth/lfo.h"
 #include "synth/mixer.h"
 #include "tests/support/song_fixture.h"
 

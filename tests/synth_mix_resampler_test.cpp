@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "synth/lfo.h"
 #include "synth/resampler.h"
 #include "tests/support/song_fixture.h"
 
