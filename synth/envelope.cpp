@@ -2,8 +2,7 @@
 
 namespace tz {
 
-bool advanceEnvelopeStage(MidiSong& song, int voiceIndex) {
-    Voice& v = song.voices[voiceIndex];
+bool advanceEnvelopeStage(Voice& v) {
     const Sample& sample = *v.sample;
     const bool holds = (sample.modes & ModeEnvelope) != 0 && (v.state == Playing || v.state == Sustained);
     int32_t s = std::max(v.envStage, 0);

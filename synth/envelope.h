@@ -8,7 +8,8 @@
 
 #include "platform/saturate.h"
 #include "records/envelope.h"
-#include "records/midi_song.h"
+#include "records/channel_voice.h"
+#include "records/instrument.h"
 #include "records/tables.h"
 
 namespace tz {
@@ -16,17 +17,16 @@ namespace tz {
 // Starts the next stage whose target differs from the level (the ones already
 // there are passed over); true when the last stage is done and the voice has
 // become Free.
-bool advanceEnvelopeStage(MidiSong& song, int voiceIndex);
+bool advanceEnvelopeStage(Voice& voice);
 
 // One control-block step of the envelope; true when the voice became Free.
 // Inline: the mixer runs it once a control block for every voice whose
 // envelope moves.
-inline bool stepEnvelope(MidiSong& song, int voiceIndex) {
-    Voice& v = song.voices[voiceIndex];
+inline bool stepEnvelope(Voice& v) {
     const int64_t level = int64_t(v.envLevel) + v.envStep;
     if ((v.envStep < 0 && level <= v.envTarget) || (v.envStep > 0 && level >= v.envTarget)) {
         v.envLevel = v.envTarget;
-        return advanceEnvelopeStage(song, voiceIndex);
+        return advanceEnvelopeStage(v);
     }
     v.envLevel = saturateToInt32(level);
     return false;

@@ -3,13 +3,13 @@
 #include <cmath>
 
 #include "platform/portable_math.h"
-#include "records/midi_song.h"
+#include "records/channel_voice.h"
+#include "records/instrument.h"
 #include "records/tables.h"
 
 namespace tz {
 
-void updateTremolo(MidiSong& song, int voiceIndex) {
-    Voice& v = song.voices[voiceIndex];
+void updateTremolo(Voice& v) {
     const int32_t depth = sweptDepth(v.tremoloSweepLevel, v.tremoloSweepStep, v.sample->tremoloDepth * 128);
     // The phase runs on for as long as the note sounds and wraps in 32 bits;
     // its top 27 bits count the 1024 steps of the sine.
@@ -19,7 +19,7 @@ void updateTremolo(MidiSong& song, int voiceIndex) {
     v.tremoloFactor = 1.0f - swing;
 }
 
-int32_t vibratoStep(MidiSong& song, Voice& voice, bool negative) {
+int32_t vibratoStep(Voice& voice, int32_t outputRate, bool negative) {
     const int32_t phase = (voice.vibratoPhase >= 63 || voice.vibratoPhase < 0) ? 0 : voice.vibratoPhase + 1;
     voice.vibratoPhase = phase;
     // 32 cache slots serve the 64 phases: phases mirrored about the middle
@@ -37,7 +37,7 @@ int32_t vibratoStep(MidiSong& song, Voice& voice, bool negative) {
     // The unmodulated step, as the frequency recompute forms it, rounded to
     // single precision (a value too large for that saturates the step anyway).
     double base = double(sample.sampleRate) * double(voice.frequency) /
-                  (double(sample.rootFrequency) * double(song.outputRate)) * 4096.0;
+                  (double(sample.rootFrequency) * double(outputRate)) * 4096.0;
     if (std::fabs(base) < 0x1p40) base = double(float(base));
     // 64 phases a period: phase p sits at step 16 p of the 1024-step sine.
     const int32_t offset = int32_t(portableSin(double(phase * 16) * kLfoRadiansPerStep) * depth);

@@ -11,7 +11,6 @@
 
 namespace tz {
 
-struct MidiSong;
 struct Voice;
 
 // 2 pi / 1024 as the double the engine has always used.
@@ -35,10 +34,10 @@ inline int32_t sweptDepth(int32_t& sweepLevel, int32_t& sweepStep, int32_t depth
 }
 
 // Advances the voice's tremolo by one update and sets its tremoloFactor.
-void updateTremolo(MidiSong& song, int voiceIndex);
+void updateTremolo(Voice& voice);
 
-// Advances the voice's vibrato by one update and returns the new step,
-// negated when negative is set.
-int32_t vibratoStep(MidiSong& song, Voice& voice, bool negative);
+// Advances the voice's vibrato by one update and returns the new step for
+// output at outputRate Hz, negated when negative is set.
+int32_t vibratoStep(Voice& voice, int32_t outputRate, bool negative);
 
 }  // namespace tz

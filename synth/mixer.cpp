@@ -254,8 +254,8 @@ inline void mixWithGains(const MixLoops& loops, const Voice& v, int32_t* mix, co
 
 // Constant routine: the envelope stands still and there is no tremolo.
 template <Layout L>
-void mixConstant(MidiSong& song, int voiceIndex, int32_t* mix, const int16_t* in, int32_t n) {
-    mixWithGains<L>(mixLoops(), song.voices[voiceIndex], mix, in, n);
+void mixConstant(const Voice& v, int32_t* mix, const int16_t* in, int32_t n) {
+    mixWithGains<L>(mixLoops(), v, mix, in, n);
 }
 
 int32_t gainOf(float amplitude) {
@@ -289,10 +289,9 @@ inline void computeGains(Voice& v) {
 
 // Starts a control block: envelope step, tremolo step, new gains. True when
 // the envelope has ended and the voice is Free.
-inline bool startControlBlock(MidiSong& song, int voiceIndex) {
-    Voice& v = song.voices[voiceIndex];
-    if (v.envStep != 0 && stepEnvelope(song, voiceIndex)) return true;
-    if (v.tremoloPhaseStep != 0) updateTremolo(song, voiceIndex);
+inline bool startControlBlock(Voice& v) {
+    if (v.envStep != 0 && stepEnvelope(v)) return true;
+    if (v.tremoloPhaseStep != 0) updateTremolo(v);
     computeGains(v);
     return false;
 }
@@ -300,14 +299,13 @@ inline bool startControlBlock(MidiSong& song, int voiceIndex) {
 // Updating routine: the gains change every controlRatio frames, counted in
 // blockCountdown across calls.
 template <Layout L>
-void mixUpdating(MidiSong& song, int voiceIndex, int32_t* mix, const int16_t* in, int32_t n) {
-    Voice& v = song.voices[voiceIndex];
+void mixUpdating(Voice& v, int32_t controlRatio, int32_t* mix, const int16_t* in, int32_t n) {
     const MixLoops& loops = mixLoops();
-    const int32_t ratio = std::max(song.controlRatio, 1);
+    const int32_t ratio = std::max(controlRatio, 1);
     int32_t c = v.blockCountdown;
     if (c <= 0) {
         c = ratio;
-        if (startControlBlock(song, voiceIndex)) return;
+        if (startControlBlock(v)) return;
     }
     if (n <= 0) return;
     for (;;) {
@@ -321,21 +319,23 @@ void mixUpdating(MidiSong& song, int voiceIndex, int32_t* mix, const int16_t* in
         in += c;
         n -= c;
         c = ratio;
-        if (startControlBlock(song, voiceIndex)) return;
+        if (startControlBlock(v)) return;
     }
 }
 
-
 }  // namespace
 
-void fadeDyingVoice(MidiSong& song, int voiceIndex, int32_t* mix, int32_t frameCount, const int16_t* in) {
-    const Voice& v = song.voices[voiceIndex];
+MixContext mixContext(MidiSong& song) {
+    return MixContext{song.resampleBuffer, song.outputRate, song.controlRatio, (song.formatFlags & kFormatMono) != 0};
+}
+
+void fadeDyingVoice(const Voice& v, bool mono, int32_t* mix, int32_t frameCount, const int16_t* in) {
     const int32_t n = std::max(frameCount, 0);
     const int32_t divisor = std::max(n, 1);
     int32_t g = v.leftGain;
     int32_t dg = -(g / divisor);
     if (dg == 0) dg = -1;
-    if (song.formatFlags & kFormatMono) {
+    if (mono) {
         for (int32_t i = 0; i < n; ++i) {
             g += dg;
             if (g < 0) break;
@@ -379,33 +379,32 @@ void fadeDyingVoice(MidiSong& song, int voiceIndex, int32_t* mix, int32_t frameC
 }
 
 
-void mixVoice(MidiSong& song, int voiceIndex, int32_t* mix, int32_t frameCount) {
-    Voice& v = song.voices[voiceIndex];
+void mixVoice(Voice& v, const MixContext& context, int32_t* mix, int32_t frameCount) {
     if (v.sample == nullptr) {
         v.state = Free;
         return;
     }
     if (v.state == Dying) {
         int32_t n = std::min(frameCount, kDyingFadeFrames);
-        const int16_t* in = resampleVoice(song, voiceIndex, n);
-        fadeDyingVoice(song, voiceIndex, mix, n, in);
+        const int16_t* in = resampleVoice(v, context.resampleBuffer, context.outputRate, n);
+        fadeDyingVoice(v, context.mono, mix, n, in);
         v.state = Free;
         return;
     }
     int32_t n = frameCount;
-    const int16_t* in = resampleVoice(song, voiceIndex, n);
+    const int16_t* in = resampleVoice(v, context.resampleBuffer, context.outputRate, n);
     const bool moving = v.envStep != 0 || v.tremoloPhaseStep != 0;
-    if (song.formatFlags & kFormatMono)
-        return moving ? mixUpdating<Layout::Mono>(song, voiceIndex, mix, in, n)
-                      : mixConstant<Layout::Mono>(song, voiceIndex, mix, in, n);
-    return moving ? mixUpdating<Layout::Stereo>(song, voiceIndex, mix, in, n)
-                  : mixConstant<Layout::Stereo>(song, voiceIndex, mix, in, n);
+    if (context.mono)
+        return moving ? mixUpdating<Layout::Mono>(v, context.controlRatio, mix, in, n)
+                      : mixConstant<Layout::Mono>(v, mix, in, n);
+    return moving ? mixUpdating<Layout::Stereo>(v, context.controlRatio, mix, in, n)
+                  : mixConstant<Layout::Stereo>(v, mix, in, n);
 }
 
 void addGroupToMix(int64_t* mix, int32_t* group, int32_t count, bool first) {
     mixLoops().addGroup(mix, group, count, first);
 }
 
-void updateGains(MidiSong& song, int voiceIndex) { computeGains(song.voices[voiceIndex]); }
+void updateGains(Voice& voice) { computeGains(voice); }
 
 }  // namespace tz

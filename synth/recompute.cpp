@@ -23,13 +23,11 @@ float bendFactorFor(int32_t bendRange, int32_t offset) {
     return float(pitchOffsetRatio(uint64_t(std::llabs(int64_t(bendRange) * offset))));
 }
 
-void recomputeFrequency(MidiSong& song, int voiceIndex) {
-    Voice& voice = song.voices[voiceIndex];
+void recomputeFrequency(Voice& voice, Channel& channel, int32_t outputRate) {
     const Sample* sample = voice.sample;
     if (sample == nullptr || sample->sampleRate == 0) return;
     if (voice.vibratoPeriod != 0) std::fill(std::begin(voice.vibratoStepCache), std::end(voice.vibratoStepCache), 0);
 
-    Channel& channel = song.channels[voice.channel & 15];
     const int32_t bend = channel.pitchBend;
     if (bend == kNoBend || bend < 0 || bend > kMaxBend) {
         voice.frequency = voice.baseFrequency;
@@ -42,7 +40,7 @@ void recomputeFrequency(MidiSong& song, int voiceIndex) {
     }
 
     const double ratio = (double(sample->sampleRate) * double(voice.frequency)) /
-                         (double(sample->rootFrequency) * double(song.outputRate)) * 4096.0;
+                         (double(sample->rootFrequency) * double(outputRate)) * 4096.0;
     const double magnitude = std::fabs(ratio);
     int32_t step = 0;
     if (magnitude >= 2147483648.0) {
@@ -54,8 +52,7 @@ void recomputeFrequency(MidiSong& song, int voiceIndex) {
     voice.step = voice.step < 0 ? -step : step;
 }
 
-void recomputeAmplitude(MidiSong& song, int voiceIndex) {
-    Voice& voice = song.voices[voiceIndex];
+void recomputeAmplitude(Voice& voice, const MidiSong& song) {
     const Sample* sample = voice.sample;
     if (sample == nullptr) return;
     const Channel& channel = song.channels[voice.channel & 15];

@@ -92,9 +92,10 @@ void startPlayback(MidiSong& song) {
     song.masterVolume = 1.0f;
     song.amplification = 100;
     for (int i = 0; i < activeVoiceCount(song); ++i) {
-        if (song.voices[i].state == Free) continue;
-        recomputeAmplitude(song, i);
-        updateGains(song, i);
+        Voice& voice = song.voices[i];
+        if (voice.state == Free) continue;
+        recomputeAmplitude(voice, song);
+        updateGains(voice);
     }
 }
 
@@ -120,11 +121,13 @@ void mixFrames(MidiSong& song, int32_t frames) {
     const int32_t values = frames * outputChannels(song);
     int64_t* mix = song.mixBuffer.data();
     int32_t* group = song.groupMix.data();
+    const MixContext context = mixContext(song);
     bool first = true;
     int inGroup = 0;
     for (int i = 0; i < activeVoiceCount(song); ++i) {
-        if (song.voices[i].state == Free) continue;
-        mixVoice(song, i, group, frames);
+        Voice& voice = song.voices[i];
+        if (voice.state == Free) continue;
+        mixVoice(voice, context, group, frames);
         if (++inGroup == kVoicesPerGroup) {
             addGroupToMix(mix, group, values, first);
             first = false;

@@ -14,7 +14,8 @@
 #include <cstring>
 #include <limits>
 
-#include "records/midi_song.h"
+#include "records/channel_voice.h"
+#include "records/instrument.h"
 #include "synth/lfo.h"
 #include "synth/simd_path.h"
 
@@ -223,8 +224,8 @@ inline void reflect(int64_t& p, int64_t& s, const Loop& loop) {
 }
 
 struct Span {
-    MidiSong& song;
     Voice& voice;
+    int32_t outputRate;
     const int16_t* data;
     int16_t* out;
     int32_t wanted;
@@ -272,7 +273,7 @@ int32_t playToEndVibrato(Span& span, int64_t end) {
         const bool update = countdown == 0;
         if (update) {
             countdown = v.vibratoPeriod;
-            s = vibratoStep(span.song, v, false);
+            s = vibratoStep(v, span.outputRate, false);
         }
         // Frames with this step before the next update is due.
         const int64_t beforeUpdate = update ? countdown + 1 : countdown;
@@ -315,7 +316,7 @@ inline void playVibratoChunk(Span& span, int64_t& p, int64_t& s, int64_t& countd
     done += k;
     if (due) {
         countdown = v.vibratoPeriod;
-        s = vibratoStep(span.song, v, s < 0);
+        s = vibratoStep(v, span.outputRate, s < 0);
     }
 }
 
@@ -421,13 +422,12 @@ int32_t playPingPongVibrato(Span& span, const Loop& loop) {
 
 }  // namespace
 
-const int16_t* resampleVoice(MidiSong& song, int voiceIndex, int32_t& frameCount) {
-    Voice& v = song.voices[voiceIndex];
+const int16_t* resampleVoice(Voice& v, std::span<int16_t> resampleBuffer, int32_t outputRate, int32_t& frameCount) {
     const Sample* sample = v.sample;
-    int16_t* buffer = song.resampleBuffer.data();
+    int16_t* buffer = resampleBuffer.data();
     // A span never exceeds the buffer (the render loop cuts spans to it).
     const int32_t wanted =
-        std::clamp<int32_t>(frameCount, 0, int32_t(std::min<size_t>(song.resampleBuffer.size(), INT32_MAX)));
+        std::clamp<int32_t>(frameCount, 0, int32_t(std::min<size_t>(resampleBuffer.size(), INT32_MAX)));
     if (sample == nullptr || sample->data == nullptr) {
         v.state = Free;
         frameCount = 0;
@@ -453,7 +453,7 @@ const int16_t* resampleVoice(MidiSong& song, int voiceIndex, int32_t& frameCount
         return data + index;
     }
 
-    Span span{song, v, data, buffer, wanted, kInterpolate[int(activeSimdPath())]};
+    Span span{v, outputRate, data, buffer, wanted, kInterpolate[int(activeSimdPath())]};
     const uint8_t modes = sample->modes;
     const bool loops = (modes & ModeLooping) != 0 &&
                        ((modes & ModeEnvelope) != 0 || v.state == Playing || v.state == Sustained);

@@ -54,23 +54,24 @@ int findPlayingKey(const MidiSong& song, const MidiEvent& event) {
 
 // Release of a key: starts the envelope's release stages when the sample has
 // an envelope.
-void beginRelease(MidiSong& song, int slot) {
-    Voice& voice = song.voices[slot];
+void beginRelease(Voice& voice) {
     voice.state = Releasing;
     if (hasEnvelope(voice)) {
         voice.envStage = 3;
-        advanceEnvelopeStage(song, slot);
-        updateGains(song, slot);
+        advanceEnvelopeStage(voice);
+        updateGains(voice);
     }
 }
 
-void releaseKey(MidiSong& song, int slot) {
-    Voice& voice = song.voices[slot];
-    if (song.channels[voice.channel & 15].sustain != 0)
+// Release of a key on `channel`, the voice's channel: held while its pedal is.
+void releaseKey(Voice& voice, const Channel& channel) {
+    if (channel.sustain != 0)
         voice.state = Sustained;
     else
-        beginRelease(song, slot);
+        beginRelease(voice);
 }
+
+Channel& channelOf(MidiSong& song, const Voice& voice) { return song.channels[voice.channel & 15]; }
 
 int32_t loudness(const Voice& voice) {
     return voice.panMode == Panned ? std::max(voice.leftGain, voice.rightGain) : voice.leftGain;
@@ -90,7 +91,7 @@ void noteOn(MidiSong& song, const MidiEvent& event) {
             voice.state = Dying;
     }
     if (candidate >= 0) {
-        startNote(song, event, candidate);
+        startNote(song.voices[candidate], song, event);
         return;
     }
 
@@ -111,7 +112,7 @@ void noteOn(MidiSong& song, const MidiEvent& event) {
     }
     ++song.stolenNoteCount;
     song.voices[quietest].state = Free;
-    startNote(song, event, quietest);
+    startNote(song.voices[quietest], song, event);
 }
 
 void selectSample(const Instrument& instrument, Voice& voice, int32_t velocity) {
@@ -140,14 +141,13 @@ void selectSample(const Instrument& instrument, Voice& voice, int32_t velocity) 
     voice.sample = nearest;
 }
 
-void startNote(MidiSong& song, const MidiEvent& event, int slot) {
+void startNote(Voice& voice, MidiSong& song, const MidiEvent& event) {
     const int channelIndex = event.channel & 15;
     const Channel& channel = song.channels[channelIndex];
     const bool drum = isDrumChannel(song, channelIndex);
     const Instrument* instrument = instrumentForNote(song, channel, drum, event.a);
     if (instrument == nullptr) return;
 
-    Voice& voice = song.voices[slot];
     const uint8_t fixedNote = instrument->samples[0].fixedNote;
     voice.baseFrequency = noteFrequencyTable[(fixedNote != 0 ? fixedNote : event.a) & 127];
     // A drum instrument with several samples (a kit's regions covering the
@@ -174,45 +174,46 @@ void startNote(MidiSong& song, const MidiEvent& event, int slot) {
     std::fill(std::begin(voice.vibratoStepCache), std::end(voice.vibratoStepCache), 0);
     voice.pan = channel.panning != -1 ? channel.panning : sample.panning;
 
-    recomputeFrequency(song, slot);
-    recomputeAmplitude(song, slot);
+    recomputeFrequency(voice, song.channels[channelIndex], song.outputRate);
+    recomputeAmplitude(voice, song);
 
     if ((sample.modes & ModeEnvelope) != 0) {
         voice.envStage = 0;
         voice.envLevel = 0;
         voice.blockCountdown = 0;
-        advanceEnvelopeStage(song, slot);
-        updateGains(song, slot);
+        advanceEnvelopeStage(voice);
+        updateGains(voice);
     } else {
         voice.envStep = 0;
-        updateGains(song, slot);
+        updateGains(voice);
     }
 }
 
 void noteOff(MidiSong& song, const MidiEvent& event) {
     const int slot = findPlayingKey(song, event);
-    if (slot >= 0) releaseKey(song, slot);
+    if (slot >= 0) releaseKey(song.voices[slot], channelOf(song, song.voices[slot]));
 }
 
 void keyPressure(MidiSong& song, const MidiEvent& event) {
     const int slot = findPlayingKey(song, event);
     if (slot < 0) return;
-    song.voices[slot].velocity = event.b;
-    recomputeAmplitude(song, slot);
-    updateGains(song, slot);
+    Voice& voice = song.voices[slot];
+    voice.velocity = event.b;
+    recomputeAmplitude(voice, song);
+    updateGains(voice);
 }
 
 void releaseSustained(MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
-        const Voice& voice = song.voices[i];
-        if (voice.state == Sustained && voice.channel == event.channel) beginRelease(song, i);
+        Voice& voice = song.voices[i];
+        if (voice.state == Sustained && voice.channel == event.channel) beginRelease(voice);
     }
 }
 
 void allNotesOff(MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
-        const Voice& voice = song.voices[i];
-        if (voice.state == Playing && voice.channel == event.channel) releaseKey(song, i);
+        Voice& voice = song.voices[i];
+        if (voice.state == Playing && voice.channel == event.channel) releaseKey(voice, channelOf(song, voice));
     }
 }
 
@@ -225,17 +226,18 @@ void allSoundsOff(MidiSong& song, const MidiEvent& event) {
 
 void refreshChannelPitch(MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
-        const Voice& voice = song.voices[i];
-        if (voice.state != Free && voice.channel == event.channel) recomputeFrequency(song, i);
+        Voice& voice = song.voices[i];
+        if (voice.state != Free && voice.channel == event.channel)
+            recomputeFrequency(voice, channelOf(song, voice), song.outputRate);
     }
 }
 
 void refreshChannelVolume(MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
-        const Voice& voice = song.voices[i];
+        Voice& voice = song.voices[i];
         if ((voice.state == Playing || voice.state == Sustained) && voice.channel == event.channel) {
-            recomputeAmplitude(song, i);
-            updateGains(song, i);
+            recomputeAmplitude(voice, song);
+            updateGains(voice);
         }
     }
 }

@@ -302,7 +302,7 @@ TEST_F(SynthControlRecompute, BendFactorsAreExactAndCachedPerChannel) {
     auto bendTo = [&](int32_t bend) {
         song->channels[0].pitchBend = bend;
         song->channels[0].bendFactor = 0.0f;
-        recomputeFrequency(*song, slot);
+        recomputeFrequency(voice(slot), song->channels[0], song->outputRate);
         return voice(slot).frequency;
     };
     EXPECT_EQ(bendTo(0), 391995);      // two semitones down: 440000 / 2^(2/12)
@@ -320,7 +320,7 @@ TEST_F(SynthControlRecompute, BendFactorsAreExactAndCachedPerChannel) {
     song->channels[0].bendRange = 2;
     song->channels[0].pitchBend = 16383;
     song->channels[0].bendFactor = 1.5f;
-    recomputeFrequency(*song, slot);
+    recomputeFrequency(voice(slot), song->channels[0], song->outputRate);
     EXPECT_EQ(voice(slot).frequency, 660000);
 }
 
@@ -335,7 +335,7 @@ TEST_F(SynthControlRecompute, PanZonesAndScales) {
         song->channels[0].expression = 127;
         v.pan = pan;
         v.rightScale = -1.0f;
-        recomputeAmplitude(*song, 0);
+        recomputeAmplitude(v, *song);
         return v;
     };
     Voice centre = scalesAt(64);

@@ -40,23 +40,23 @@ TEST(SynthMixEnvelope, StagesAtTheirTargetAreSkippedAndHoldAfterDecay) {
     const int32_t T = 100 << 22, H = 50 << 22;
     const Sample s = envelopeSample({0, T, T, H, H, 0}, {1 << 22, 3 << 22, 1, 2 << 22, 1, 5 << 22});
     Voice& v = startVoice(*song, 0, s, kOne);
-    EXPECT_FALSE(advanceEnvelopeStage(*song, 0));
+    EXPECT_FALSE(advanceEnvelopeStage(song->voices[0]));
     EXPECT_EQ(v.envStage, 2);  // stage 0 (already at 0) skipped
     EXPECT_EQ(v.envTarget, T);
     EXPECT_EQ(v.envStep, 3 << 22);
 
     v.envLevel = T - 1;
-    EXPECT_FALSE(stepEnvelope(*song, 0));  // reaches T, stage 2 skipped, held
+    EXPECT_FALSE(stepEnvelope(song->voices[0]));  // reaches T, stage 2 skipped, held
     EXPECT_EQ(v.envLevel, T);
     EXPECT_EQ(v.envStep, 0);
     EXPECT_EQ(v.envStage, 3);
 
     // Release: stage 3 falls to H, 4 is skipped, 5 falls to 0, then Free.
     v.state = Releasing;
-    EXPECT_FALSE(advanceEnvelopeStage(*song, 0));
+    EXPECT_FALSE(advanceEnvelopeStage(song->voices[0]));
     EXPECT_EQ(v.envStep, -(2 << 22));
     int blocks = 0;
-    while (!stepEnvelope(*song, 0)) ++blocks;
+    while (!stepEnvelope(song->voices[0])) ++blocks;
     EXPECT_EQ(blocks, 25 + 10 - 1);  // 25 blocks down to H, then 10 to 0
     EXPECT_EQ(v.state, Free);
     EXPECT_EQ(v.envLevel, 0);
@@ -69,13 +69,13 @@ TEST(SynthMixMix, ControlBlocksAreCountedAcrossSpans) {
     Voice& v = startVoice(*song, 0, s, kOne);
     v.panMode = Centre;
     v.leftScale = 1.0f;
-    advanceEnvelopeStage(*song, 0);
-    updateGains(*song, 0);
+    advanceEnvelopeStage(song->voices[0]);
+    updateGains(song->voices[0]);
     EXPECT_EQ(v.leftGain, gainAt(1.0f, 0));
     int32_t* mix = song->groupMix.data();
 
     // First span: update first (level 1), 30 frames, 14 left in the block.
-    mixVoice(*song, 0, mix, 30);
+    mixVoice(song->voices[0], mixContext(*song), mix, 30);
     EXPECT_EQ(mix[0], 1000 * gainAt(1.0f, 1 << 23));
     EXPECT_EQ(mix[59], 1000 * gainAt(1.0f, 1 << 23));
     EXPECT_EQ(mix[60], 0);
@@ -83,7 +83,7 @@ TEST(SynthMixMix, ControlBlocksAreCountedAcrossSpans) {
 
     // Second span: 14 frames finish the block, the next 6 use level 2.
     std::fill(song->groupMix.begin(), song->groupMix.end(), 0);
-    mixVoice(*song, 0, mix, 20);
+    mixVoice(song->voices[0], mixContext(*song), mix, 20);
     EXPECT_EQ(mix[2 * 13], 1000 * gainAt(1.0f, 1 << 23));
     EXPECT_EQ(mix[2 * 14], 1000 * gainAt(1.0f, 2 << 23));
     EXPECT_EQ(mix[2 * 19 + 1], 1000 * gainAt(1.0f, 2 << 23));
@@ -91,10 +91,10 @@ TEST(SynthMixMix, ControlBlocksAreCountedAcrossSpans) {
 
     // A span that ends on the block boundary leaves 0; the next call
     // updates before its first frame.
-    mixVoice(*song, 0, mix, 38);
+    mixVoice(song->voices[0], mixContext(*song), mix, 38);
     EXPECT_EQ(v.blockCountdown, 0);
     std::fill(song->groupMix.begin(), song->groupMix.end(), 0);
-    mixVoice(*song, 0, mix, 1);
+    mixVoice(song->voices[0], mixContext(*song), mix, 1);
     EXPECT_EQ(mix[0], 1000 * gainAt(1.0f, 3 << 23));
     EXPECT_EQ(v.blockCountdown, 43);
 }
@@ -106,11 +106,11 @@ TEST(SynthMixMix, HeldEnvelopeUsesTheConstantRoutine) {
     v.envLevel = 127 << 23;
     v.panMode = Centre;
     v.leftScale = 0.5f;
-    advanceEnvelopeStage(*song, 0);  // all reached: held
+    advanceEnvelopeStage(song->voices[0]);  // all reached: held
     EXPECT_EQ(v.envStep, 0);
     v.blockCountdown = 7;
-    updateGains(*song, 0);
-    mixVoice(*song, 0, song->groupMix.data(), 100);
+    updateGains(song->voices[0]);
+    mixVoice(song->voices[0], mixContext(*song), song->groupMix.data(), 100);
     EXPECT_EQ(v.blockCountdown, 7);
     EXPECT_EQ(song->groupMix[199], 1000 * 2048);
 }
@@ -123,8 +123,8 @@ TEST(SynthMixMix, EnvelopeEndingMidSpanStopsAtTheBlockBoundary) {
     v.leftScale = 1.0f;
     v.envLevel = 2 << 23;
     v.envStage = 5;
-    advanceEnvelopeStage(*song, 0);
-    mixVoice(*song, 0, song->groupMix.data(), 100);
+    advanceEnvelopeStage(song->voices[0]);
+    mixVoice(song->voices[0], mixContext(*song), song->groupMix.data(), 100);
     EXPECT_EQ(song->groupMix[2 * 43], 1000 * gainAt(1.0f, 1 << 23));
     EXPECT_EQ(song->groupMix[2 * 43 + 1], 0);
     EXPECT_EQ(song->groupMix[2 * 44], 0);
@@ -137,7 +137,7 @@ TEST(SynthMixMix, DyingVoicesFadeOverTwentyFrames) {
     Voice& a = startVoice(*mono, 0, one, kOne, Dying);
     a.leftGain = 100;
     a.panMode = Centre;
-    mixVoice(*mono, 0, mono->groupMix.data(), 64);
+    mixVoice(mono->voices[0], mixContext(*mono), mono->groupMix.data(), 64);
     EXPECT_EQ(mono->groupMix[0], 95);
     EXPECT_EQ(mono->groupMix[18], 5);
     EXPECT_EQ(mono->groupMix[19], 0);
@@ -149,7 +149,7 @@ TEST(SynthMixMix, DyingVoicesFadeOverTwentyFrames) {
     b.panMode = Panned;
     b.leftGain = 100;
     b.rightGain = 10;  // 10 / 20 = 0: no step on the right
-    mixVoice(*stereo, 0, stereo->groupMix.data(), 64);
+    mixVoice(stereo->voices[0], mixContext(*stereo), stereo->groupMix.data(), 64);
     for (int i = 0; i < 20; ++i) {
         EXPECT_EQ(stereo->groupMix[size_t(2 * i)], 95 - 5 * i);
         EXPECT_EQ(stereo->groupMix[size_t(2 * i + 1)], 10);
@@ -161,7 +161,7 @@ TEST(SynthMixMix, DyingVoicesFadeOverTwentyFrames) {
     Voice& c = startVoice(*stereo, 0, one, kOne, Dying);
     c.panMode = RightOnly;
     c.leftGain = 7;
-    mixVoice(*stereo, 0, stereo->groupMix.data(), 10);
+    mixVoice(stereo->voices[0], mixContext(*stereo), stereo->groupMix.data(), 10);
     const std::vector<int32_t> want{0, 6, 0, 5, 0, 4, 0, 3, 0, 2, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(std::vector<int32_t>(stereo->groupMix.begin(), stereo->groupMix.begin() + 20), want);
 }
@@ -183,10 +183,10 @@ TEST(SynthMixMix, EachPanLayoutFillsItsSlots) {
         v.leftScale = 0.5f;
         v.rightScale = 0.25f;
         v.rightGain = 77;
-        updateGains(*song, 0);
+        updateGains(song->voices[0]);
         EXPECT_EQ(v.rightGain, c.mode == Panned ? 1024 : 77);
         song->groupMix[0] = 5;  // adds to what is there
-        mixVoice(*song, 0, song->groupMix.data(), 64);
+        mixVoice(song->voices[0], mixContext(*song), song->groupMix.data(), 64);
         EXPECT_EQ(song->groupMix[0], 5 + 1000 * c.left);
         EXPECT_EQ(song->groupMix[127], 1000 * c.right);
     }
@@ -194,7 +194,7 @@ TEST(SynthMixMix, EachPanLayoutFillsItsSlots) {
     Voice& v = startVoice(*mono, 0, s, kOne);
     v.panMode = Centre;
     v.leftGain = 300;
-    mixVoice(*mono, 0, mono->groupMix.data(), 10);
+    mixVoice(mono->voices[0], mixContext(*mono), mono->groupMix.data(), 10);
     EXPECT_EQ(mono->groupMix[9], 300000);
     EXPECT_EQ(mono->groupMix[10], 0);
 }
@@ -206,7 +206,7 @@ TEST(SynthMixGains, CapAtFullScaleAndApplyTremolo) {
     v.panMode = Panned;
     v.leftScale = 1.9998f;  // 8191.18
     v.rightScale = 2.0f;    // 8192
-    updateGains(*song, 0);
+    updateGains(song->voices[0]);
     EXPECT_EQ(v.leftGain, 8191);
     EXPECT_EQ(v.rightGain, 8191);
 
@@ -216,18 +216,18 @@ TEST(SynthMixGains, CapAtFullScaleAndApplyTremolo) {
     startVoice(*song, 0, s, kOne);
     v.panMode = Centre;
     v.leftScale = 1.0f;
-    updateTremolo(*song, 0);
+    updateTremolo(song->voices[0]);
     EXPECT_EQ(v.tremoloFactor, 0.501953125f);
-    updateGains(*song, 0);
+    updateGains(song->voices[0]);
     EXPECT_EQ(v.leftGain, 2056);
 
     // Half-way through the sweep: half the depth.
     s.tremoloSweepStep = 32768;
     startVoice(*song, 0, s, kOne);
-    updateTremolo(*song, 0);
+    updateTremolo(song->voices[0]);
     EXPECT_EQ(v.tremoloFactor, 1.0f - float(2.0 * 16320 * 0x1p-17));
     EXPECT_EQ(v.tremoloSweepStep, 32768);
-    updateTremolo(*song, 0);  // sweep complete: full depth, phase at half a cycle
+    updateTremolo(song->voices[0]);  // sweep complete: full depth, phase at half a cycle
     EXPECT_EQ(v.tremoloSweepStep, 0);
     EXPECT_NEAR(v.tremoloFactor, 1.0f - 32640.0f / 131072.0f, 1e-6);
 }
@@ -256,9 +256,9 @@ TEST(SynthMixSine, LoopingSineVoiceHasItsPeriodGainAndAttack) {
         v.panMode = z.mode;
         v.leftScale = z.left;
         v.rightScale = z.right;
-        advanceEnvelopeStage(*song, 0);
-        updateGains(*song, 0);
-        mixVoice(*song, 0, song->groupMix.data(), 1024);
+        advanceEnvelopeStage(song->voices[0]);
+        updateGains(song->voices[0]);
+        mixVoice(song->voices[0], mixContext(*song), song->groupMix.data(), 1024);
         const int32_t* mix = song->groupMix.data();
 
         const int32_t full = std::min(int32_t(z.left * 4096.0f), 8191);

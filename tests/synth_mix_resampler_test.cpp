@@ -212,11 +212,11 @@ TEST(SynthMixResampler, DirectPlayHandsOutTheDataInPlace) {
     sample.sampleRate = 0;
     Voice& v = startVoice(*song, 0, sample, 0);
     int32_t count = 4;
-    EXPECT_EQ(resampleVoice(*song, 0, count), sample.data.get());
+    EXPECT_EQ(resampleVoice(song->voices[0], song->resampleBuffer, song->outputRate, count), sample.data.get());
     EXPECT_EQ(count, 4);
     EXPECT_EQ(v.position, 4 * kOne);
     count = 6;  // exactly what is left: ends the voice
-    EXPECT_EQ(resampleVoice(*song, 0, count), sample.data.get() + 4);
+    EXPECT_EQ(resampleVoice(song->voices[0], song->resampleBuffer, song->outputRate, count), sample.data.get() + 4);
     EXPECT_EQ(count, 6);
     EXPECT_EQ(v.state, Free);
 }
@@ -277,7 +277,7 @@ Frames playOutFrameByFrame(MidiSong& song, Voice& v, int32_t wanted) {
     for (int32_t i = 0; i < wanted && !ended; ++i) {
         if (v.vibratoCountdown == 0) {
             v.vibratoCountdown = v.vibratoPeriod;
-            step = vibratoStep(song, v, false);
+            step = vibratoStep(v, song.outputRate, false);
         } else {
             --v.vibratoCountdown;
         }
@@ -350,7 +350,7 @@ struct LoopModel {
         }
         if (due) {
             countdown = v.vibratoPeriod;
-            s = vibratoStep(song, v, s < 0);
+            s = vibratoStep(v, song.outputRate, s < 0);
         }
     }
     Frames run(int32_t wanted) {
@@ -429,32 +429,32 @@ TEST(SynthMixResampler, VibratoStepCachesByFoldedPhase) {
 
     // Phase 31 alone: a step above the unmodulated 4096.
     v.vibratoPhase = 30;
-    const int32_t at31 = vibratoStep(*song, v, false);
+    const int32_t at31 = vibratoStep(v, song->outputRate, false);
     EXPECT_GT(at31, kOne);
     EXPECT_EQ(v.vibratoStepCache[15], at31);
 
     // Phase 0 first (sine 0: the plain step), then 31 reuses slot 15.
     startVoice(*song, 0, s, kOne);
     v.vibratoPhase = 63;
-    EXPECT_EQ(vibratoStep(*song, v, false), kOne);
+    EXPECT_EQ(vibratoStep(v, song->outputRate, false), kOne);
     EXPECT_EQ(v.vibratoPhase, 0);
     v.vibratoPhase = 30;
-    EXPECT_EQ(vibratoStep(*song, v, true), -kOne);
+    EXPECT_EQ(vibratoStep(v, song->outputRate, true), -kOne);
 
     // Phases past the middle lower the pitch; during a sweep nothing is cached.
     startVoice(*song, 0, s, kOne);
     v.vibratoPhase = 47;
-    EXPECT_LT(vibratoStep(*song, v, false), kOne);
+    EXPECT_LT(vibratoStep(v, song->outputRate, false), kOne);
     s.vibratoSweepStep = 30000;
     startVoice(*song, 0, s, kOne);
     v.vibratoPhase = 15;
-    const int32_t swept = vibratoStep(*song, v, false);
+    const int32_t swept = vibratoStep(v, song->outputRate, false);
     EXPECT_EQ(v.vibratoSweepLevel, 30000);
     EXPECT_EQ(v.vibratoStepCache[0], 0);
     v.vibratoPhase = 15;
-    EXPECT_GT(vibratoStep(*song, v, false), swept);  // 60000: deeper
+    EXPECT_GT(vibratoStep(v, song->outputRate, false), swept);  // 60000: deeper
     v.vibratoPhase = 15;
-    vibratoStep(*song, v, false);  // 90000: full depth, cached from now on
+    vibratoStep(v, song->outputRate, false);  // 90000: full depth, cached from now on
     EXPECT_EQ(v.vibratoSweepStep, 0);
     EXPECT_NE(v.vibratoStepCache[0], 0);
 }
@@ -488,7 +488,7 @@ TEST(SynthMixResampler, OddSamplesAndStepsStayInBounds) {
         for (int call = 0; call < 20 && v.state != Free; ++call) {
             const int32_t wanted = int32_t(rng() % 129);
             int32_t got = wanted;
-            resampleVoice(*song, 0, got);
+            resampleVoice(song->voices[0], song->resampleBuffer, song->outputRate, got);
             ASSERT_GE(got, 0);
             ASSERT_LE(got, wanted);
             const bool pingPong = (modes & ModeLooping) && (modes & ModePingPong) && (modes & ModeEnvelope);

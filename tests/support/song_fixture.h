@@ -106,7 +106,7 @@ inline Voice& startVoice(MidiSong& song, int index, const Sample& sample, int32_
 
 // Resamples frameCount frames and returns those handed back.
 inline std::vector<int16_t> pull(MidiSong& song, int index, int32_t frameCount) {
-    const int16_t* frames = resampleVoice(song, index, frameCount);
+    const int16_t* frames = resampleVoice(song.voices[index], song.resampleBuffer, song.outputRate, frameCount);
     return std::vector<int16_t>(frames, frames + frameCount);
 }
 
