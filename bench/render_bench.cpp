@@ -67,7 +67,7 @@ bool renderOnce(const std::vector<uint8_t>& midi, const tz::DlsCollection* bank,
         bytes += n;
         ++blocks;
         int sounding = 0;
-        for (int v = 0; v < song->voiceCount; ++v) sounding += song->voices[v].state != tz::Free;
+        for (int v = 0; v < song->voiceCount; ++v) sounding += song->voices[v].state != tz::VoiceState::Free;
         busy += sounding;
         voiceFrames += int64_t(sounding) * (n / song->bytesPerFrame);
     }

@@ -65,7 +65,7 @@ int smfTarget(const uint8_t* data, size_t size) {
     if (!stream) return 0;
     SongOptions options;
     std::unique_ptr<MidiSong> song = createSong(options, stream.get(), &fixedBank());
-    if (song && (song->events.empty() || song->events.back().opcode != EndOfSong)) std::abort();
+    if (song && (song->events.empty() || song->events.back().opcode != EventOpcode::EndOfSong)) std::abort();
     return 0;
 }
 

@@ -65,7 +65,7 @@ bool buildEventList(MidiSong& song, const std::vector<TrackEvent>& list, int32_t
     FirstNote firstNote = FirstNote::Waiting;
 
     for (const TrackEvent& node : list) {
-        if (node.opcode == NoteOn && firstNote == FirstNote::Waiting) firstNote = FirstNote::Found;
+        if (node.opcode == EventOpcode::NoteOn && firstNote == FirstNote::Waiting) firstNote = FirstNote::Found;
 
         const int64_t ticks = node.time - previousTick;
         if (ticks != 0 && firstNote == FirstNote::Running) {
@@ -93,20 +93,20 @@ bool buildEventList(MidiSong& song, const std::vector<TrackEvent>& list, int32_t
         const bool drumChannel = isDrumChannel(song, int(c));
         bool keep = true;
         switch (node.opcode) {
-        case Tempo: {
+        case EventOpcode::Tempo: {
             uint32_t tempo = uint32_t(node.a) << 16 | uint32_t(node.b) << 8 | node.channel;
             tick = splitTickLength(tickLength(rate, tempo, division));
             keep = false;
             break;
         }
-        case NoteOn:
+        case EventOpcode::NoteOn:
             if (drumChannel) {
                 markInstrument(song.drumSets[size_t(drumSet[c])].get(), node.a);
             } else {
                 markInstrument(song.melodicBanks[size_t(bank[c])].get(), program[c]);
             }
             break;
-        case ProgramChange:
+        case EventOpcode::ProgramChange:
             if (drumChannel) {
                 int32_t set = event.a & 0x7F;
                 if (!song.drumSets[size_t(set)]) {
@@ -120,7 +120,7 @@ bool buildEventList(MidiSong& song, const std::vector<TrackEvent>& list, int32_t
                 else program[c] = event.a;
             }
             break;
-        case BankSelect:
+        case EventOpcode::BankSelect:
             if (drumChannel) {
                 keep = false;
             } else {
@@ -141,7 +141,7 @@ bool buildEventList(MidiSong& song, const std::vector<TrackEvent>& list, int32_t
 
     MidiEvent end;
     end.time = int32_t(samples);
-    end.opcode = EndOfSong;
+    end.opcode = EventOpcode::EndOfSong;
     events.push_back(end);
 
     song.events = std::move(events);

@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "records/midi_song.h"
+
 namespace tz {
 
 struct InputStream;
@@ -19,7 +21,7 @@ struct MidiSong;
 struct TrackEvent {
     int64_t time = 0;  // absolute time in ticks
     uint8_t channel = 0;
-    uint8_t opcode = 0;  // EventOpcode
+    EventOpcode opcode = EventOpcode::None;
     uint8_t a = 0;
     uint8_t b = 0;
 };

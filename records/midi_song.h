@@ -29,7 +29,7 @@ struct SongOptions {
     uint16_t bufferFrames = 1024;
 };
 
-enum EventOpcode : uint8_t {
+enum class EventOpcode : uint8_t {
     None = 0,
     NoteOn = 1,
     NoteOff = 2,
@@ -52,7 +52,7 @@ enum EventOpcode : uint8_t {
 struct MidiEvent {
     int32_t time = 0;  // output samples from the start of the song
     uint8_t channel = 0;
-    uint8_t opcode = None;
+    EventOpcode opcode = EventOpcode::None;
     uint8_t a = 0;
     uint8_t b = 0;
 };

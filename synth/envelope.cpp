@@ -4,7 +4,8 @@ namespace tz {
 
 bool advanceEnvelopeStage(Voice& v) {
     const Sample& sample = *v.sample;
-    const bool holds = (sample.modes & ModeEnvelope) != 0 && (v.state == Playing || v.state == Sustained);
+    const bool keyDown = v.state == VoiceState::Playing || v.state == VoiceState::Sustained;
+    const bool holds = (sample.modes & ModeEnvelope) != 0 && keyDown;
     int32_t s = std::max(v.envStage, 0);
     while (s <= 5) {
         if (holds && s > 2) {
@@ -21,7 +22,7 @@ bool advanceEnvelopeStage(Voice& v) {
         }
         s = v.envStage;
     }
-    v.state = Free;
+    v.state = VoiceState::Free;
     return true;
 }
 

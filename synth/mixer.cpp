@@ -235,9 +235,9 @@ struct SideGains {
 
 inline SideGains sideGains(const Voice& v) {
     switch (v.panMode) {
-        case Panned: return {v.leftGain, v.rightGain};
-        case Centre: return {v.leftGain, v.leftGain};
-        case RightOnly: return {0, v.leftGain};
+        case PanMode::Panned: return {v.leftGain, v.rightGain};
+        case PanMode::Centre: return {v.leftGain, v.leftGain};
+        case PanMode::RightOnly: return {0, v.leftGain};
         default: return {v.leftGain, 0};  // LeftOnly, and any other mode
     }
 }
@@ -271,7 +271,7 @@ int32_t gainOf(float amplitude) {
 // updateGains does), inline in the control block step.
 inline void computeGains(Voice& v) {
     const Sample& sample = *v.sample;
-    const bool panned = v.panMode == Panned;
+    const bool panned = v.panMode == PanMode::Panned;
     float left = v.leftScale;
     float right = v.rightScale;
     if (v.tremoloPhaseStep != 0) {
@@ -344,7 +344,7 @@ void fadeDyingVoice(const Voice& v, bool mono, int32_t* mix, int32_t frameCount,
         return;
     }
     switch (v.panMode) {
-        case Panned: {
+        case PanMode::Panned: {
             int32_t r = v.rightGain;
             const int32_t dr = -(r / divisor);
             for (int32_t i = 0; i < n; ++i) {
@@ -355,7 +355,7 @@ void fadeDyingVoice(const Voice& v, bool mono, int32_t* mix, int32_t frameCount,
             }
             break;
         }
-        case Centre:
+        case PanMode::Centre:
             for (int32_t i = 0; i < n; ++i) {
                 g += dg;
                 if (g < 0) break;
@@ -363,9 +363,9 @@ void fadeDyingVoice(const Voice& v, bool mono, int32_t* mix, int32_t frameCount,
                 mix[2 * i + 1] += int32_t(in[i]) * g;
             }
             break;
-        case LeftOnly:
-        case RightOnly: {
-            int32_t* slot = mix + (v.panMode == RightOnly ? 1 : 0);
+        case PanMode::LeftOnly:
+        case PanMode::RightOnly: {
+            int32_t* slot = mix + (v.panMode == PanMode::RightOnly ? 1 : 0);
             for (int32_t i = 0; i < n; ++i) {
                 g += dg;
                 if (g < 0) break;
@@ -381,14 +381,14 @@ void fadeDyingVoice(const Voice& v, bool mono, int32_t* mix, int32_t frameCount,
 
 void mixVoice(Voice& v, const MixContext& context, int32_t* mix, int32_t frameCount) {
     if (v.sample == nullptr) {
-        v.state = Free;
+        v.state = VoiceState::Free;
         return;
     }
-    if (v.state == Dying) {
+    if (v.state == VoiceState::Dying) {
         int32_t n = std::min(frameCount, kDyingFadeFrames);
         const int16_t* in = resampleVoice(v, context.resampleBuffer, context.outputRate, n);
         fadeDyingVoice(v, context.mono, mix, n, in);
-        v.state = Free;
+        v.state = VoiceState::Free;
         return;
     }
     int32_t n = frameCount;

@@ -62,16 +62,16 @@ void recomputeAmplitude(Voice& voice, const MidiSong& song) {
 
     const int32_t pan = voice.pan;
     if ((song.formatFlags & kFormatMono) != 0 || (pan >= 61 && pan <= 67)) {
-        voice.panMode = Centre;
+        voice.panMode = PanMode::Centre;
         voice.leftScale = float(gain * 0x1p-21);
     } else if (pan <= 4) {
-        voice.panMode = LeftOnly;
+        voice.panMode = PanMode::LeftOnly;
         voice.leftScale = float(gain * 0x1p-20);
     } else if (pan >= 124) {
-        voice.panMode = RightOnly;  // the mixer sends leftScale to the right
+        voice.panMode = PanMode::RightOnly;  // the mixer sends leftScale to the right
         voice.leftScale = float(gain * 0x1p-20);
     } else {
-        voice.panMode = Panned;
+        voice.panMode = PanMode::Panned;
         const float weight = float(gain * 0x1p-27);
         voice.leftScale = weight * float(127 - pan);
         voice.rightScale = weight * float(pan);

@@ -27,32 +27,32 @@ int32_t chunkFrames(const MidiSong& song) {
 void applyChannelState(MidiSong& song, const MidiEvent& event) {
     Channel& channel = song.channels[event.channel];
     switch (event.opcode) {
-        case ChannelVolume: channel.volume = event.a; break;
-        case Panning: channel.panning = event.a; break;
-        case SustainPedal: channel.sustain = event.a; break;
-        case Expression: channel.expression = event.a; break;
-        case PitchBend:
+        case EventOpcode::ChannelVolume: channel.volume = event.a; break;
+        case EventOpcode::Panning: channel.panning = event.a; break;
+        case EventOpcode::SustainPedal: channel.sustain = event.a; break;
+        case EventOpcode::Expression: channel.expression = event.a; break;
+        case EventOpcode::PitchBend:
             channel.pitchBend = event.a + 128 * event.b;
             channel.bendFactor = 0.0f;
             break;
-        case ProgramChange:
+        case EventOpcode::ProgramChange:
             if (isDrumChannel(song, event.channel))
                 channel.bank = event.a;
             else
                 channel.program = event.a;
             break;
-        case BendRange:
+        case EventOpcode::BendRange:
             channel.bendRange = event.a;
             channel.bendFactor = 0.0f;
             break;
-        case ResetControllers:
+        case EventOpcode::ResetControllers:
             channel.volume = 90;
             channel.expression = 127;
             channel.bendFactor = 0.0f;
             channel.sustain = 0;
             channel.pitchBend = 8192;
             break;
-        case BankSelect: channel.bank = event.a; break;
+        case EventOpcode::BankSelect: channel.bank = event.a; break;
         default: break;
     }
 }
@@ -62,28 +62,28 @@ void applyEvent(MidiSong& song, const MidiEvent& event) {
     if (event.channel > 15) return;
     applyChannelState(song, event);
     switch (event.opcode) {
-        case NoteOn:
+        case EventOpcode::NoteOn:
             if (event.b != 0)
                 noteOn(song, event);
             else
                 noteOff(song, event);
             break;
-        case NoteOff: noteOff(song, event); break;
-        case KeyPressure: keyPressure(song, event); break;
-        case ChannelVolume:
-        case Expression: refreshChannelVolume(song, event); break;
-        case SustainPedal:
+        case EventOpcode::NoteOff: noteOff(song, event); break;
+        case EventOpcode::KeyPressure: keyPressure(song, event); break;
+        case EventOpcode::ChannelVolume:
+        case EventOpcode::Expression: refreshChannelVolume(song, event); break;
+        case EventOpcode::SustainPedal:
             if (event.a == 0) releaseSustained(song, event);
             break;
-        case PitchBend: refreshChannelPitch(song, event); break;
-        case AllSoundsOff: allSoundsOff(song, event); break;
-        case AllNotesOff: allNotesOff(song, event); break;
+        case EventOpcode::PitchBend: refreshChannelPitch(song, event); break;
+        case EventOpcode::AllSoundsOff: allSoundsOff(song, event); break;
+        case EventOpcode::AllNotesOff: allNotesOff(song, event); break;
         default: break;
     }
 }
 
 void freeAllVoices(MidiSong& song) {
-    for (Voice& voice : song.voices) voice.state = Free;
+    for (Voice& voice : song.voices) voice.state = VoiceState::Free;
 }
 
 }  // namespace
@@ -93,7 +93,7 @@ void startPlayback(MidiSong& song) {
     song.amplification = 100;
     for (int i = 0; i < activeVoiceCount(song); ++i) {
         Voice& voice = song.voices[i];
-        if (voice.state == Free) continue;
+        if (voice.state == VoiceState::Free) continue;
         recomputeAmplitude(voice, song);
         updateGains(voice);
     }
@@ -126,7 +126,7 @@ void mixFrames(MidiSong& song, int32_t frames) {
     int inGroup = 0;
     for (int i = 0; i < activeVoiceCount(song); ++i) {
         Voice& voice = song.voices[i];
-        if (voice.state == Free) continue;
+        if (voice.state == VoiceState::Free) continue;
         mixVoice(voice, context, group, frames);
         if (++inGroup == kVoicesPerGroup) {
             addGroupToMix(mix, group, values, first);
@@ -178,7 +178,7 @@ int32_t renderBlock(MidiSong& song, uint8_t* out) {
             }
             const MidiEvent& event = song.events[song.currentEvent];
             if (event.time > song.currentTime) break;
-            if (event.opcode == EndOfSong) {
+            if (event.opcode == EventOpcode::EndOfSong) {
                 song.playing = 0;
                 return (song.currentTime - start) * song.bytesPerFrame;
             }
@@ -197,7 +197,7 @@ void applyEventsSilently(MidiSong& song, int32_t target) {
     while (song.currentEvent < eventCount) {
         const MidiEvent& event = song.events[song.currentEvent];
         if (event.time >= target) break;
-        if (event.opcode == EndOfSong) {
+        if (event.opcode == EventOpcode::EndOfSong) {
             song.currentTime = event.time;
             return;
         }

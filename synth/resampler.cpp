@@ -255,7 +255,7 @@ int32_t playToEnd(Span& span, int64_t end) {
         v.position = int32_t(p);
         return span.wanted;
     }
-    v.state = Free;
+    v.state = VoiceState::Free;
     v.position = storedPosition(p);
     return int32_t(std::max<int64_t>(k - 1, 0));
 }
@@ -296,7 +296,7 @@ int32_t playToEndVibrato(Span& span, int64_t end) {
         v.position = int32_t(p);
         return span.wanted;
     }
-    v.state = Free;
+    v.state = VoiceState::Free;
     v.position = storedPosition(p);
     return int32_t(std::max<int64_t>(done - 1, 0));
 }
@@ -429,7 +429,7 @@ const int16_t* resampleVoice(Voice& v, std::span<int16_t> resampleBuffer, int32_
     const int32_t wanted =
         std::clamp<int32_t>(frameCount, 0, int32_t(std::min<size_t>(resampleBuffer.size(), INT32_MAX)));
     if (sample == nullptr || sample->data == nullptr) {
-        v.state = Free;
+        v.state = VoiceState::Free;
         frameCount = 0;
         return buffer;
     }
@@ -447,7 +447,7 @@ const int16_t* resampleVoice(Voice& v, std::span<int16_t> resampleBuffer, int32_
             v.position = (index + wanted) * kFractionOne + (v.position & kFractionMask);
             frameCount = wanted;
         } else {
-            v.state = Free;
+            v.state = VoiceState::Free;
             frameCount = available;
         }
         return data + index;
@@ -456,7 +456,8 @@ const int16_t* resampleVoice(Voice& v, std::span<int16_t> resampleBuffer, int32_
     Span span{v, outputRate, data, buffer, wanted, kInterpolate[int(activeSimdPath())]};
     const uint8_t modes = sample->modes;
     const bool loops = (modes & ModeLooping) != 0 &&
-                       ((modes & ModeEnvelope) != 0 || v.state == Playing || v.state == Sustained);
+                       ((modes & ModeEnvelope) != 0 || v.state == VoiceState::Playing ||
+                        v.state == VoiceState::Sustained);
     const bool vibrato = v.vibratoPeriod > 0;
     const int32_t loopStart = std::clamp(sample->loopStart, 0, dataLength);
     const Loop loop{loopStart, std::clamp(sample->loopEnd, loopStart, dataLength)};

@@ -47,7 +47,7 @@ const Instrument* instrumentForNote(const MidiSong& song, const Channel& channel
 int findPlayingKey(const MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
         const Voice& voice = song.voices[i];
-        if (voice.state == Playing && voice.channel == event.channel && voice.note == event.a) return i;
+        if (voice.state == VoiceState::Playing && voice.channel == event.channel && voice.note == event.a) return i;
     }
     return -1;
 }
@@ -55,7 +55,7 @@ int findPlayingKey(const MidiSong& song, const MidiEvent& event) {
 // Release of a key: starts the envelope's release stages when the sample has
 // an envelope.
 void beginRelease(Voice& voice) {
-    voice.state = Releasing;
+    voice.state = VoiceState::Releasing;
     if (hasEnvelope(voice)) {
         voice.envStage = 3;
         advanceEnvelopeStage(voice);
@@ -66,7 +66,7 @@ void beginRelease(Voice& voice) {
 // Release of a key on `channel`, the voice's channel: held while its pedal is.
 void releaseKey(Voice& voice, const Channel& channel) {
     if (channel.sustain != 0)
-        voice.state = Sustained;
+        voice.state = VoiceState::Sustained;
     else
         beginRelease(voice);
 }
@@ -74,7 +74,7 @@ void releaseKey(Voice& voice, const Channel& channel) {
 Channel& channelOf(MidiSong& song, const Voice& voice) { return song.channels[voice.channel & 15]; }
 
 int32_t loudness(const Voice& voice) {
-    return voice.panMode == Panned ? std::max(voice.leftGain, voice.rightGain) : voice.leftGain;
+    return voice.panMode == PanMode::Panned ? std::max(voice.leftGain, voice.rightGain) : voice.leftGain;
 }
 
 }  // namespace
@@ -85,10 +85,10 @@ void noteOn(MidiSong& song, const MidiEvent& event) {
     int candidate = -1;
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
         Voice& voice = song.voices[i];
-        if (voice.state == Free)
+        if (voice.state == VoiceState::Free)
             candidate = i;
         else if (voice.channel == event.channel && voice.note == event.a)
-            voice.state = Dying;
+            voice.state = VoiceState::Dying;
     }
     if (candidate >= 0) {
         startNote(song.voices[candidate], song, event);
@@ -99,7 +99,7 @@ void noteOn(MidiSong& song, const MidiEvent& event) {
     int32_t quietestLoudness = 0;
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
         const Voice& voice = song.voices[i];
-        if (voice.state != Sustained && voice.state != Releasing) continue;
+        if (voice.state != VoiceState::Sustained && voice.state != VoiceState::Releasing) continue;
         const int32_t level = loudness(voice);
         if (quietest < 0 || level < quietestLoudness) {
             quietest = i;
@@ -111,7 +111,7 @@ void noteOn(MidiSong& song, const MidiEvent& event) {
         return;
     }
     ++song.stolenNoteCount;
-    song.voices[quietest].state = Free;
+    song.voices[quietest].state = VoiceState::Free;
     startNote(song.voices[quietest], song, event);
 }
 
@@ -156,7 +156,7 @@ void startNote(Voice& voice, MidiSong& song, const MidiEvent& event) {
     selectSample(*instrument, voice, event.b);
     const Sample& sample = *voice.sample;
 
-    voice.state = Playing;
+    voice.state = VoiceState::Playing;
     voice.channel = uint8_t(channelIndex);
     voice.note = event.a;
     voice.velocity = event.b;
@@ -206,28 +206,30 @@ void keyPressure(MidiSong& song, const MidiEvent& event) {
 void releaseSustained(MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
         Voice& voice = song.voices[i];
-        if (voice.state == Sustained && voice.channel == event.channel) beginRelease(voice);
+        if (voice.state == VoiceState::Sustained && voice.channel == event.channel) beginRelease(voice);
     }
 }
 
 void allNotesOff(MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
         Voice& voice = song.voices[i];
-        if (voice.state == Playing && voice.channel == event.channel) releaseKey(voice, channelOf(song, voice));
+        if (voice.state == VoiceState::Playing && voice.channel == event.channel)
+            releaseKey(voice, channelOf(song, voice));
     }
 }
 
 void allSoundsOff(MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
         Voice& voice = song.voices[i];
-        if (voice.state != Free && voice.state != Dying && voice.channel == event.channel) voice.state = Dying;
+        const bool sounding = voice.state != VoiceState::Free && voice.state != VoiceState::Dying;
+        if (sounding && voice.channel == event.channel) voice.state = VoiceState::Dying;
     }
 }
 
 void refreshChannelPitch(MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
         Voice& voice = song.voices[i];
-        if (voice.state != Free && voice.channel == event.channel)
+        if (voice.state != VoiceState::Free && voice.channel == event.channel)
             recomputeFrequency(voice, channelOf(song, voice), song.outputRate);
     }
 }
@@ -235,7 +237,8 @@ void refreshChannelPitch(MidiSong& song, const MidiEvent& event) {
 void refreshChannelVolume(MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
         Voice& voice = song.voices[i];
-        if ((voice.state == Playing || voice.state == Sustained) && voice.channel == event.channel) {
+        const bool keyDown = voice.state == VoiceState::Playing || voice.state == VoiceState::Sustained;
+        if (keyDown && voice.channel == event.channel) {
             recomputeAmplitude(voice, song);
             updateGains(voice);
         }

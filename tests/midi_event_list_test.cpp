@@ -34,9 +34,9 @@ std::unique_ptr<MidiSong> read(const SmfBuilder& smf, std::unique_ptr<MidiSong> 
 std::vector<MidiEvent> body(const MidiSong& song) {
     EXPECT_GE(song.events.size(), 2u);
     if (song.events.size() < 2) return {};
-    EXPECT_EQ(song.events.front().opcode, None);
+    EXPECT_EQ(song.events.front().opcode, EventOpcode::None);
     EXPECT_EQ(song.events.front().time, 0);
-    EXPECT_EQ(song.events.back().opcode, EndOfSong);
+    EXPECT_EQ(song.events.back().opcode, EventOpcode::EndOfSong);
     EXPECT_EQ(song.events.back().time, song.lengthSamples);
     return std::vector<MidiEvent>(song.events.begin() + 1, song.events.end() - 1);
 }
@@ -190,13 +190,13 @@ TEST(MidiEventList, UnknownBanksGoToBankZero) {
         .program(0, 9, 0);        // dropped
     auto e = body(*read(smf, bareSong({5}, {4})));
     ASSERT_EQ(e.size(), 4u);
-    EXPECT_EQ(e[0].opcode, BankSelect);
+    EXPECT_EQ(e[0].opcode, EventOpcode::BankSelect);
     EXPECT_EQ(e[0].a, 5);
-    EXPECT_EQ(e[1].opcode, BankSelect);
+    EXPECT_EQ(e[1].opcode, EventOpcode::BankSelect);
     EXPECT_EQ(e[1].a, 0);
-    EXPECT_EQ(e[2].opcode, ProgramChange);
+    EXPECT_EQ(e[2].opcode, EventOpcode::ProgramChange);
     EXPECT_EQ(e[2].a, 4);
-    EXPECT_EQ(e[3].opcode, ProgramChange);
+    EXPECT_EQ(e[3].opcode, EventOpcode::ProgramChange);
     EXPECT_EQ(e[3].a, 0);
 }
 

@@ -69,12 +69,12 @@ TEST_F(MidiSongTest, DemuxerOptions) {
 
     // The events, length and texts of the file.
     ASSERT_EQ(song->events.size(), 4u);
-    EXPECT_EQ(song->events[2].opcode, NoteOff);
+    EXPECT_EQ(song->events[2].opcode, EventOpcode::NoteOff);
     EXPECT_EQ(song->lengthSamples, 22050);
     EXPECT_EQ(song->currentEvent, 0u);
     EXPECT_EQ(song->texts[0], "Song.title");
     EXPECT_EQ(song->texts[1], "(c) nobody");
-    for (const Voice& v : song->voices) EXPECT_EQ(v.state, 0);
+    for (const Voice& v : song->voices) EXPECT_EQ(v.state, VoiceState::Free);
 }
 
 TEST_F(MidiSongTest, OtherFormats) {
@@ -140,7 +140,7 @@ TEST_F(MidiSongTest, RealSongLengths) {
         ASSERT_TRUE(expected.ok) << path;
         EXPECT_GT(song->lengthSamples, 44100) << path;
         EXPECT_NEAR(song->lengthSamples / 44100.0, expected.lengthSeconds, 0.005) << path;
-        EXPECT_EQ(song->events.back().opcode, EndOfSong);
+        EXPECT_EQ(song->events.back().opcode, EventOpcode::EndOfSong);
         for (size_t i = 1; i < song->events.size(); ++i) {
             ASSERT_LE(song->events[i - 1].time, song->events[i].time) << path;
         }

@@ -103,7 +103,7 @@ SongFacts readSongFacts(std::span<const uint8_t> file) {
     if (!readTrackEventList(file, *song, state, division)) return facts;
     facts.readable = true;
     facts.notes = uint64_t(std::count_if(state.trackEvents.begin(), state.trackEvents.end(),
-                                         [](const TrackEvent& e) { return e.opcode == NoteOn && e.b > 0; }));
+                                         [](const TrackEvent& e) { return e.opcode == EventOpcode::NoteOn && e.b > 0; }));
 
     ByteReader in(midiFileData(file));
     uint32_t headerLength;

@@ -23,7 +23,7 @@ inline std::unique_ptr<MidiSong> makeSong(uint16_t format = kFormatSigned16, uin
     prepareSong(*song, options);
     song->melodicBanks[0] = std::make_unique<ToneBank>();
     song->drumSets[0] = std::make_unique<ToneBank>();
-    song->events = {MidiEvent{0, 0, None, 0, 0}, MidiEvent{0, 0, EndOfSong, 0, 0}};
+    song->events = {MidiEvent{0, 0, EventOpcode::None, 0, 0}, MidiEvent{0, 0, EventOpcode::EndOfSong, 0, 0}};
     return song;
 }
 
@@ -84,12 +84,12 @@ inline Instrument& putInstrument(MidiSong& song, bool drum, int bank, int number
     return result;
 }
 
-inline MidiEvent event(int32_t time, uint8_t channel, uint8_t opcode, uint8_t a = 0, uint8_t b = 0) {
+inline MidiEvent event(int32_t time, uint8_t channel, EventOpcode opcode, uint8_t a = 0, uint8_t b = 0) {
     return MidiEvent{time, channel, opcode, a, b};
 }
 
 inline Voice& startVoice(MidiSong& song, int index, const Sample& sample, int32_t step,
-                         VoiceState state = Playing) {
+                         VoiceState state = VoiceState::Playing) {
     Voice& v = song.voices[index];
     v = Voice{};
     v.state = state;
