@@ -87,8 +87,8 @@ bool CMidiDemuxer::openPath(const HostChar* path) noexcept {
                 if (!midiStream) std::fclose(file);
             }
         }
-        options.channels = uint8_t(outputFormat.channelCount);
-        options.format = uint16_t(kFormatCodeSigned | (outputFormat.bitsPerSample == 16 ? 16 : 8));
+        options.format.channels = uint8_t(outputFormat.channelCount);
+        options.format.code = uint16_t(SampleFormat::kSigned | (outputFormat.bitsPerSample == 16 ? 16 : 8));
         options.rate = int32_t(outputFormat.sampleRate);
         options.bufferFrames =
             uint16_t(4096 / (outputFormat.channelCount * outputFormat.bitsPerSample / 8));

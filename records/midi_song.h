@@ -14,18 +14,29 @@ namespace tz {
 
 struct DlsCollection;
 
-// Sample format codes: bits per sample in the low byte, kFormatCodeSigned
-// for signed samples, kFormatCodeBigEndian for the high byte first.
-constexpr uint16_t kFormatCodeBits = 0x00FF;
-constexpr uint16_t kFormatCodeBigEndian = 0x1000;
-constexpr uint16_t kFormatCodeSigned = 0x8000;
-// What the host is given: signed 16-bit, low byte first.
-constexpr uint16_t kFormatSigned16 = kFormatCodeSigned | 16;
+// The output sample format: a code with the bits per sample in its low byte,
+// kSigned for signed samples and kBigEndian for the high byte first, and the
+// channel count (1 is mono, any other count stereo). The code chooses the
+// output conversion as a whole; a code it does not know gets unsigned 16-bit.
+struct SampleFormat {
+    static constexpr uint16_t kBits = 0x00FF;
+    static constexpr uint16_t kBigEndian = 0x1000;
+    static constexpr uint16_t kSigned = 0x8000;
+    // What the host is given: signed 16-bit, low byte first.
+    static constexpr uint16_t kSigned16 = kSigned | 16;
+
+    uint16_t code = kSigned16;
+    uint8_t channels = 2;
+
+    constexpr int32_t bits() const { return code & kBits; }
+    constexpr bool isSigned() const { return (code & kSigned) != 0; }
+    constexpr bool bigEndian() const { return (code & kBigEndian) != 0; }
+    constexpr bool mono() const { return channels == 1; }
+};
 
 struct SongOptions {
     int32_t rate = 44100;
-    uint16_t format = kFormatSigned16;
-    uint8_t channels = 2;
+    SampleFormat format;
     uint16_t bufferFrames = 1024;
 };
 
@@ -57,11 +68,6 @@ struct MidiEvent {
     uint8_t b = 0;
 };
 
-// formatFlags bits
-constexpr int32_t kFormatMono = 1;
-constexpr int32_t kFormatSigned = 2;
-constexpr int32_t kFormat16Bit = 4;
-
 constexpr int kMaxVoices = 48;
 
 // Converts `count` mixed values (interleaved when stereo) to output samples.
@@ -72,7 +78,7 @@ using ConvertOutputFn = void (*)(void* destination, const int64_t* mix, int32_t 
 struct MidiSong {
     int32_t playing = 0;
     int32_t outputRate = 0;
-    int32_t formatFlags = 0;
+    SampleFormat format;
     int32_t bytesPerFrame = 0;
     float masterVolume = 0.0f;
     int32_t amplification = 0;

@@ -326,7 +326,7 @@ void mixUpdating(Voice& v, int32_t controlRatio, int32_t* mix, const int16_t* in
 }  // namespace
 
 MixContext mixContext(MidiSong& song) {
-    return MixContext{song.resampleBuffer, song.outputRate, song.controlRatio, (song.formatFlags & kFormatMono) != 0};
+    return MixContext{song.resampleBuffer, song.outputRate, song.controlRatio, song.format.mono()};
 }
 
 void fadeDyingVoice(const Voice& v, bool mono, int32_t* mix, int32_t frameCount, const int16_t* in) {

@@ -61,7 +61,7 @@ void recomputeAmplitude(Voice& voice, const MidiSong& song) {
     const double gain = double(sample->volume) * double(level) * double(song.masterVolume);
 
     const int32_t pan = voice.pan;
-    if ((song.formatFlags & kFormatMono) != 0 || (pan >= 61 && pan <= 67)) {
+    if (song.format.mono() || (pan >= 61 && pan <= 67)) {
         voice.panMode = PanMode::Centre;
         voice.leftScale = float(gain * 0x1p-21);
     } else if (pan <= 4) {

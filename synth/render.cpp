@@ -12,7 +12,7 @@ namespace tz {
 
 namespace {
 
-int outputChannels(const MidiSong& song) { return (song.formatFlags & kFormatMono) != 0 ? 1 : 2; }
+int outputChannels(const MidiSong& song) { return song.format.mono() ? 1 : 2; }
 
 // Frames that fit in one mix chunk: bufferFrames, kept within the buffers
 // the song actually holds.

@@ -64,8 +64,7 @@ struct Playing {
 SongOptions songOptions() {
     SongOptions options;
     options.rate = 44100;
-    options.format = 0x8010;
-    options.channels = 2;
+    options.format = SampleFormat{0x8010, 2};
     options.bufferFrames = 1024;
     return options;
 }

@@ -41,10 +41,11 @@ protected:
 TEST_F(MidiSongTest, DemuxerOptions) {
     auto song = create(simpleFile(), SongOptions{44100, 0x8010, 2, 1024});
     ASSERT_TRUE(song);
-    EXPECT_EQ(song->formatFlags, 6);
+    EXPECT_EQ(song->format.code, 0x8010);
+    EXPECT_FALSE(song->format.mono());
     EXPECT_EQ(song->bytesPerFrame, 4);
     EXPECT_EQ(song->controlRatio, 44);
-    EXPECT_EQ(song->convertOutput, selectOutputConversion(0x8010));
+    EXPECT_EQ(song->convertOutput, selectOutputConversion({0x8010}));
     EXPECT_EQ(song->outputRate, 44100);
     EXPECT_EQ(song->bufferFrames, 1024);
     EXPECT_EQ(song->resampleBuffer.size(), 1024u);
@@ -80,22 +81,23 @@ TEST_F(MidiSongTest, DemuxerOptions) {
 TEST_F(MidiSongTest, OtherFormats) {
     struct Case {
         SongOptions options;
-        int32_t flags, bytesPerFrame, controlRatio;
+        bool mono;
+        int32_t bytesPerFrame, controlRatio;
     };
     const Case cases[] = {
-        {{44100, 0x0008, 1, 512}, 1, 1, 44},
-        {{44100, 0x8008, 2, 512}, 2, 2, 44},
-        {{500, 0x8010, 2, 16}, 6, 4, 1},
-        {{300000, 0x8010, 1, 16}, 7, 2, 255},
-        {{999, 0x9010, 2, 16}, 6, 4, 1},
-        {{1000, 0x1234, 2, 16}, 0, 2, 1},
-        {{1, 0x0010, 3, 1}, 4, 4, 1},
+        {{44100, 0x0008, 1, 512}, true, 1, 44},
+        {{44100, 0x8008, 2, 512}, false, 2, 44},
+        {{500, 0x8010, 2, 16}, false, 4, 1},
+        {{300000, 0x8010, 1, 16}, true, 2, 255},
+        {{999, 0x9010, 2, 16}, false, 4, 1},
+        {{1000, 0x1234, 2, 16}, false, 2, 1},
+        {{1, 0x0010, 3, 1}, false, 4, 1},
     };
     for (const Case& c : cases) {
         auto song = create(simpleFile(), c.options);
         ASSERT_TRUE(song);
-        EXPECT_EQ(song->formatFlags, c.flags) << c.options.format;
-        EXPECT_EQ(song->bytesPerFrame, c.bytesPerFrame) << c.options.format;
+        EXPECT_EQ(song->format.mono(), c.mono) << c.options.format.code;
+        EXPECT_EQ(song->bytesPerFrame, c.bytesPerFrame) << c.options.format.code;
         EXPECT_EQ(song->controlRatio, c.controlRatio) << c.options.rate;
         EXPECT_EQ(song->convertOutput, selectOutputConversion(c.options.format));
         EXPECT_EQ(song->mixBuffer.size(), 2u * c.options.bufferFrames);

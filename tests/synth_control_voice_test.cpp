@@ -355,7 +355,7 @@ TEST_F(SynthControlRecompute, PanZonesAndScales) {
     EXPECT_EQ(panned.leftScale, float(full * 0x1p-27) * 95.0f);
     EXPECT_EQ(panned.rightScale, float(full * 0x1p-27) * 32.0f);
 
-    song->formatFlags |= kFormatMono;
+    song->format.channels = 1;
     EXPECT_EQ(scalesAt(0).panMode, PanMode::Centre);
     EXPECT_EQ(scalesAt(100).leftScale, float(full * 0x1p-21));
 }

@@ -47,7 +47,7 @@ Bytes renderToEnd(MidiSong& song) {
 Bytes renderMidi(const Bytes& midi, const DlsCollection& bank, uint8_t channels) {
     StreamPtr stream(createMemoryStream(midi.data(), midi.size()));
     SongOptions options;
-    options.channels = channels;
+    options.format.channels = channels;
     std::unique_ptr<MidiSong> song = createSong(options, stream.get(), &bank);
     if (!song) return {};
     startSong(*song);
@@ -208,7 +208,7 @@ TEST_F(SynthMixPaths, PatchVoicesWithVibratoTremoloAndPingPongLoops) {
 
     for (uint8_t channels : {2, 1}) {
         expectSameOnEveryPath("channels " + std::to_string(channels), [&] {
-            auto song = test::makeSong(kFormatSigned16, channels);
+            auto song = test::makeSong(SampleFormat::kSigned16, channels);
             for (int i = 0; i < 5; ++i) {
                 const std::string path = (dir / ("p" + std::to_string(i) + ".pat")).string();
                 std::unique_ptr<Instrument> instrument =

@@ -21,7 +21,7 @@ namespace {
 std::vector<uint8_t> render(const std::vector<uint8_t>& midi, const tz::DlsCollection& bank, uint8_t channels) {
     tz::StreamPtr stream(tz::createMemoryStream(midi.data(), midi.size()));
     tz::SongOptions options;
-    options.channels = channels;
+    options.format.channels = channels;
     std::unique_ptr<tz::MidiSong> song = tz::createSong(options, stream.get(), &bank);
     std::vector<uint8_t> out, block(tz::kBlockBytes);
     if (!song) return out;

@@ -12,12 +12,11 @@
 
 namespace tz::test {
 
-inline std::unique_ptr<MidiSong> makeSong(uint16_t format = kFormatSigned16, uint8_t channels = 2,
+inline std::unique_ptr<MidiSong> makeSong(uint16_t formatCode = SampleFormat::kSigned16, uint8_t channels = 2,
                                           int32_t bufferFrames = 1024, int32_t rate = 44100) {
     auto song = std::make_unique<MidiSong>();
     SongOptions options;
-    options.format = format;
-    options.channels = channels;
+    options.format = SampleFormat{formatCode, channels};
     options.bufferFrames = uint16_t(bufferFrames);
     options.rate = rate;
     prepareSong(*song, options);
@@ -29,7 +28,7 @@ inline std::unique_ptr<MidiSong> makeSong(uint16_t format = kFormatSigned16, uin
 
 // A song for the resampler and mixer alone, at full master volume.
 inline std::unique_ptr<MidiSong> makeMixSong(int32_t bufferFrames = 1024, bool mono = false) {
-    auto song = makeSong(kFormatSigned16, mono ? 1 : 2, bufferFrames);
+    auto song = makeSong(SampleFormat::kSigned16, mono ? 1 : 2, bufferFrames);
     song->masterVolume = 1.0f;
     return song;
 }
