@@ -93,12 +93,10 @@ bool buildEventList(MidiSong& song, const std::vector<TrackEvent>& list, int32_t
         const bool drumChannel = isDrumChannel(song, int(c));
         bool keep = true;
         switch (node.opcode) {
-        case EventOpcode::Tempo: {
-            uint32_t tempo = uint32_t(node.a) << 16 | uint32_t(node.b) << 8 | node.channel;
-            tick = splitTickLength(tickLength(rate, tempo, division));
+        case EventOpcode::Tempo:
+            tick = splitTickLength(tickLength(rate, node.tempo, division));
             keep = false;
             break;
-        }
         case EventOpcode::NoteOn:
             if (drumChannel) {
                 markInstrument(song.drumSets[size_t(drumSet[c])].get(), node.a);

@@ -117,7 +117,10 @@ TrackStep readTrackEvent(ByteReader& in, SmfReaderState& state, MidiSong& song, 
                 // Always three bytes, whatever the length says.
                 uint8_t t[3];
                 if (!in.bytes(t, 3)) return TrackStep::DataEnded;
-                out = TrackEvent{state.trackTime, t[2], EventOpcode::Tempo, t[0], t[1]};
+                out = TrackEvent{};
+                out.time = state.trackTime;
+                out.opcode = EventOpcode::Tempo;
+                out.tempo = uint32_t(t[0]) << 16 | uint32_t(t[1]) << 8 | t[2];
                 return TrackStep::Event;
             }
             skipClamped(in, length);

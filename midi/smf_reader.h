@@ -16,15 +16,17 @@ struct InputStream;
 struct MidiSong;
 
 // One event of the time-sorted list. Ticks are counted in 64 bits so that no
-// file can make them wrap. For Tempo events: channel = tempo bits 7..0,
-// a = bits 23..16, b = bits 15..8 (microseconds per quarter note).
+// file can make them wrap.
 struct TrackEvent {
     int64_t time = 0;  // absolute time in ticks
     uint8_t channel = 0;
     EventOpcode opcode = EventOpcode::None;
     uint8_t a = 0;
     uint8_t b = 0;
+    uint32_t tempo = 0;  // Tempo events: microseconds per quarter note (24 bits)
 };
+// The tempo lies in what was padding: the list keeps 16 bytes an event.
+static_assert(sizeof(TrackEvent) <= 16);
 
 // Everything the reader keeps while one file is read. Running status and the
 // registered-parameter memory start from zero with every file and carry
