@@ -2,7 +2,7 @@
 // renders the dense song with the small test bank, in stereo and mono, with
 // the plain loops and with every other path this machine runs, through the
 // engine as the DLL holds it, and compares the bytes. (The Linux suite runs
-// the fuller comparison in synth_mix_paths_test.)
+// the fuller comparison in simd_path_test.)
 #include <cstdio>
 #include <memory>
 #include <vector>
