@@ -5,7 +5,6 @@
 
 #include "records/tables.h"
 #include "synth/envelope.h"
-#include "synth/lfo.h"
 #include "synth/mixer.h"
 #include "tests/support/song_fixture.h"
 
@@ -33,34 +32,6 @@ Sample envelopeSample(std::initializer_list<int32_t> targets, std::initializer_l
     std::copy(targets.begin(), targets.end(), s.envelopeTarget);
     std::copy(rates.begin(), rates.end(), s.envelopeRate);
     return s;
-}
-
-TEST(SynthMixEnvelope, StagesAtTheirTargetAreSkippedAndHoldAfterDecay) {
-    auto song = makeMixSong();
-    const int32_t T = 100 << 22, H = 50 << 22;
-    const Sample s = envelopeSample({0, T, T, H, H, 0}, {1 << 22, 3 << 22, 1, 2 << 22, 1, 5 << 22});
-    Voice& v = startVoice(*song, 0, s, kOne);
-    EXPECT_FALSE(advanceEnvelopeStage(song->voices[0]));
-    EXPECT_EQ(v.envStage, 2);  // stage 0 (already at 0) skipped
-    EXPECT_EQ(v.envTarget, T);
-    EXPECT_EQ(v.envStep, 3 << 22);
-
-    v.envLevel = T - 1;
-    EXPECT_FALSE(stepEnvelope(song->voices[0]));  // reaches T, stage 2 skipped, held
-    EXPECT_EQ(v.envLevel, T);
-    EXPECT_EQ(v.envStep, 0);
-    EXPECT_EQ(v.envStage, 3);
-
-    // Release: stage 3 falls to H, 4 is skipped, 5 falls to 0, then Free.
-    v.state = VoiceState::Releasing;
-    EXPECT_FALSE(advanceEnvelopeStage(song->voices[0]));
-    EXPECT_EQ(v.envStep, -(2 << 22));
-    int blocks = 0;
-    while (!stepEnvelope(song->voices[0])) ++blocks;
-    EXPECT_EQ(blocks, 25 + 10 - 1);  // 25 blocks down to H, then 10 to 0
-    EXPECT_EQ(v.state, VoiceState::Free);
-    EXPECT_EQ(v.envLevel, 0);
-    EXPECT_EQ(v.envStage, 6);
 }
 
 TEST(SynthMixMix, ControlBlocksAreCountedAcrossSpans) {
@@ -200,7 +171,7 @@ TEST(SynthMixMix, EachPanLayoutFillsItsSlots) {
     EXPECT_EQ(mono->groupMix[10], 0);
 }
 
-TEST(SynthMixGains, CapAtFullScaleAndApplyTremolo) {
+TEST(SynthMixGains, CapAtFullScale) {
     auto song = makeMixSong();
     Sample s = constantSample(1000);
     Voice& v = startVoice(*song, 0, s, kOne);
@@ -210,27 +181,6 @@ TEST(SynthMixGains, CapAtFullScaleAndApplyTremolo) {
     updateGains(song->voices[0]);
     EXPECT_EQ(v.leftGain, 8191);
     EXPECT_EQ(v.rightGain, 8191);
-
-    // Full depth at a quarter cycle: 1 - (1 + 1) * 32640 / 2^17.
-    s.tremoloDepth = 255;
-    s.tremoloPhaseStep = 256 << 5;
-    startVoice(*song, 0, s, kOne);
-    v.panMode = PanMode::Centre;
-    v.leftScale = 1.0f;
-    updateTremolo(song->voices[0]);
-    EXPECT_EQ(v.tremoloFactor, 0.501953125f);
-    updateGains(song->voices[0]);
-    EXPECT_EQ(v.leftGain, 2056);
-
-    // Half-way through the sweep: half the depth.
-    s.tremoloSweepStep = 32768;
-    startVoice(*song, 0, s, kOne);
-    updateTremolo(song->voices[0]);
-    EXPECT_EQ(v.tremoloFactor, 1.0f - float(2.0 * 16320 * 0x1p-17));
-    EXPECT_EQ(v.tremoloSweepStep, 32768);
-    updateTremolo(song->voices[0]);  // sweep complete: full depth, phase at half a cycle
-    EXPECT_EQ(v.tremoloSweepStep, 0);
-    EXPECT_NEAR(v.tremoloFactor, 1.0f - 32640.0f / 131072.0f, 1e-6);
 }
 
 // One looping sine voice: its period, its level in each pan zone, and its

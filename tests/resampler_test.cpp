@@ -420,45 +420,6 @@ TEST(SynthMixResampler, LoopsMatchTheChunkRules) {
     }
 }
 
-TEST(SynthMixResampler, VibratoStepCachesByFoldedPhase) {
-    auto song = makeMixSong();
-    Sample s = makeSample(ramp(10));
-    s.vibratoPeriod = 4;
-    s.vibratoDepth = 200;
-    Voice& v = startVoice(*song, 0, s, kOne);
-
-    // Phase 31 alone: a step above the unmodulated 4096.
-    v.vibratoPhase = 30;
-    const int32_t at31 = vibratoStep(v, song->outputRate, false);
-    EXPECT_GT(at31, kOne);
-    EXPECT_EQ(v.vibratoStepCache[15], at31);
-
-    // Phase 0 first (sine 0: the plain step), then 31 reuses slot 15.
-    startVoice(*song, 0, s, kOne);
-    v.vibratoPhase = 63;
-    EXPECT_EQ(vibratoStep(v, song->outputRate, false), kOne);
-    EXPECT_EQ(v.vibratoPhase, 0);
-    v.vibratoPhase = 30;
-    EXPECT_EQ(vibratoStep(v, song->outputRate, true), -kOne);
-
-    // Phases past the middle lower the pitch; during a sweep nothing is cached.
-    startVoice(*song, 0, s, kOne);
-    v.vibratoPhase = 47;
-    EXPECT_LT(vibratoStep(v, song->outputRate, false), kOne);
-    s.vibratoSweepStep = 30000;
-    startVoice(*song, 0, s, kOne);
-    v.vibratoPhase = 15;
-    const int32_t swept = vibratoStep(v, song->outputRate, false);
-    EXPECT_EQ(v.vibratoSweepLevel, 30000);
-    EXPECT_EQ(v.vibratoStepCache[0], 0);
-    v.vibratoPhase = 15;
-    EXPECT_GT(vibratoStep(v, song->outputRate, false), swept);  // 60000: deeper
-    v.vibratoPhase = 15;
-    vibratoStep(v, song->outputRate, false);  // 90000: full depth, cached from now on
-    EXPECT_EQ(v.vibratoSweepStep, 0);
-    EXPECT_NE(v.vibratoStepCache[0], 0);
-}
-
 // Odd but loadable samples (any loop inside the data, any step, vibrato on
 // or off) never read outside the data, never hang, and keep looping voices
 // inside their loops.
