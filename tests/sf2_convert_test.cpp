@@ -786,7 +786,7 @@ TEST(Sf2Command, ConvertsAndReportsErrors) {
 }
 
 TEST(Sf2Convert, DebianTimGM6mb) {
-    const char* path = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    const char* path = test::kTimGM6mbSoundFont;
     if (std::FILE* f = std::fopen(path, "rb"))
         std::fclose(f);
     else

@@ -225,8 +225,8 @@ TEST_F(SynthMixPaths, PatchVoicesWithVibratoTremoloAndPingPongLoops) {
 }
 
 TEST_F(SynthMixPaths, RealSongs) {
-    const char* soundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
-    const fs::path songs = "/usr/share/games/openttd/baseset/openmsx";
+    const char* soundFont = test::kTimGM6mbSoundFont;
+    const fs::path songs = test::kOpenMsxSongDir;
     if (!fs::exists(soundFont) || !fs::exists(songs)) TZ_SKIP_WITHOUT_DATA("songs or SoundFont not installed");
     Sf2Bank sf2;
     DlsBankDesc desc;

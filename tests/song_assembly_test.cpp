@@ -122,18 +122,9 @@ TEST_F(MidiSongTest, ReadsRmiFiles) {
 }
 
 TEST_F(MidiSongTest, RealSongLengths) {
-    std::vector<std::string> paths;
-    if (std::FILE* list = popen("dpkg -L openttd-openmsx 2>/dev/null", "r")) {
-        char line[1024];
-        while (std::fgets(line, sizeof line, list)) {
-            std::string path(line);
-            while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
-            if (path.size() > 4 && (path.ends_with(".mid") || path.ends_with(".MID"))) paths.push_back(path);
-        }
-        pclose(list);
-    }
+    const std::vector<std::filesystem::path> paths = test::openMsxSongs();
     if (paths.empty()) TZ_SKIP_WITHOUT_DATA("openttd-openmsx is not installed");
-    for (const std::string& path : paths) {
+    for (const std::filesystem::path& path : paths) {
         std::vector<uint8_t> bytes = test::readFileBytes(path);
         auto song = create(bytes);
         ASSERT_TRUE(song) << path;
