@@ -162,8 +162,7 @@ std::unique_ptr<tz::DlsCollection> loadBank(const std::string& path) {
         std::fprintf(stderr, "cannot read the bank %s\n", path.c_str());
         return nullptr;
     }
-    tz::StreamPtr stream(tz::createMemoryStream(bytes.data(), bytes.size()));
-    std::unique_ptr<tz::DlsCollection> bank = tz::loadDlsCollection(stream.get());
+    std::unique_ptr<tz::DlsCollection> bank = tz::indexDlsCollection(std::move(bytes));
     if (!bank) std::fprintf(stderr, "the bank is not readable\n");
     return bank;
 }

@@ -39,9 +39,7 @@ const std::string& scratchDirectory() {
 
 const DlsCollection& fixedBank() {
     static const std::unique_ptr<DlsCollection> bank = [] {
-        std::vector<uint8_t> bytes = test::smallGmBank();
-        StreamPtr stream(createMemoryStream(bytes.data(), bytes.size()));
-        auto collection = loadDlsCollection(stream.get());
+        auto collection = indexDlsCollection(test::smallGmBank());
         if (!collection) std::abort();
         return collection;
     }();
@@ -70,9 +68,7 @@ int smfTarget(const uint8_t* data, size_t size) {
 }
 
 int dlsTarget(const uint8_t* data, size_t size) {
-    StreamPtr stream(createMemoryStream(data, size));
-    if (!stream) return 0;
-    std::unique_ptr<DlsCollection> collection = loadDlsCollection(stream.get());
+    std::unique_ptr<DlsCollection> collection = indexDlsCollection(std::vector<uint8_t>(data, data + size));
     if (!collection) return 0;
     auto song = std::make_unique<MidiSong>();
     song->dlsCollection = collection.get();
@@ -101,10 +97,7 @@ int sf2Target(const uint8_t* data, size_t size) {
     DlsBankDesc desc;
     Sf2ConvertStats stats;
     if (!convertSf2ToDls(bank, desc, stats, error)) return 0;
-    const std::vector<uint8_t> written = writeDlsBank(desc);
-    StreamPtr stream(createMemoryStream(written.data(), written.size()));
-    if (!stream) return 0;
-    std::unique_ptr<DlsCollection> collection = loadDlsCollection(stream.get());
+    std::unique_ptr<DlsCollection> collection = indexDlsCollection(writeDlsBank(desc));
     if (!collection || collection->instruments.size() != desc.instruments.size() ||
         collection->waves.size() != desc.waves.size())
         std::abort();

@@ -84,15 +84,6 @@ void releaseStream(InputStream* stream) noexcept {
     delete stream;
 }
 
-void skipBytes(uint32_t count, InputStream* stream) {
-    uint8_t scratch[1024];
-    while (count > 0) {
-        int32_t piece = int32_t(std::min<uint32_t>(count, sizeof scratch));
-        stream->read(stream->context, scratch, 1, piece);
-        count -= uint32_t(piece);
-    }
-}
-
 bool readWholeStream(InputStream* stream, std::vector<uint8_t>& out, size_t maxBytes) {
     try {
         out.clear();

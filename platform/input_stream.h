@@ -34,9 +34,6 @@ InputStream* createMemoryStream(const uint8_t* data, size_t size) noexcept;
 // Closes the stream's context and frees the stream record.
 void releaseStream(InputStream* stream) noexcept;
 
-// Reads and discards count bytes in pieces of at most 1024 bytes.
-void skipBytes(uint32_t count, InputStream* stream);
-
 // Reads everything that remains in the stream, up to maxBytes. Returns false
 // when the data exceed maxBytes or memory is lacking.
 bool readWholeStream(InputStream* stream, std::vector<uint8_t>& out, size_t maxBytes);

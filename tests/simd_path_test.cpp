@@ -55,8 +55,7 @@ Bytes renderMidi(const Bytes& midi, const DlsCollection& bank, uint8_t channels)
 }
 
 std::unique_ptr<DlsCollection> loadBank(const Bytes& bytes) {
-    StreamPtr stream(createMemoryStream(bytes.data(), bytes.size()));
-    return loadDlsCollection(stream.get());
+    return indexDlsCollection(bytes);
 }
 
 class SynthMixPaths : public ::testing::Test {

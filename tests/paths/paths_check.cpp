@@ -34,9 +34,7 @@ std::vector<uint8_t> render(const std::vector<uint8_t>& midi, const tz::DlsColle
 }  // namespace
 
 int main() {
-    const std::vector<uint8_t> bankBytes = tz::test::smallGmBank();
-    tz::StreamPtr bankStream(tz::createMemoryStream(bankBytes.data(), bankBytes.size()));
-    const std::unique_ptr<tz::DlsCollection> bank = tz::loadDlsCollection(bankStream.get());
+    const std::unique_ptr<tz::DlsCollection> bank = tz::indexDlsCollection(tz::test::smallGmBank());
     if (!bank) return 1;
     tz::acquireInstrumentConfiguration();
     const std::vector<uint8_t> midi = tz::test::denseSong();
