@@ -8,6 +8,13 @@
 
 namespace tz {
 
+namespace {
+
+struct FileStreamContext {
+    std::FILE* file = nullptr;
+    int32_t ownsFile = 0;
+};
+
 int32_t fileStreamRead(void* context, void* buffer, int32_t itemSize, int32_t itemCount) {
     auto* ctx = static_cast<FileStreamContext*>(context);
     if (!ctx || !ctx->file || itemSize <= 0 || itemCount <= 0) return 0;
@@ -22,6 +29,8 @@ int32_t fileStreamClose(void* context) {
     delete ctx;
     return result;
 }
+
+}  // namespace
 
 InputStream* createFileStream(std::FILE* file, int32_t ownsFile) noexcept {
     auto* stream = new (std::nothrow) InputStream;

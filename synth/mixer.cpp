@@ -323,12 +323,8 @@ void mixUpdating(Voice& v, int32_t controlRatio, int32_t* mix, const int16_t* in
     }
 }
 
-}  // namespace
-
-MixContext mixContext(MidiSong& song) {
-    return MixContext{song.resampleBuffer, song.outputRate, song.controlRatio, song.format.mono()};
-}
-
+// Mixes the resampled frames of a Dying voice with its gain falling to 0 over
+// them, into mono or stereo sums.
 void fadeDyingVoice(const Voice& v, bool mono, int32_t* mix, int32_t frameCount, const int16_t* in) {
     const int32_t n = std::max(frameCount, 0);
     const int32_t divisor = std::max(n, 1);
@@ -376,6 +372,12 @@ void fadeDyingVoice(const Voice& v, bool mono, int32_t* mix, int32_t frameCount,
         default:
             break;
     }
+}
+
+}  // namespace
+
+MixContext mixContext(MidiSong& song) {
+    return MixContext{song.resampleBuffer, song.outputRate, song.controlRatio, song.format.mono()};
 }
 
 

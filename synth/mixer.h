@@ -34,8 +34,5 @@ void addGroupToMix(int64_t* mix, int32_t* group, int32_t count, bool first);
 // Sets the voice's gains from its amplitudes, tremolo factor and envelope
 // level, as the mixer does at the start of every control block.
 void updateGains(Voice& voice);
-// Mixes the resampled frames of a Dying voice with its gain falling to 0 over
-// them, into mono or stereo sums. Used by mixVoice.
-void fadeDyingVoice(const Voice& voice, bool mono, int32_t* mix, int32_t frameCount, const int16_t* resampled);
 
 }  // namespace tz

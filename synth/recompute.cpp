@@ -15,13 +15,16 @@ namespace {
 constexpr int32_t kNoBend = 8192;
 constexpr int32_t kMaxBend = 16383;
 
-}  // namespace
-
+// Frequency ratio (>= 1.0, single precision) of a bend of `offset` units of
+// 1/8192 of the bend range away from the centre, for a range of `bendRange`
+// semitones.
 float bendFactorFor(int32_t bendRange, int32_t offset) {
     // Offset in 1/8192 of a semitone; whole semitones beyond the table's
     // last entry (a range above 127) stay at its last entry.
     return float(pitchOffsetRatio(uint64_t(std::llabs(int64_t(bendRange) * offset))));
 }
+
+}  // namespace
 
 void recomputeFrequency(Voice& voice, Channel& channel, int32_t outputRate) {
     const Sample* sample = voice.sample;

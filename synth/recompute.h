@@ -19,9 +19,4 @@ void recomputeFrequency(Voice& voice, Channel& channel, int32_t outputRate);
 // output layout. The caller then runs updateGains.
 void recomputeAmplitude(Voice& voice, const MidiSong& song);
 
-// Frequency ratio (>= 1.0, single precision) of a bend of `offset` units of
-// 1/8192 of the bend range away from the centre, for a range of
-// `bendRange` semitones.
-float bendFactorFor(int32_t bendRange, int32_t offset);
-
 }  // namespace tz

@@ -86,6 +86,74 @@ void freeAllVoices(MidiSong& song) {
     for (Voice& voice : song.voices) voice.state = VoiceState::Free;
 }
 
+// Mixes `frames` (at most one chunk) into the mix buffer and advances the
+// play position. The voices are summed in groups of kVoicesPerGroup in 32
+// bits, each group then added into the 64-bit mix: the wide loops add twice
+// the values per instruction, and the sums are the same (see the mixer).
+void mixFrames(MidiSong& song, int32_t frames) {
+    const int32_t values = frames * outputChannels(song);
+    int64_t* mix = song.mixBuffer.data();
+    int32_t* group = song.groupMix.data();
+    const MixContext context = mixContext(song);
+    bool first = true;
+    int inGroup = 0;
+    for (int i = 0; i < activeVoiceCount(song); ++i) {
+        Voice& voice = song.voices[i];
+        if (voice.state == VoiceState::Free) continue;
+        mixVoice(voice, context, group, frames);
+        if (++inGroup == kVoicesPerGroup) {
+            addGroupToMix(mix, group, values, first);
+            first = false;
+            inGroup = 0;
+        }
+    }
+    if (inGroup > 0 || first) addGroupToMix(mix, group, values, first);
+    song.currentTime += frames;
+}
+
+// Mixes and converts `frames` frames in chunks of at most bufferFrames,
+// advancing out past what was written.
+void renderFrames(MidiSong& song, int32_t frames, uint8_t*& out) {
+    const int channels = outputChannels(song);
+    const int32_t chunk = chunkFrames(song);
+    while (frames > 0) {
+        const int32_t count = std::min(frames, chunk);
+        if (count <= 0) {
+            // No mix buffer to work in: the rest is silence.
+            std::memset(out, 0, size_t(frames) * size_t(song.bytesPerFrame));
+            out += size_t(frames) * size_t(song.bytesPerFrame);
+            song.currentTime += frames;
+            return;
+        }
+        mixFrames(song, count);
+        if (song.convertOutput != nullptr)
+            song.convertOutput(out, song.mixBuffer.data(), count * channels);
+        else
+            std::memset(out, 0, size_t(count) * size_t(song.bytesPerFrame));
+        out += size_t(count) * size_t(song.bytesPerFrame);
+        frames -= count;
+    }
+}
+
+// Applies the channel-state part of every event before `target` (frames)
+// and leaves the position at the target (or at the end of the song).
+void applyEventsSilently(MidiSong& song, int32_t target) {
+    freeAllVoices(song);
+    const size_t eventCount = song.events.size();
+    while (song.currentEvent < eventCount) {
+        const MidiEvent& event = song.events[song.currentEvent];
+        if (event.time >= target) break;
+        if (event.opcode == EventOpcode::EndOfSong) {
+            song.currentTime = event.time;
+            return;
+        }
+        if (event.channel <= 15) applyChannelState(song, event);
+        ++song.currentEvent;
+    }
+    if (song.currentEvent > 0) --song.currentEvent;
+    song.currentTime = target;
+}
+
 }  // namespace
 
 void startPlayback(MidiSong& song) {
@@ -112,52 +180,6 @@ void resetPlaybackState(MidiSong& song) {
         channel.bendFactor = 0.0f;
     }
     freeAllVoices(song);
-}
-
-// The voices are summed in groups of kVoicesPerGroup in 32 bits, each group
-// then added into the 64-bit mix: the wide loops add twice the values per
-// instruction, and the sums are the same (see the mixer).
-void mixFrames(MidiSong& song, int32_t frames) {
-    const int32_t values = frames * outputChannels(song);
-    int64_t* mix = song.mixBuffer.data();
-    int32_t* group = song.groupMix.data();
-    const MixContext context = mixContext(song);
-    bool first = true;
-    int inGroup = 0;
-    for (int i = 0; i < activeVoiceCount(song); ++i) {
-        Voice& voice = song.voices[i];
-        if (voice.state == VoiceState::Free) continue;
-        mixVoice(voice, context, group, frames);
-        if (++inGroup == kVoicesPerGroup) {
-            addGroupToMix(mix, group, values, first);
-            first = false;
-            inGroup = 0;
-        }
-    }
-    if (inGroup > 0 || first) addGroupToMix(mix, group, values, first);
-    song.currentTime += frames;
-}
-
-void renderFrames(MidiSong& song, int32_t frames, uint8_t*& out) {
-    const int channels = outputChannels(song);
-    const int32_t chunk = chunkFrames(song);
-    while (frames > 0) {
-        const int32_t count = std::min(frames, chunk);
-        if (count <= 0) {
-            // No mix buffer to work in: the rest is silence.
-            std::memset(out, 0, size_t(frames) * size_t(song.bytesPerFrame));
-            out += size_t(frames) * size_t(song.bytesPerFrame);
-            song.currentTime += frames;
-            return;
-        }
-        mixFrames(song, count);
-        if (song.convertOutput != nullptr)
-            song.convertOutput(out, song.mixBuffer.data(), count * channels);
-        else
-            std::memset(out, 0, size_t(count) * size_t(song.bytesPerFrame));
-        out += size_t(count) * size_t(song.bytesPerFrame);
-        frames -= count;
-    }
 }
 
 int32_t renderBlock(MidiSong& song, uint8_t* out) {
@@ -189,23 +211,6 @@ int32_t renderBlock(MidiSong& song, uint8_t* out) {
         renderFrames(song, int32_t(until - song.currentTime), out);
     }
     return frames * song.bytesPerFrame;
-}
-
-void applyEventsSilently(MidiSong& song, int32_t target) {
-    freeAllVoices(song);
-    const size_t eventCount = song.events.size();
-    while (song.currentEvent < eventCount) {
-        const MidiEvent& event = song.events[song.currentEvent];
-        if (event.time >= target) break;
-        if (event.opcode == EventOpcode::EndOfSong) {
-            song.currentTime = event.time;
-            return;
-        }
-        if (event.channel <= 15) applyChannelState(song, event);
-        ++song.currentEvent;
-    }
-    if (song.currentEvent > 0) --song.currentEvent;
-    song.currentTime = target;
 }
 
 void seekPlayback(MidiSong& song, uint32_t milliseconds) {

@@ -77,44 +77,8 @@ int32_t loudness(const Voice& voice) {
     return voice.panMode == PanMode::Panned ? std::max(voice.leftGain, voice.rightGain) : voice.leftGain;
 }
 
-}  // namespace
-
-int activeVoiceCount(const MidiSong& song) { return std::clamp(song.voiceCount, 0, kMaxVoices); }
-
-void noteOn(MidiSong& song, const MidiEvent& event) {
-    int candidate = -1;
-    for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
-        Voice& voice = song.voices[i];
-        if (voice.state == VoiceState::Free)
-            candidate = i;
-        else if (voice.channel == event.channel && voice.note == event.a)
-            voice.state = VoiceState::Dying;
-    }
-    if (candidate >= 0) {
-        startNote(song.voices[candidate], song, event);
-        return;
-    }
-
-    int quietest = -1;
-    int32_t quietestLoudness = 0;
-    for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
-        const Voice& voice = song.voices[i];
-        if (voice.state != VoiceState::Sustained && voice.state != VoiceState::Releasing) continue;
-        const int32_t level = loudness(voice);
-        if (quietest < 0 || level < quietestLoudness) {
-            quietest = i;
-            quietestLoudness = level;
-        }
-    }
-    if (quietest < 0) {
-        ++song.lostNoteCount;
-        return;
-    }
-    ++song.stolenNoteCount;
-    song.voices[quietest].state = VoiceState::Free;
-    startNote(song.voices[quietest], song, event);
-}
-
+// Stores in voice.sample the instrument's sample for the voice's
+// baseFrequency and the velocity.
 void selectSample(const Instrument& instrument, Voice& voice, int32_t velocity) {
     const std::vector<Sample>& samples = instrument.samples;
     if (samples.size() == 1) {
@@ -141,6 +105,10 @@ void selectSample(const Instrument& instrument, Voice& voice, int32_t velocity) 
     voice.sample = nearest;
 }
 
+// Chooses instrument and sample and starts the note in `voice`, a slot of the
+// song's pool; does nothing when neither the channel's bank nor bank 0 has the
+// instrument. A melodic channel at program -1 plays the song's default
+// instrument.
 void startNote(Voice& voice, MidiSong& song, const MidiEvent& event) {
     const int channelIndex = event.channel & 15;
     const Channel& channel = song.channels[channelIndex];
@@ -187,6 +155,44 @@ void startNote(Voice& voice, MidiSong& song, const MidiEvent& event) {
         voice.envStep = 0;
         updateGains(voice);
     }
+}
+
+}  // namespace
+
+int activeVoiceCount(const MidiSong& song) { return std::clamp(song.voiceCount, 0, kMaxVoices); }
+
+void noteOn(MidiSong& song, const MidiEvent& event) {
+    int candidate = -1;
+    for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
+        Voice& voice = song.voices[i];
+        if (voice.state == VoiceState::Free)
+            candidate = i;
+        else if (voice.channel == event.channel && voice.note == event.a)
+            voice.state = VoiceState::Dying;
+    }
+    if (candidate >= 0) {
+        startNote(song.voices[candidate], song, event);
+        return;
+    }
+
+    int quietest = -1;
+    int32_t quietestLoudness = 0;
+    for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
+        const Voice& voice = song.voices[i];
+        if (voice.state != VoiceState::Sustained && voice.state != VoiceState::Releasing) continue;
+        const int32_t level = loudness(voice);
+        if (quietest < 0 || level < quietestLoudness) {
+            quietest = i;
+            quietestLoudness = level;
+        }
+    }
+    if (quietest < 0) {
+        ++song.lostNoteCount;
+        return;
+    }
+    ++song.stolenNoteCount;
+    song.voices[quietest].state = VoiceState::Free;
+    startNote(song.voices[quietest], song, event);
 }
 
 void noteOff(MidiSong& song, const MidiEvent& event) {
