@@ -1,8 +1,6 @@
 #include "midi/event_list.h"
 
-#include <algorithm>
 #include <array>
-#include <limits>
 
 #include "records/midi_song.h"
 
@@ -59,7 +57,6 @@ public:
     void setTempo(uint32_t tempo) { tick_ = splitTickLength(tickLength(rate_, tempo, division_)); }
 
     int32_t samples() const { return int32_t(samples_); }
-    const TickLength& tick() const { return tick_; }
 
 private:
     enum class FirstNote { Waiting, Found, Running };
@@ -167,9 +164,6 @@ bool buildEventList(MidiSong& song, const std::vector<TrackEvent>& list, int32_t
 
     song.events = std::move(events);
     song.currentEvent = 0;
-    song.lengthSamples = clock.samples();
-    song.samplesPerTick = int32_t(std::min<int64_t>(clock.tick().whole, std::numeric_limits<int32_t>::max()));
-    song.samplesPerTickFraction = int32_t(clock.tick().fraction);
     return true;
 }
 

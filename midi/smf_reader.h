@@ -64,7 +64,7 @@ bool readTrackEventList(std::span<const uint8_t> file, MidiSong& song, SmfReader
                         int32_t& division);
 
 // Reads the whole stream as a MIDI file and builds the song's event array
-// (events, lengthSamples, samplesPerTick/Fraction, NeedsLoading marks).
+// (and the marks of the instruments its notes need).
 // Returns false when the data are not a readable MIDI file; the song's
 // events are then empty.
 bool readMidiFile(MidiSong& song, InputStream* stream);

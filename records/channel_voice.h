@@ -14,7 +14,6 @@ struct Channel {
     int32_t panning = 0;
     int32_t pitchBend = 0;
     int32_t expression = 0;
-    int32_t reserved = 0;
     int32_t bendRange = 0;
     float bendFactor = 0.0f;
 };

@@ -94,8 +94,6 @@ struct MidiSong {
     // 2 x bufferFrames values: the 32-bit sums of a group of voices on their
     // way into mixBuffer; all 0 between chunks.
     std::vector<int32_t> groupMix;
-    int32_t samplesPerTick = 0;
-    int32_t samplesPerTickFraction = 0;
     Channel channels[16] = {};
     Voice voices[kMaxVoices] = {};
     int32_t voiceCount = 0;
@@ -103,11 +101,10 @@ struct MidiSong {
     int32_t controlRatio = 0;
     int32_t lostNoteCount = 0;
     int32_t stolenNoteCount = 0;
-    int32_t lengthSamples = 0;
-    std::vector<MidiEvent> events;  // leading None ... EndOfSong
+    std::vector<MidiEvent> events;  // leading None ... EndOfSong, whose time is the song's length
     size_t currentEvent = 0;        // index of the next event to dispatch
     int32_t currentTime = 0;
-    std::array<std::string, 8> texts;  // 0: last text meta (type 1), 1: last copyright (type 2)
+    std::array<std::string, 2> texts;  // 0: last text meta (type 1), 1: last copyright (type 2)
 };
 
 // Channels whose notes play drum kits (channels 10 and 16 by default).

@@ -121,7 +121,7 @@ TEST_F(ResourceBounds, SeekAndOpenTimeFollowTheEventsNotTheClock) {
     auto start = std::chrono::steady_clock::now();
     std::unique_ptr<MidiSong> song = open(bytes);
     ASSERT_TRUE(song);
-    EXPECT_GT(song->lengthSamples, 1 << 30);
+    EXPECT_GT(song->events.back().time, 1 << 30);
     startSong(*song);
     for (uint32_t ms : {0u, 1000000u, 20000000u, 0xFFFFFFFFu}) seekPlayback(*song, ms);
     uint8_t block[kBlockBytes];

@@ -19,7 +19,7 @@ struct ReadResult {
     bool ok = false;
     int32_t division = 0;
     std::vector<TrackEvent> list;
-    std::array<std::string, 8> texts;
+    std::array<std::string, 2> texts;
 };
 
 ReadResult readList(const std::vector<uint8_t>& file) {
@@ -286,7 +286,6 @@ TEST(MidiReader, TextEvents) {
     EXPECT_EQ(r.list.size(), 1u);
     EXPECT_EQ(r.texts[0], "first");
     EXPECT_EQ(r.texts[1], "new.(c).\xE9");
-    for (size_t i = 2; i < 8; ++i) EXPECT_TRUE(r.texts[i].empty());
 }
 
 TEST(MidiReader, RmiFiles) {

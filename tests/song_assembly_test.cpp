@@ -71,7 +71,7 @@ TEST_F(MidiSongTest, DemuxerOptions) {
     // The events, length and texts of the file.
     ASSERT_EQ(song->events.size(), 4u);
     EXPECT_EQ(song->events[2].opcode, EventOpcode::NoteOff);
-    EXPECT_EQ(song->lengthSamples, 22050);
+    EXPECT_EQ(song->events.back().time, 22050);
     EXPECT_EQ(song->currentEvent, 0u);
     EXPECT_EQ(song->texts[0], "Song.title");
     EXPECT_EQ(song->texts[1], "(c) nobody");
@@ -118,7 +118,7 @@ TEST_F(MidiSongTest, CreationFails) {
 TEST_F(MidiSongTest, ReadsRmiFiles) {
     auto song = create(test::wrapRmi(simpleFile(), {{"LIST", {'I', 'N', 'F', 'O', 'I'}}}));
     ASSERT_TRUE(song);
-    EXPECT_EQ(song->lengthSamples, 22050);
+    EXPECT_EQ(song->events.back().time, 22050);
 }
 
 TEST_F(MidiSongTest, RealSongLengths) {
@@ -131,8 +131,8 @@ TEST_F(MidiSongTest, RealSongLengths) {
         // An independent reading of the file's tempo map.
         const test::SongTiming expected = test::readSongTiming(bytes);
         ASSERT_TRUE(expected.ok) << path;
-        EXPECT_GT(song->lengthSamples, 44100) << path;
-        EXPECT_NEAR(song->lengthSamples / 44100.0, expected.lengthSeconds, 0.005) << path;
+        EXPECT_GT(song->events.back().time, 44100) << path;
+        EXPECT_NEAR(song->events.back().time / 44100.0, expected.lengthSeconds, 0.005) << path;
         EXPECT_EQ(song->events.back().opcode, EventOpcode::EndOfSong);
         for (size_t i = 1; i < song->events.size(); ++i) {
             ASSERT_LE(song->events[i - 1].time, song->events[i].time) << path;
