@@ -410,15 +410,16 @@ void usage() {
                  "                   [--dense] [--song FILE.mid ...] [--compare FILE.mid ...]\n");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Options {
     Renderers render;
     std::string outPath;
-    const fs::path work = fs::temp_directory_path() / ("bank-report-" + std::to_string(::getpid()));
     std::vector<std::string> songs, compare;
-    std::vector<std::string>* list = nullptr;
     bool dense = false;
+};
+
+// False (after the usage) for a bad command line.
+bool parseArguments(int argc, char** argv, Options& o) {
+    std::vector<std::string>* list = nullptr;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&]() -> std::string {
@@ -429,70 +430,96 @@ int main(int argc, char** argv) {
             return argv[++i];
         };
         if (arg == "--sf2") {
-            render.sf2 = value();
+            o.render.sf2 = value();
         } else if (arg == "--bank") {
-            render.bank = value();
+            o.render.bank = value();
         } else if (arg == "--tzmidi") {
-            render.tzmidi = value();
+            o.render.tzmidi = value();
         } else if (arg == "--out") {
-            outPath = value();
+            o.outPath = value();
         } else if (arg == "--dense") {
-            dense = true;
+            o.dense = true;
         } else if (arg == "--song") {
-            list = &songs;
+            list = &o.songs;
         } else if (arg == "--compare") {
-            list = &compare;
+            list = &o.compare;
         } else if (list && !arg.empty() && arg[0] != '-') {
             list->push_back(arg);
         } else {
             usage();
-            return 2;
+            return false;
         }
     }
-    if (render.sf2.empty() || render.bank.empty() || render.tzmidi.empty()) {
+    if (o.render.sf2.empty() || o.render.bank.empty() || o.render.tzmidi.empty()) {
         usage();
-        return 2;
+        return false;
     }
+    return true;
+}
+
+// The names of the SoundFont's bank-0 presets by program, "(none)" where it
+// has none.
+bool readProgramNames(const std::string& path, std::vector<std::string>& names) {
     tz::Sf2Bank sf2;
     std::string error;
-    if (!tz::loadSf2File(render.sf2, sf2, error)) {
+    if (!tz::loadSf2File(path, sf2, error)) {
         std::fprintf(stderr, "bank_report: %s\n", error.c_str());
-        return 1;
+        return false;
     }
-    fs::create_directories(work);
-    struct RemoveWhenDone {
-        fs::path path;
-        ~RemoveWhenDone() {
-            std::error_code ignored;
-            fs::remove_all(path, ignored);
-        }
-    } removeWork{work};
-
-    std::vector<std::string> programNames(128, "(none)");
+    names.assign(128, "(none)");
     for (const tz::Sf2Preset& p : sf2.presets)
-        if (p.bank == 0 && p.program < 128 && programNames[p.program] == "(none)") programNames[p.program] = p.name;
-    sf2 = tz::Sf2Bank{};
+        if (p.bank == 0 && p.program < 128 && names[p.program] == "(none)") names[p.program] = p.name;
+    return true;
+}
 
+// Every General-MIDI program, then every drum note, through both synths.
+bool measureNotes(const Renderers& render, const fs::path& work, const std::vector<std::string>& programNames,
+                  std::vector<NoteFigures>& programs, std::vector<NoteFigures>& drums) {
     // A few notes per render keeps the renders small.
     constexpr int kBatch = 16;
-    std::vector<NoteFigures> programs, drums;
     for (bool drum : {false, true}) {
         const int first = drum ? kFirstDrum : 0, end = drum ? kLastDrum + 1 : 128;
         std::vector<NoteFigures>& group = drum ? drums : programs;
         for (int batch = first; batch < end; batch += kBatch) {
             const int count = std::min(kBatch, end - batch);
             fs::path midi = work / "notes.mid";
-            if (!tz::test::writeFileBytes(midi, slotSong(drum, batch, count))) return 1;
+            if (!tz::test::writeFileBytes(midi, slotSong(drum, batch, count))) return false;
             Stereo tz, fl;
-            if (!render.tz(midi, work / "tz.wav", tz) || !render.fluid(midi, work / "fs.wav", fl)) return 1;
+            if (!render.tz(midi, work / "tz.wav", tz) || !render.fluid(midi, work / "fs.wav", fl)) return false;
             std::vector<NoteFigures> notes = measureSlots(tz, fl, size_t(count));
             for (int i = 0; i < count; ++i)
                 notes[size_t(i)].name = drum ? kDrumNames[batch + i - kFirstDrum] : programNames[size_t(batch + i)];
             group.insert(group.end(), notes.begin(), notes.end());
         }
     }
+    return true;
+}
 
-    // Levels against each synth's median over every note that both play.
+// The report's tables, as printed and written to --out.
+class Table {
+public:
+    template <typename... Args>
+    void line(const char* format, Args... args) {
+        char text[512];
+        std::snprintf(text, sizeof text, format, args...);
+        text_ += text;
+    }
+    const std::string& text() const { return text_; }
+
+private:
+    std::string text_;
+};
+
+// What the summary tells of one group of notes (the programs or the drums).
+struct Summary {
+    int pitched = 0, outOfTune = 0, levelOff = 0, silent = 0;
+    std::vector<double> levelDiffs;
+};
+
+// One line per note: its pitch and its level against each synth's median
+// over every note that both play, and its lengths.
+void noteTable(Table& table, const std::vector<NoteFigures>& programs, const std::vector<NoteFigures>& drums,
+               Summary sums[2]) {
     std::vector<double> tzLevels, fsLevels;
     for (const auto* group : {&programs, &drums})
         for (const NoteFigures& n : *group)
@@ -502,30 +529,19 @@ int main(int argc, char** argv) {
             }
     const double tzMedian = median(tzLevels), fsMedian = median(fsLevels);
 
-    std::string table;
-    auto line = [&](const char* format, auto... args) {
-        char text[512];
-        std::snprintf(text, sizeof text, format, args...);
-        table += text;
-    };
-    struct Summary {
-        int pitched = 0, outOfTune = 0, levelOff = 0, silent = 0;
-        std::vector<double> levelDiffs;
-    };
-    Summary sums[2];
-    line("%-4s %-22s %8s %5s %7s %7s %7s %7s %7s\n", "note", "name", "cents", "conf", "tz dB", "fs dB", "diff", "tz s",
-         "fs s");
+    table.line("%-4s %-22s %8s %5s %7s %7s %7s %7s %7s\n", "note", "name", "cents", "conf", "tz dB", "fs dB", "diff",
+               "tz s", "fs s");
     for (int g = 0; g < 2; ++g) {
         const std::vector<NoteFigures>& group = g == 0 ? programs : drums;
         Summary& sum = sums[g];
-        line("%s", g == 0 ? "-- programs (middle C, held 1 s)\n" : "-- drums (channel 10, held 1 s)\n");
+        table.line("%s", g == 0 ? "-- programs (middle C, held 1 s)\n" : "-- drums (channel 10, held 1 s)\n");
         for (size_t i = 0; i < group.size(); ++i) {
             const NoteFigures& n = group[i];
             int number = g == 0 ? int(i) + 1 : kFirstDrum + int(i);
             if (n.tzSilent || n.fsSilent) {
                 ++sum.silent;
-                line("%-4d %-22.22s %8s %5s %7s %7s %7s %7.2f %7.2f  %s silent\n", number, n.name.c_str(), "-", "-",
-                     "-", "-", "-", n.tzLength, n.fsLength, n.tzSilent ? "tzmidi" : "FluidSynth");
+                table.line("%-4d %-22.22s %8s %5s %7s %7s %7s %7.2f %7.2f  %s silent\n", number, n.name.c_str(), "-",
+                           "-", "-", "-", "-", n.tzLength, n.fsLength, n.tzSilent ? "tzmidi" : "FluidSynth");
                 continue;
             }
             double tzRel = n.tzLevel - tzMedian, fsRel = n.fsLevel - fsMedian, diff = tzRel - fsRel;
@@ -539,84 +555,127 @@ int main(int argc, char** argv) {
             char cents[16];
             std::snprintf(cents, sizeof cents, pitched ? "%+8.1f" : "(%+6.0f)", n.pitch.cents);
             const bool outOfTune = pitched && g == 0 && std::fabs(n.pitch.cents) > 10.0;
-            line("%-4d %-22.22s %8s %5.2f %+7.1f %+7.1f %+7.1f %7.2f %7.2f%s\n", number, n.name.c_str(), cents,
-                 n.pitch.confidence, tzRel, fsRel, diff, n.tzLength, n.fsLength,
-                 std::fabs(diff) > 6.0 ? "  level" : outOfTune ? "  tune" : "");
+            table.line("%-4d %-22.22s %8s %5.2f %+7.1f %+7.1f %+7.1f %7.2f %7.2f%s\n", number, n.name.c_str(), cents,
+                       n.pitch.confidence, tzRel, fsRel, diff, n.tzLength, n.fsLength,
+                       std::fabs(diff) > 6.0 ? "  level" : outOfTune ? "  tune" : "");
         }
     }
+}
 
-    std::vector<SongFigures> songFigures;
-    if (dense) {
+// The songs named, the dense song when asked for and the songs to compare
+// (those not named already) through tzmidi; the songs to compare also through
+// FluidSynth.
+bool measureSongs(const Options& o, const fs::path& work, std::vector<SongFigures>& figures) {
+    std::vector<std::string> songs = o.songs;
+    if (o.dense) {
         fs::path midi = work / "dense.mid";
-        if (!tz::test::writeFileBytes(midi, denseSong())) return 1;
+        if (!tz::test::writeFileBytes(midi, denseSong())) return false;
         songs.push_back(midi.string());
     }
-    for (const std::string& path : compare)
+    for (const std::string& path : o.compare)
         if (std::find(songs.begin(), songs.end(), path) == songs.end()) songs.push_back(path);
     for (const std::string& path : songs) {
         SongFigures s;
         s.name = fs::path(path).filename().string();
         Stereo tz;
-        if (!render.tz(path, work / "tz.wav", tz)) return 1;
+        if (!o.render.tz(path, work / "tz.wav", tz)) return false;
         int peak = 0;
         for (int16_t v : tz.pcm) {
             if (v >= 32767 || v <= -32768) ++s.clipped;
             peak = std::max(peak, std::abs(int(v)));
         }
         s.peakDb = 20.0 * std::log10(std::max(peak, 1) / 32767.0);
-        if (std::find(compare.begin(), compare.end(), path) != compare.end()) {
+        if (std::find(o.compare.begin(), o.compare.end(), path) != o.compare.end()) {
             Stereo fl;
-            if (!render.fluid(path, work / "fs.wav", fl, true)) return 1;
+            if (!o.render.fluid(path, work / "fs.wav", fl, true)) return false;
             compareSongs(tz, fl, s);
         }
-        songFigures.push_back(s);
+        figures.push_back(s);
     }
-    if (!songFigures.empty()) {
-        line("%s", "-- songs: clipped samples and peak (tzmidi); loudness correlation (dB per 50 ms, "
-                   "amplitude per 10 ms)\n");
-        line("%-32s %9s %8s %7s %7s %8s %8s\n", "song", "clipped", "peak dB", "corr", "corr10", "tz s", "fs s");
-        for (const SongFigures& s : songFigures) {
-            if (!s.compared) {
-                line("%-32.32s %9llu %+8.2f\n", s.name.c_str(), (unsigned long long)s.clipped, s.peakDb);
-                continue;
-            }
-            line("%-32.32s %9llu %+8.2f %7.3f %7.3f %8.1f %8.1f\n", s.name.c_str(), (unsigned long long)s.clipped,
-                 s.peakDb, s.correlation, s.peakCorrelation, s.tzSeconds, s.fsSeconds);
-        }
-    }
+    return true;
+}
 
-    std::printf("%s", table.c_str());
-    std::printf("== %s\n", fs::path(render.sf2).filename().c_str());
+void songTable(Table& table, const std::vector<SongFigures>& songFigures) {
+    if (songFigures.empty()) return;
+    table.line("%s", "-- songs: clipped samples and peak (tzmidi); loudness correlation (dB per 50 ms, "
+                     "amplitude per 10 ms)\n");
+    table.line("%-32s %9s %8s %7s %7s %8s %8s\n", "song", "clipped", "peak dB", "corr", "corr10", "tz s", "fs s");
+    for (const SongFigures& s : songFigures) {
+        if (!s.compared) {
+            table.line("%-32.32s %9llu %+8.2f\n", s.name.c_str(), (unsigned long long)s.clipped, s.peakDb);
+            continue;
+        }
+        table.line("%-32.32s %9llu %+8.2f %7.3f %7.3f %8.1f %8.1f\n", s.name.c_str(), (unsigned long long)s.clipped,
+                   s.peakDb, s.correlation, s.peakCorrelation, s.tzSeconds, s.fsSeconds);
+    }
+}
+
+void printSummary(const std::string& sf2, const Summary sums[2], const std::vector<SongFigures>& songFigures) {
+    std::printf("== %s\n", fs::path(sf2).filename().c_str());
     std::printf("programs more than 10 cents out of tune: %d of %d pitched\n", sums[0].outOfTune, sums[0].pitched);
     std::printf("programs / drum notes more than 6 dB off: %d / %d\n", sums[0].levelOff, sums[1].levelOff);
     std::printf("median level difference, programs / drums: %.2f / %.2f dB\n", median(sums[0].levelDiffs),
                 median(sums[1].levelDiffs));
     std::printf("notes silent in one synth: %d programs, %d drums\n", sums[0].silent, sums[1].silent);
-    if (!songFigures.empty()) {
-        const SongFigures* clip = &songFigures[0];
-        const SongFigures* corr = nullptr;
-        for (const SongFigures& s : songFigures) {
-            if (s.clipped > clip->clipped) clip = &s;
-            if (s.compared && (!corr || s.correlation < corr->correlation)) corr = &s;
-        }
-        double peak = -99;
-        for (const SongFigures& s : songFigures) peak = std::max(peak, s.peakDb);
-        std::printf("clipped samples, worst song: %llu (%s); highest peak %+.2f dBFS\n",
-                    (unsigned long long)clip->clipped, clip->name.c_str(), peak);
-        if (corr) {
-            double worst10 = 1;
-            for (const SongFigures& s : songFigures)
-                if (s.compared) worst10 = std::min(worst10, s.peakCorrelation);
-            std::printf("loudness correlation, worst song: %.3f (%s); amplitude per 10 ms, worst: %.3f\n",
-                        corr->correlation, corr->name.c_str(), worst10);
-        }
+    if (songFigures.empty()) return;
+    const SongFigures* clip = &songFigures[0];
+    const SongFigures* corr = nullptr;
+    for (const SongFigures& s : songFigures) {
+        if (s.clipped > clip->clipped) clip = &s;
+        if (s.compared && (!corr || s.correlation < corr->correlation)) corr = &s;
     }
-    if (!outPath.empty()) {
-        std::FILE* f = std::fopen(outPath.c_str(), "w");
-        if (!f || std::fputs(table.c_str(), f) < 0 || std::fclose(f) != 0) {
-            std::fprintf(stderr, "bank_report: cannot write %s\n", outPath.c_str());
-            return 1;
-        }
+    double peak = -99;
+    for (const SongFigures& s : songFigures) peak = std::max(peak, s.peakDb);
+    std::printf("clipped samples, worst song: %llu (%s); highest peak %+.2f dBFS\n", (unsigned long long)clip->clipped,
+                clip->name.c_str(), peak);
+    if (corr) {
+        double worst10 = 1;
+        for (const SongFigures& s : songFigures)
+            if (s.compared) worst10 = std::min(worst10, s.peakCorrelation);
+        std::printf("loudness correlation, worst song: %.3f (%s); amplitude per 10 ms, worst: %.3f\n",
+                    corr->correlation, corr->name.c_str(), worst10);
     }
-    return 0;
+}
+
+bool writeTable(const std::string& path, const Table& table) {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f || std::fputs(table.text().c_str(), f) < 0 || std::fclose(f) != 0) {
+        std::fprintf(stderr, "bank_report: cannot write %s\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The folder the renders are made in, removed when the report is done.
+struct WorkFolder {
+    fs::path path = fs::temp_directory_path() / ("bank-report-" + std::to_string(::getpid()));
+    WorkFolder() { fs::create_directories(path); }
+    ~WorkFolder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!parseArguments(argc, argv, o)) return 2;
+    std::vector<std::string> programNames;
+    if (!readProgramNames(o.render.sf2, programNames)) return 1;
+    const WorkFolder work;
+
+    std::vector<NoteFigures> programs, drums;
+    if (!measureNotes(o.render, work.path, programNames, programs, drums)) return 1;
+    Table table;
+    Summary sums[2];
+    noteTable(table, programs, drums, sums);
+
+    std::vector<SongFigures> songFigures;
+    if (!measureSongs(o, work.path, songFigures)) return 1;
+    songTable(table, songFigures);
+
+    std::printf("%s", table.text().c_str());
+    printSummary(o.render.sf2, sums, songFigures);
+    return o.outPath.empty() || writeTable(o.outPath, table) ? 0 : 1;
 }

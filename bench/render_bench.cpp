@@ -47,8 +47,8 @@ uint64_t fnv1a(uint64_t h, const uint8_t* bytes, size_t size) {
 
 // Opens the song as the plug-in does, its instruments loaded, and renders it
 // to its end. The hash, when asked for, is taken outside the timed calls.
-bool renderOnce(const std::vector<uint8_t>& midi, const tz::Settings& settings, bool hashOutput, Result& result) {
-    std::unique_ptr<tz::SongPlayer> player = tz::SongPlayer::openMemory(midi, settings);
+bool renderOnce(const std::vector<uint8_t>& midi, const tz::Settings& bank, bool hashOutput, Result& result) {
+    std::unique_ptr<tz::SongPlayer> player = tz::SongPlayer::openMemory(midi, bank);
     if (!player) return false;
     player->loadInstruments();
     const tz::MidiSong* song = &player->song();
@@ -64,7 +64,7 @@ bool renderOnce(const std::vector<uint8_t>& midi, const tz::Settings& settings, 
         bytes += n;
         ++blocks;
         int sounding = 0;
-        for (int v = 0; v < song->voiceCount; ++v) sounding += song->voices[v].state != tz::Free;
+        for (int v = 0; v < song->voiceCount; ++v) sounding += song->voices[v].state != tz::VoiceState::Free;
         busy += sounding;
         voiceFrames += int64_t(sounding) * (n / song->bytesPerFrame);
     }
@@ -120,43 +120,49 @@ void printLine(const char* name, const Result& r) {
 
 bool readFile(const char* path, std::vector<uint8_t>& out) { return tz::readWholeFile(path, out, size_t(1) << 30); }
 
-}  // namespace
-
-struct PathFigures {
-    tz::SimdPath path;
-    Result dense, files;
-};
-
-int main(int argc, char** argv) {
+struct Options {
     std::string bankPath;
     int rounds = 3;
-    std::vector<tz::SimdPath> paths;
+    std::vector<tz::SimdPath> paths;  // the baseline and AVX2 where available, unless named
     std::vector<std::string> files;
+};
+
+Options parseArguments(int argc, char** argv) {
+    Options o;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--bank") && i + 1 < argc) {
-            bankPath = argv[++i];
+            o.bankPath = argv[++i];
         } else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc) {
-            rounds = std::max(1, std::atoi(argv[++i]));
+            o.rounds = std::max(1, std::atoi(argv[++i]));
         } else if (!std::strcmp(argv[i], "--path") && i + 1 < argc) {
             const std::string name = argv[++i];
-            paths.push_back(name == "avx2"    ? tz::SimdPath::Avx2
-                            : name == "plain" ? tz::SimdPath::Plain
-                                              : tz::SimdPath::Baseline);
+            o.paths.push_back(name == "avx2"    ? tz::SimdPath::Avx2
+                              : name == "plain" ? tz::SimdPath::Plain
+                                                : tz::SimdPath::Baseline);
         } else {
-            files.push_back(argv[i]);
+            o.files.push_back(argv[i]);
         }
     }
-    if (paths.empty())
+    if (o.paths.empty())
         for (tz::SimdPath path : {tz::SimdPath::Baseline, tz::SimdPath::Avx2})
-            if (tz::simdPathAvailable(path)) paths.push_back(path);
+            if (tz::simdPathAvailable(path)) o.paths.push_back(path);
+    return o;
+}
 
-    const tz::Settings bank = tz::test::bankSettings(bankPath.empty() ? tz::test::smallGmBankFile() : std::filesystem::path(bankPath));
-    if (!tz::SongPlayer::openMemory(tz::test::denseSong(), bank)) {
-        std::fprintf(stderr, "the bank %s is not readable\n", bankPath.c_str());
-        return 1;
-    }
+// Settings that play from the bank at `path`, or from the small test bank.
+// False (and a message) when it does not open.
+bool chooseBank(const std::string& path, tz::Settings& bank) {
+    bank = tz::test::bankSettings(path.empty() ? tz::test::smallGmBankFile() : std::filesystem::path(path));
+    if (tz::SongPlayer::openMemory(tz::test::denseSong(), bank)) return true;
+    std::fprintf(stderr, "the bank %s cannot be played from\n", path.c_str());
+    return false;
+}
 
-    std::vector<std::pair<std::string, std::vector<uint8_t>>> songs;
+using Songs = std::vector<std::pair<std::string, std::vector<uint8_t>>>;
+
+// The dense song first, then the files that can be read, by file name.
+Songs readSongs(const std::vector<std::string>& files) {
+    Songs songs;
     songs.emplace_back("dense (crafted)", tz::test::denseSong());
     for (const std::string& path : files) {
         std::vector<uint8_t> bytes;
@@ -167,37 +173,41 @@ int main(int argc, char** argv) {
         const size_t slash = path.find_last_of('/');
         songs.emplace_back(slash == std::string::npos ? path : path.substr(slash + 1), std::move(bytes));
     }
+    return songs;
+}
 
-    std::printf("bank: %s\n", bankPath.empty() ? "small test bank" : bankPath.c_str());
-    std::vector<PathFigures> figures;
-    for (tz::SimdPath path : paths) {
-        if (!tz::forceSimdPath(path)) {
-            std::printf("\n%s: not available on this machine\n", tz::simdPathName(path));
+struct PathFigures {
+    tz::SimdPath path;
+    Result dense, files;
+};
+
+// Every song with the path forced, a line each, and the files' total.
+PathFigures measurePath(tz::SimdPath path, const Songs& songs, const tz::Settings& bank, int rounds) {
+    std::printf("\n%s\n%-36s %7s %7s %10s %9s  %s\n", tz::simdPathName(path), "song", "music s", "voices",
+                "x realtime", "Mvf/s", "output hash");
+    PathFigures f{path, {}, {}};
+    Totals set;
+    for (size_t i = 0; i < songs.size(); ++i) {
+        const auto& [name, midi] = songs[i];
+        Result result;
+        if (!measure(midi, bank, rounds, result)) {
+            std::printf("%-36s not readable\n", name.c_str());
             continue;
         }
-        std::printf("\n%s\n%-36s %7s %7s %10s %9s  %s\n", tz::simdPathName(path), "song", "music s", "voices",
-                    "x realtime", "Mvf/s", "output hash");
-        PathFigures f{path, {}, {}};
-        Totals set;
-        for (size_t i = 0; i < songs.size(); ++i) {
-            const auto& [name, midi] = songs[i];
-            Result result;
-            if (!measure(midi, bank, rounds, result)) {
-                std::printf("%-36s not readable\n", name.c_str());
-                continue;
-            }
-            printLine(name.c_str(), result);
-            if (i == 0)
-                f.dense = result;
-            else
-                set.add(result);
-        }
-        f.files = set.asResult();
-        if (songs.size() > 2) printLine("all files", f.files);
-        figures.push_back(f);
+        printLine(name.c_str(), result);
+        if (i == 0)
+            f.dense = result;
+        else
+            set.add(result);
     }
+    f.files = set.asResult();
+    if (songs.size() > 2) printLine("all files", f.files);
+    return f;
+}
 
-    // Multiples of real time (Mvf/s: millions of voice-frames per second).
+// The paths side by side, as multiples of real time and Mvf/s (millions of
+// voice-frames per second); true when every path rendered the same bytes.
+bool printComparison(const std::vector<PathFigures>& figures) {
     std::printf("\n%-16s %14s %9s %14s %9s\n", "path", "dense x", "Mvf/s", "files x", "Mvf/s");
     bool same = true;
     for (const PathFigures& f : figures) {
@@ -211,5 +221,25 @@ int main(int argc, char** argv) {
         same = same && f.dense.hash == figures[0].dense.hash && f.files.hash == figures[0].files.hash;
     }
     if (figures.size() > 1) std::printf("output: %s on every path\n", same ? "the same bytes" : "DIFFERENT BYTES");
-    return same ? 0 : 1;
+    return same;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options o = parseArguments(argc, argv);
+    tz::Settings bank;
+    if (!chooseBank(o.bankPath, bank)) return 1;
+    const Songs songs = readSongs(o.files);
+
+    std::printf("bank: %s\n", o.bankPath.empty() ? "small test bank" : o.bankPath.c_str());
+    std::vector<PathFigures> figures;
+    for (tz::SimdPath path : o.paths) {
+        if (!tz::forceSimdPath(path)) {
+            std::printf("\n%s: not available on this machine\n", tz::simdPathName(path));
+            continue;
+        }
+        figures.push_back(measurePath(path, songs, bank, o.rounds));
+    }
+    return printComparison(figures) ? 0 : 1;
 }

@@ -69,7 +69,7 @@ int main() {
             return 1;
         }
         events = song->events.size();
-        length = song->lengthSamples;
+        length = song->events.back().time;
         times.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
     }
     std::sort(times.begin(), times.end());

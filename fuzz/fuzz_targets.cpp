@@ -52,7 +52,7 @@ int smfTarget(const uint8_t* data, size_t size) {
     std::unique_ptr<SongPlayer> player =
         SongPlayer::openMemory({data, size}, test::bankSettings(test::smallGmBankFile()));
     if (!player) return 0;
-    if (player->song().events.empty() || player->song().events.back().opcode != EndOfSong) std::abort();
+    if (player->song().events.empty() || player->song().events.back().opcode != EventOpcode::EndOfSong) std::abort();
     player->loadInstruments();
     return 0;
 }
@@ -84,9 +84,7 @@ int patchConfigTarget(const uint8_t* data, size_t size) {
 }
 
 int dlsTarget(const uint8_t* data, size_t size) {
-    StreamPtr stream(createMemoryStream(data, size));
-    if (!stream) return 0;
-    std::unique_ptr<DlsCollection> collection = loadDlsCollection(stream.get());
+    std::unique_ptr<DlsCollection> collection = indexDlsCollection(std::vector<uint8_t>(data, data + size));
     if (!collection) return 0;
     auto song = std::make_unique<MidiSong>();
     song->dlsCollection = collection.get();

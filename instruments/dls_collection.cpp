@@ -278,12 +278,6 @@ std::unique_ptr<DlsCollection> indexDlsCollection(std::vector<uint8_t> file) {
     }
 }
 
-std::unique_ptr<DlsCollection> loadDlsCollection(InputStream* stream) {
-    std::vector<uint8_t> file;
-    if (!readRiffFile(stream, file)) return nullptr;
-    return indexDlsCollection(std::move(file));
-}
-
 bool readDlsWaveData(const DlsCollection& dls, const DlsWave& wave, const ByteSource* file, void* out, size_t count) {
     if (!wave.hasData || count > wave.dataLength) return false;
     const ByteSource* source = dls.ownBytes ? dls.ownBytes.get() : file;

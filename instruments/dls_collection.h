@@ -17,8 +17,6 @@
 
 namespace tz {
 
-struct InputStream;
-
 constexpr uint32_t kDlsDrumBit = 0x80000000u;
 
 // Connection destinations of the DLS standard that articulation reading uses.
@@ -133,9 +131,6 @@ struct DlsCollection {
 std::unique_ptr<DlsCollection> indexDlsCollection(const ByteSource& file);
 // Indexes a bank held in memory; the collection keeps the bytes.
 std::unique_ptr<DlsCollection> indexDlsCollection(std::vector<uint8_t> file);
-// Reads a whole bank from the stream and indexes it in memory; null when it
-// cannot be read as RIFF. Does not close the stream.
-std::unique_ptr<DlsCollection> loadDlsCollection(InputStream* stream);
 
 // Reads the first `count` bytes of a wave's data: from the collection's own
 // bytes, else from `file`, the bank file it was indexed from as it is open

@@ -19,6 +19,21 @@ namespace {
 // The last two stages end a voice at once.
 constexpr int32_t kFinalStageRate = envelopeValue(1);
 
+// Sum (wrapping) of lScale over the blocks with this destination and source,
+// control and transform 0. `found` tells whether any block matched.
+int32_t sumConnections(const DlsArticulation& articulation, uint16_t destination, bool* found = nullptr) {
+    uint32_t sum = 0;
+    bool any = false;
+    for (uint32_t i = 0; i < articulation.connectionCount; ++i) {
+        DlsConnection c = dlsConnection(articulation, i);
+        if (c.destination != destination || c.source != 0 || c.control != 0 || c.transform != 0) continue;
+        sum += uint32_t(c.scale);
+        any = true;
+    }
+    if (found) *found = any;
+    return int32_t(sum);
+}
+
 // A stage time in milliseconds; destinations that no block sets take the
 // default of 0 s.
 double stageTime(const DlsArticulation* blocks, uint16_t destination) {
@@ -115,34 +130,9 @@ const DlsArticulation* chooseBlocks(const DlsInstrument& instrument, const DlsRe
     return nullptr;
 }
 
-std::unique_ptr<Instrument> convertRegions(MidiSong& song, const DlsCollection& dls, const DlsInstrument& instrument,
-                                           bool drum, int note, DlsWaveAccess& access) {
-    auto result = std::make_unique<Instrument>();
-    for (const DlsRegion& region : instrument.regions) {
-        if (drum && !(region.hasHeader && region.keyLow <= note && note <= region.keyHigh)) continue;
-        Sample sample;
-        if (convertDlsRegion(song, dls, instrument, region, sample, access))
-            result->samples.push_back(std::move(sample));
-    }
-    if (result->samples.empty()) return nullptr;
-    return result;
-}
-
-}  // namespace
-
-int32_t sumConnections(const DlsArticulation& articulation, uint16_t destination, bool* found) {
-    uint32_t sum = 0;
-    bool any = false;
-    for (uint32_t i = 0; i < articulation.connectionCount; ++i) {
-        DlsConnection c = dlsConnection(articulation, i);
-        if (c.destination != destination || c.source != 0 || c.control != 0 || c.transform != 0) continue;
-        sum += uint32_t(c.scale);
-        any = true;
-    }
-    if (found) *found = any;
-    return int32_t(sum);
-}
-
+// Fills `s` from region `region` of `instrument`. False (sample
+// unusable) when the region's header, wave link, wave sample or wave is
+// missing or out of range.
 bool convertDlsRegion(const MidiSong& song, const DlsCollection& dls, const DlsInstrument& instrument,
                       const DlsRegion& region, Sample& s, DlsWaveAccess& access) {
     if (!region.hasHeader || !region.hasWaveLink || !region.waveSample.present) return false;
@@ -191,6 +181,21 @@ bool convertDlsRegion(const MidiSong& song, const DlsCollection& dls, const DlsI
     s.loopEnd <<= kFractionBits;
     return true;
 }
+
+std::unique_ptr<Instrument> convertRegions(MidiSong& song, const DlsCollection& dls, const DlsInstrument& instrument,
+                                           bool drum, int note, DlsWaveAccess& access) {
+    auto result = std::make_unique<Instrument>();
+    for (const DlsRegion& region : instrument.regions) {
+        if (drum && !(region.hasHeader && region.keyLow <= note && note <= region.keyHigh)) continue;
+        Sample sample;
+        if (convertDlsRegion(song, dls, instrument, region, sample, access))
+            result->samples.push_back(std::move(sample));
+    }
+    if (result->samples.empty()) return nullptr;
+    return result;
+}
+
+}  // namespace
 
 std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int bank, int program,
                                               DlsWaveAccess& access) {

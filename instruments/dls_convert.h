@@ -51,14 +51,4 @@ std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int ban
 std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, const DlsCollection& collection, bool drum, int bank,
                                               int program, DlsWaveAccess& access);
 
-// Fills `sample` from region `region` of `instrument`. False (sample
-// unusable) when the region's header, wave link, wave sample or wave is
-// missing or out of range.
-bool convertDlsRegion(const MidiSong& song, const DlsCollection& dls, const DlsInstrument& instrument,
-                      const DlsRegion& region, Sample& sample, DlsWaveAccess& access);
-
-// Sum (wrapping) of lScale over the blocks with this destination and source,
-// control and transform 0. `found` tells whether any block matched.
-int32_t sumConnections(const DlsArticulation& articulation, uint16_t destination, bool* found = nullptr);
-
 }  // namespace tz

@@ -5,7 +5,6 @@
 
 #include "platform/byte_reader.h"
 #include "platform/byte_source.h"
-#include "platform/input_stream.h"
 
 namespace tz {
 
@@ -15,11 +14,6 @@ constexpr uint32_t kRiff = fourCC("RIFF");
 constexpr uint32_t kList = fourCC("LIST");
 
 bool isContainer(uint32_t id) { return id == kRiff || id == kList; }
-
-// A stream's body is read in pieces so that a size field far beyond the real
-// file never makes us allocate more than the data delivered so far (times
-// two).
-constexpr size_t kReadPiece = size_t(1) << 20;
 
 // Reads ahead of what the splitting needs start small after a stretch left in
 // the file, where what follows is mostly a few headers before the next such
@@ -159,23 +153,6 @@ bool TreeReader::split(std::span<const uint32_t> leaveInFile) {
     return fetch(bodySize_);
 }
 
-bool readBody(InputStream* stream, uint32_t size, std::vector<uint8_t>& file) {
-    size_t have = file.size();
-    const size_t end = have + size;
-    while (have < end) {
-        size_t piece = std::min<size_t>(kReadPiece, end - have);
-        file.resize(have + piece);
-        int32_t got = stream->read(stream->context, file.data() + have, 1, int32_t(piece));
-        if (got <= 0) return false;
-        have += size_t(got);
-        file.resize(have);
-    }
-    // Growing may have left up to as much again unused; the bytes may be kept
-    // as long as the bank, so give that back.
-    if (file.capacity() - file.size() > file.size() / 4) file.shrink_to_fit();
-    return true;
-}
-
 }  // namespace
 
 std::unique_ptr<RiffTree> readRiffTree(const ByteSource& source, std::span<const uint32_t> leaveInFile) {
@@ -192,20 +169,6 @@ std::unique_ptr<RiffTree> readRiffTree(const ByteSource& source, std::span<const
         return tree;
     } catch (const std::bad_alloc&) {
         return nullptr;
-    }
-}
-
-bool readRiffFile(InputStream* stream, std::vector<uint8_t>& file) {
-    if (!stream || !stream->read) return false;
-    uint8_t header[kRiffHeaderSize];
-    if (stream->read(stream->context, header, 4, 1) != 1) return false;
-    if (stream->read(stream->context, header + 4, 4, 1) != 1) return false;
-    if (u32At(header) != kRiff) return false;
-    try {
-        file.assign(header, header + sizeof header);
-        return readBody(stream, u32At(header + 4), file);
-    } catch (const std::bad_alloc&) {
-        return false;
     }
 }
 

@@ -12,7 +12,6 @@
 namespace tz {
 
 class ByteSource;
-struct InputStream;
 
 constexpr int32_t kNoChunk = -1;
 // The "RIFF" header before the body: identifier and size.
@@ -63,10 +62,5 @@ struct RiffTree {
 // Gapped. Null when the source does not start with "RIFF", holds less than
 // the body, fails a read, or memory is lacking.
 std::unique_ptr<RiffTree> readRiffTree(const ByteSource& source, std::span<const uint32_t> leaveInFile = {});
-
-// Reads a whole RIFF file, header and the body its size gives, from a stream
-// into `file`. False when the stream does not start with "RIFF", the body is
-// short or memory is lacking. Does not close the stream.
-bool readRiffFile(InputStream* stream, std::vector<uint8_t>& file);
 
 }  // namespace tz

@@ -1,8 +1,6 @@
 #include "midi/event_list.h"
 
-#include <algorithm>
 #include <array>
-#include <limits>
 
 #include "records/midi_song.h"
 
@@ -26,12 +24,110 @@ TickLength splitTickLength(int64_t fixed) {
 // too long: 2^31 samples in 16.16 fixed point.
 constexpr int64_t kMaxFixedSpan = kMaxSongSamples << 16;
 
-enum class FirstNote { Waiting, Found, Running };
+// The time of the list in output samples. It stands still until the first
+// NoteOn: the ticks up to it, and those between it and the next event that
+// comes later, are not counted.
+class SongClock {
+public:
+    SongClock(int32_t rate, int32_t division)
+        : rate_(rate), division_(division), tick_(splitTickLength(tickLength(rate, kDefaultTempo, division))) {}
+
+    // Moves the clock to the event's tick. False when the song would end at or
+    // beyond kMaxSongSamples.
+    bool advanceTo(const TrackEvent& event) {
+        if (event.opcode == EventOpcode::NoteOn && firstNote_ == FirstNote::Waiting) firstNote_ = FirstNote::Found;
+        const int64_t ticks = event.time - previousTick_;
+        if (ticks != 0 && firstNote_ == FirstNote::Running) {
+            // Together, samples * 65536 + fraction grow by tick.fixed * ticks.
+            if (tick_.fixed > 0 && ticks > kMaxFixedSpan / tick_.fixed) return false;
+            fraction_ += tick_.fraction * ticks;
+            int64_t whole = tick_.whole * ticks;
+            whole += fraction_ >> 16;
+            fraction_ &= 0xFFFF;
+            samples_ += whole;
+            if (samples_ >= kMaxSongSamples) return false;
+        } else if (firstNote_ == FirstNote::Found) {
+            firstNote_ = FirstNote::Running;
+        }
+        previousTick_ = event.time;
+        return true;
+    }
+
+    // The ticks after the current one last this long.
+    void setTempo(uint32_t tempo) { tick_ = splitTickLength(tickLength(rate_, tempo, division_)); }
+
+    int32_t samples() const { return int32_t(samples_); }
+
+private:
+    enum class FirstNote { Waiting, Found, Running };
+
+    int32_t rate_;
+    int32_t division_;
+    TickLength tick_;
+    int64_t samples_ = 0;
+    int64_t fraction_ = 0;  // 1/65536 samples beyond samples_
+    int64_t previousTick_ = 0;
+    FirstNote firstNote_ = FirstNote::Waiting;
+};
 
 void markInstrument(ToneBank* bank, int32_t slot) {
     if (!bank || slot < 0 || slot > 127) return;
     InstrumentSlot& s = bank->instruments[size_t(slot)];
     if (s.empty()) s.needsLoading = true;
+}
+
+// The drum set, bank and program each channel has chosen so far.
+struct ChannelChoices {
+    std::array<int32_t, 16> drumSet{};
+    std::array<int32_t, 16> bank{};
+    std::array<int32_t, 16> program{};
+
+    explicit ChannelChoices(int32_t startProgram) { program.fill(startProgram); }
+};
+
+// Whether the event goes into the list: marks the instrument a NoteOn needs;
+// drops program changes and bank selects that change nothing (and bank
+// selects on drum channels); turns a choice of a drum set or bank the song
+// lacks into 0.
+bool keepEvent(MidiSong& song, ChannelChoices& choices, MidiEvent& event) {
+    const size_t c = event.channel & 0x0F;
+    const bool drumChannel = isDrumChannel(song, int(c));
+    switch (event.opcode) {
+    case EventOpcode::NoteOn:
+        if (drumChannel) {
+            markInstrument(song.drumSets[size_t(choices.drumSet[c])].get(), event.a);
+        } else {
+            markInstrument(song.melodicBanks[size_t(choices.bank[c])].get(), choices.program[c]);
+        }
+        return true;
+    case EventOpcode::ProgramChange:
+        if (drumChannel) {
+            int32_t set = event.a & 0x7F;
+            if (!song.drumSets[size_t(set)]) {
+                event.a = 0;
+                set = 0;
+            }
+            if (set == choices.drumSet[c]) return false;
+            choices.drumSet[c] = set;
+        } else {
+            if (event.a == choices.program[c]) return false;
+            choices.program[c] = event.a;
+        }
+        return true;
+    case EventOpcode::BankSelect: {
+        if (drumChannel) return false;
+        int32_t number = event.a & 0x7F;
+        if (!song.melodicBanks[size_t(number)]) {
+            event.a = 0;
+            number = 0;
+        }
+        if (number == choices.bank[c]) return false;
+        choices.bank[c] = number;
+        return true;
+    }
+    default:
+        return true;
+    }
 }
 
 }  // namespace
@@ -46,109 +142,28 @@ int64_t tickLength(int32_t rate, uint32_t tempo, int32_t division) {
 bool buildEventList(MidiSong& song, const std::vector<TrackEvent>& list, int32_t division) {
     song.events.clear();
     if (division <= 0 || song.outputRate <= 0) return false;
-    const int32_t rate = song.outputRate;
 
-    TickLength tick = splitTickLength(tickLength(rate, kDefaultTempo, division));
-
+    SongClock clock(song.outputRate, division);
+    ChannelChoices choices(song.defaultProgram);
     std::vector<MidiEvent> events;
     events.reserve(list.size() + 1);
-
-    std::array<int32_t, 16> drumSet{};
-    std::array<int32_t, 16> bank{};
-    std::array<int32_t, 16> program;
-    program.fill(song.defaultProgram);
-
-    // The time reached, in output samples and 1/65536 samples.
-    int64_t samples = 0;
-    int64_t fraction = 0;
-    int64_t previousTick = 0;
-    FirstNote firstNote = FirstNote::Waiting;
-
     for (const TrackEvent& node : list) {
-        if (node.opcode == NoteOn && firstNote == FirstNote::Waiting) firstNote = FirstNote::Found;
-
-        const int64_t ticks = node.time - previousTick;
-        if (ticks != 0 && firstNote == FirstNote::Running) {
-            // Together, samples * 65536 + fraction grow by tick.fixed * ticks.
-            if (tick.fixed > 0 && ticks > kMaxFixedSpan / tick.fixed) return false;
-            fraction += tick.fraction * ticks;
-            int64_t whole = tick.whole * ticks;
-            whole += fraction >> 16;
-            fraction &= 0xFFFF;
-            samples += whole;
-            if (samples >= kMaxSongSamples) return false;
-        } else if (firstNote == FirstNote::Found) {
-            firstNote = FirstNote::Running;
+        if (!clock.advanceTo(node)) return false;
+        if (node.opcode == EventOpcode::Tempo) {
+            clock.setTempo(node.tempo);
+            continue;
         }
-        previousTick = node.time;
-
-        MidiEvent event;
-        event.time = int32_t(samples);
-        event.channel = node.channel;
-        event.opcode = node.opcode;
-        event.a = node.a;
-        event.b = node.b;
-
-        const size_t c = node.channel & 0x0F;
-        const bool drumChannel = isDrumChannel(song, int(c));
-        bool keep = true;
-        switch (node.opcode) {
-        case Tempo: {
-            uint32_t tempo = uint32_t(node.a) << 16 | uint32_t(node.b) << 8 | node.channel;
-            tick = splitTickLength(tickLength(rate, tempo, division));
-            keep = false;
-            break;
-        }
-        case NoteOn:
-            if (drumChannel) {
-                markInstrument(song.drumSets[size_t(drumSet[c])].get(), node.a);
-            } else {
-                markInstrument(song.melodicBanks[size_t(bank[c])].get(), program[c]);
-            }
-            break;
-        case ProgramChange:
-            if (drumChannel) {
-                int32_t set = event.a & 0x7F;
-                if (!song.drumSets[size_t(set)]) {
-                    event.a = 0;
-                    set = 0;
-                }
-                if (set == drumSet[c]) keep = false;
-                else drumSet[c] = set;
-            } else {
-                if (event.a == program[c]) keep = false;
-                else program[c] = event.a;
-            }
-            break;
-        case BankSelect:
-            if (drumChannel) {
-                keep = false;
-            } else {
-                int32_t number = event.a & 0x7F;
-                if (!song.melodicBanks[size_t(number)]) {
-                    event.a = 0;
-                    number = 0;
-                }
-                if (number == bank[c]) keep = false;
-                else bank[c] = number;
-            }
-            break;
-        default:
-            break;
-        }
-        if (keep) events.push_back(event);
+        MidiEvent event{clock.samples(), node.channel, node.opcode, node.a, node.b};
+        if (keepEvent(song, choices, event)) events.push_back(event);
     }
 
     MidiEvent end;
-    end.time = int32_t(samples);
-    end.opcode = EndOfSong;
+    end.time = clock.samples();
+    end.opcode = EventOpcode::EndOfSong;
     events.push_back(end);
 
     song.events = std::move(events);
     song.currentEvent = 0;
-    song.lengthSamples = int32_t(samples);
-    song.samplesPerTick = int32_t(std::min<int64_t>(tick.whole, std::numeric_limits<int32_t>::max()));
-    song.samplesPerTickFraction = int32_t(tick.fraction);
     return true;
 }
 

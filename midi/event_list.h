@@ -21,9 +21,8 @@ constexpr int64_t kMaxSongSamples = int64_t(1) << 31;
 int64_t tickLength(int32_t rate, uint32_t tempo, int32_t division);
 
 // Converts `list` (head event first, sorted by tick) into song.events ending
-// with EndOfSong; sets lengthSamples, samplesPerTick and
-// samplesPerTickFraction and marks the instruments notes will need. Time
-// runs from the first NoteOn on. Returns false (events left empty) when the
+// with EndOfSong, at the song's length, and marks the instruments notes will
+// need. Time runs from the first NoteOn on. Returns false (events left empty) when the
 // division or output rate is not positive or the song would end at or beyond
 // kMaxSongSamples.
 bool buildEventList(MidiSong& song, const std::vector<TrackEvent>& list, int32_t division);

@@ -49,28 +49,28 @@ bool controllerEvent(SmfReaderState& state, uint8_t channel, uint8_t controller,
     out.a = value;
     switch (controller) {
     case 0:
-        out.opcode = BankSelect;
+        out.opcode = EventOpcode::BankSelect;
         return true;
     case 32:
         if (value != 0) return false;
-        out.opcode = BankSelect;
+        out.opcode = EventOpcode::BankSelect;
         return true;
     case 6:
         if (state.nrpnSelected) return false;
         if (state.rpnMsb[channel] == 0 && state.rpnLsb[channel] == 0) {
-            out.opcode = BendRange;
+            out.opcode = EventOpcode::BendRange;
             return true;
         }
         if (state.rpnMsb[channel] == 127 && state.rpnLsb[channel] == 127) {
-            out.opcode = BendRange;
+            out.opcode = EventOpcode::BendRange;
             out.a = 2;
             return true;
         }
         return false;
-    case 7: out.opcode = ChannelVolume; return true;
-    case 10: out.opcode = Panning; return true;
-    case 11: out.opcode = Expression; return true;
-    case 64: out.opcode = SustainPedal; return true;
+    case 7: out.opcode = EventOpcode::ChannelVolume; return true;
+    case 10: out.opcode = EventOpcode::Panning; return true;
+    case 11: out.opcode = EventOpcode::Expression; return true;
+    case 64: out.opcode = EventOpcode::SustainPedal; return true;
     case 98:
         state.rpnMsb[channel] = value;
         state.nrpnSelected = 1;
@@ -87,9 +87,9 @@ bool controllerEvent(SmfReaderState& state, uint8_t channel, uint8_t controller,
         state.rpnMsb[channel] = value;
         state.nrpnSelected = 0;
         return false;
-    case 120: out.opcode = AllSoundsOff; return true;
-    case 121: out.opcode = ResetControllers; return true;
-    case 123: out.opcode = AllNotesOff; return true;
+    case 120: out.opcode = EventOpcode::AllSoundsOff; return true;
+    case 121: out.opcode = EventOpcode::ResetControllers; return true;
+    case 123: out.opcode = EventOpcode::AllNotesOff; return true;
     default: return false;
     }
 }
@@ -118,7 +118,10 @@ TrackStep readTrackEvent(ByteReader& in, SmfReaderState& state, MidiSong& song, 
                 // Always three bytes, whatever the length says.
                 uint8_t t[3];
                 if (!in.bytes(t, 3)) return TrackStep::DataEnded;
-                out = TrackEvent{state.trackTime, t[2], Tempo, t[0], t[1]};
+                out = TrackEvent{};
+                out.time = state.trackTime;
+                out.opcode = EventOpcode::Tempo;
+                out.tempo = uint32_t(t[0]) << 16 | uint32_t(t[1]) << 8 | t[2];
                 return TrackStep::Event;
             }
             skipClamped(in, length);
@@ -136,7 +139,7 @@ TrackStep readTrackEvent(ByteReader& in, SmfReaderState& state, MidiSong& song, 
         }
 
         const uint8_t channel = state.runningStatusChannel;
-        out = TrackEvent{state.trackTime, channel, None, d1, 0};
+        out = TrackEvent{state.trackTime, channel, EventOpcode::None, d1, 0};
         uint8_t d2 = 0;
         switch (state.runningStatusType) {
         case 0:
@@ -145,17 +148,17 @@ TrackStep readTrackEvent(ByteReader& in, SmfReaderState& state, MidiSong& song, 
         case 6:
             if (!in.u8(d2)) return TrackStep::DataEnded;
             out.b = d2 & 0x7F;
-            out.opcode = state.runningStatusType == 0   ? NoteOff
-                         : state.runningStatusType == 1 ? NoteOn
-                         : state.runningStatusType == 2 ? KeyPressure
-                                                        : PitchBend;
+            out.opcode = state.runningStatusType == 0   ? EventOpcode::NoteOff
+                         : state.runningStatusType == 1 ? EventOpcode::NoteOn
+                         : state.runningStatusType == 2 ? EventOpcode::KeyPressure
+                                                        : EventOpcode::PitchBend;
             return TrackStep::Event;
         case 3:
             if (!in.u8(d2)) return TrackStep::DataEnded;
             if (controllerEvent(state, channel, d1, d2 & 0x7F, out)) return TrackStep::Event;
             continue;
         case 4:
-            out.opcode = ProgramChange;
+            out.opcode = EventOpcode::ProgramChange;
             return TrackStep::Event;
         default:  // channel pressure and system messages: their byte is consumed
             continue;

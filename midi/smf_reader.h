@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "records/midi_song.h"
+
 namespace tz {
 
 struct InputStream;
@@ -15,15 +17,17 @@ struct MidiSong;
 enum class Error : uint8_t;
 
 // One event of the time-sorted list. Ticks are counted in 64 bits so that no
-// file can make them wrap. For Tempo events: channel = tempo bits 7..0,
-// a = bits 23..16, b = bits 15..8 (microseconds per quarter note).
+// file can make them wrap.
 struct TrackEvent {
     int64_t time = 0;  // absolute time in ticks
     uint8_t channel = 0;
-    uint8_t opcode = 0;  // EventOpcode
+    EventOpcode opcode = EventOpcode::None;
     uint8_t a = 0;
     uint8_t b = 0;
+    uint32_t tempo = 0;  // Tempo events: microseconds per quarter note (24 bits)
 };
+// The tempo lies in what was padding: the list keeps 16 bytes an event.
+static_assert(sizeof(TrackEvent) <= 16);
 
 // Everything the reader keeps while one file is read. Running status and the
 // registered-parameter memory start from zero with every file and carry
@@ -62,9 +66,9 @@ Error readTrackEventList(std::span<const uint8_t> file, MidiSong& song, SmfReade
                         int32_t& division);
 
 // Reads the whole stream as a MIDI file and builds the song's event array
-// (events, lengthSamples, samplesPerTick/Fraction, NeedsLoading marks).
-// Returns false when the data are not a readable MIDI file, with the reason
-// in `why`; the song's events are then empty.
+// (and the marks of the instruments its notes need). Returns false when the
+// data are not a readable MIDI file, with the reason in `why`; the song's
+// events are then empty.
 bool readMidiFile(MidiSong& song, InputStream* stream, Error* why = nullptr);
 bool readMidiFile(MidiSong& song, std::span<const uint8_t> file, Error* why = nullptr);
 

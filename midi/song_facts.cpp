@@ -72,8 +72,9 @@ void readFirstTrackTexts(ByteReader& in, SongFacts& facts) {
 SongFacts songFacts(std::span<const uint8_t> file, const std::vector<TrackEvent>& trackEvents) {
     SongFacts facts;
     facts.readable = true;
-    facts.notes = uint64_t(std::count_if(trackEvents.begin(), trackEvents.end(),
-                                         [](const TrackEvent& e) { return e.opcode == NoteOn && e.b > 0; }));
+    facts.notes = uint64_t(std::count_if(trackEvents.begin(), trackEvents.end(), [](const TrackEvent& e) {
+        return e.opcode == EventOpcode::NoteOn && e.b > 0;
+    }));
 
     ByteReader in(midiFileData(file));
     uint32_t headerLength;

@@ -70,12 +70,6 @@ public:
         v = int16_t(u);
         return true;
     }
-    bool i32le(int32_t& v) {
-        uint32_t u;
-        if (!u32le(u)) return false;
-        v = int32_t(u);
-        return true;
-    }
     // MIDI variable-length quantity: seven bits a byte, the high bit set on
     // every byte but the last. Any number of bytes is read; the value keeps
     // their low 32 bits. Unlike the other reads it never fails: data that end

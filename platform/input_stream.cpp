@@ -8,6 +8,13 @@
 
 namespace tz {
 
+namespace {
+
+struct FileStreamContext {
+    std::FILE* file = nullptr;
+    int32_t ownsFile = 0;
+};
+
 int32_t fileStreamRead(void* context, void* buffer, int32_t itemSize, int32_t itemCount) {
     auto* ctx = static_cast<FileStreamContext*>(context);
     if (!ctx || !ctx->file || itemSize <= 0 || itemCount <= 0) return 0;
@@ -22,6 +29,8 @@ int32_t fileStreamClose(void* context) {
     delete ctx;
     return result;
 }
+
+}  // namespace
 
 InputStream* createFileStream(std::FILE* file, int32_t ownsFile) noexcept {
     auto* stream = new (std::nothrow) InputStream;
@@ -82,15 +91,6 @@ void releaseStream(InputStream* stream) noexcept {
     if (!stream) return;
     if (stream->close) stream->close(stream->context);
     delete stream;
-}
-
-void skipBytes(uint32_t count, InputStream* stream) {
-    uint8_t scratch[1024];
-    while (count > 0) {
-        int32_t piece = int32_t(std::min<uint32_t>(count, sizeof scratch));
-        stream->read(stream->context, scratch, 1, piece);
-        count -= uint32_t(piece);
-    }
 }
 
 bool readWholeStream(InputStream* stream, std::vector<uint8_t>& out, size_t maxBytes) {

@@ -18,24 +18,14 @@ struct InputStream {
     void* context = nullptr;
 };
 
-struct FileStreamContext {
-    std::FILE* file = nullptr;
-    int32_t ownsFile = 0;
-};
-
 // Wraps an open file; null when memory is lacking (the file is then not closed).
 InputStream* createFileStream(std::FILE* file, int32_t ownsFile) noexcept;
-int32_t fileStreamRead(void* context, void* buffer, int32_t itemSize, int32_t itemCount);
-int32_t fileStreamClose(void* context);
 
 // A stream over bytes in memory (copied). Used for embedded data and tests.
 InputStream* createMemoryStream(const uint8_t* data, size_t size) noexcept;
 
 // Closes the stream's context and frees the stream record.
 void releaseStream(InputStream* stream) noexcept;
-
-// Reads and discards count bytes in pieces of at most 1024 bytes.
-void skipBytes(uint32_t count, InputStream* stream);
 
 // Reads everything that remains in the stream, up to maxBytes. Returns false
 // when the data exceed maxBytes or memory is lacking.

@@ -14,17 +14,16 @@ struct Channel {
     int32_t panning = 0;
     int32_t pitchBend = 0;
     int32_t expression = 0;
-    int32_t reserved = 0;
     int32_t bendRange = 0;
     float bendFactor = 0.0f;
 };
 
-enum VoiceState : uint8_t { Free = 0, Playing = 1, Sustained = 2, Releasing = 3, Dying = 4 };
+enum class VoiceState : uint8_t { Free = 0, Playing = 1, Sustained = 2, Releasing = 3, Dying = 4 };
 
-enum PanMode : int32_t { Panned = 0, LeftOnly = 1, RightOnly = 2, Centre = 3 };
+enum class PanMode : int32_t { Panned = 0, LeftOnly = 1, RightOnly = 2, Centre = 3 };
 
 struct Voice {
-    uint8_t state = Free;
+    VoiceState state = VoiceState::Free;
     uint8_t channel = 0;
     uint8_t note = 0;
     uint8_t velocity = 0;
@@ -54,7 +53,7 @@ struct Voice {
     int32_t envStage = 0;
     int32_t blockCountdown = 0;
     int32_t pan = 0;
-    int32_t panMode = Panned;
+    PanMode panMode = PanMode::Panned;
 };
 
 }  // namespace tz

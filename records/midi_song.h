@@ -15,22 +15,33 @@ namespace tz {
 struct DlsCollection;
 struct InstrumentConfiguration;
 
-// Sample format codes: bits per sample in the low byte, kFormatCodeSigned
-// for signed samples, kFormatCodeBigEndian for the high byte first.
-constexpr uint16_t kFormatCodeBits = 0x00FF;
-constexpr uint16_t kFormatCodeBigEndian = 0x1000;
-constexpr uint16_t kFormatCodeSigned = 0x8000;
-// What the host is given: signed 16-bit, low byte first.
-constexpr uint16_t kFormatSigned16 = kFormatCodeSigned | 16;
+// The output sample format: a code with the bits per sample in its low byte,
+// kSigned for signed samples and kBigEndian for the high byte first, and the
+// channel count (1 is mono, any other count stereo). The code chooses the
+// output conversion as a whole; a code it does not know gets unsigned 16-bit.
+struct SampleFormat {
+    static constexpr uint16_t kBits = 0x00FF;
+    static constexpr uint16_t kBigEndian = 0x1000;
+    static constexpr uint16_t kSigned = 0x8000;
+    // What the host is given: signed 16-bit, low byte first.
+    static constexpr uint16_t kSigned16 = kSigned | 16;
+
+    uint16_t code = kSigned16;
+    uint8_t channels = 2;
+
+    constexpr int32_t bits() const { return code & kBits; }
+    constexpr bool isSigned() const { return (code & kSigned) != 0; }
+    constexpr bool bigEndian() const { return (code & kBigEndian) != 0; }
+    constexpr bool mono() const { return channels == 1; }
+};
 
 struct SongOptions {
     int32_t rate = 44100;
-    uint16_t format = kFormatSigned16;
-    uint8_t channels = 2;
+    SampleFormat format;
     uint16_t bufferFrames = 1024;
 };
 
-enum EventOpcode : uint8_t {
+enum class EventOpcode : uint8_t {
     None = 0,
     NoteOn = 1,
     NoteOff = 2,
@@ -53,15 +64,10 @@ enum EventOpcode : uint8_t {
 struct MidiEvent {
     int32_t time = 0;  // output samples from the start of the song
     uint8_t channel = 0;
-    uint8_t opcode = None;
+    EventOpcode opcode = EventOpcode::None;
     uint8_t a = 0;
     uint8_t b = 0;
 };
-
-// formatFlags bits
-constexpr int32_t kFormatMono = 1;
-constexpr int32_t kFormatSigned = 2;
-constexpr int32_t kFormat16Bit = 4;
 
 constexpr int kMaxVoices = 48;
 
@@ -73,7 +79,7 @@ using ConvertOutputFn = void (*)(void* destination, const int64_t* mix, int32_t 
 struct MidiSong {
     int32_t playing = 0;
     int32_t outputRate = 0;
-    int32_t formatFlags = 0;
+    SampleFormat format;
     int32_t bytesPerFrame = 0;
     float masterVolume = 0.0f;
     int32_t amplification = 0;
@@ -92,8 +98,6 @@ struct MidiSong {
     // 2 x bufferFrames values: the 32-bit sums of a group of voices on their
     // way into mixBuffer; all 0 between chunks.
     std::vector<int32_t> groupMix;
-    int32_t samplesPerTick = 0;
-    int32_t samplesPerTickFraction = 0;
     Channel channels[16] = {};
     Voice voices[kMaxVoices] = {};
     int32_t voiceCount = 0;
@@ -101,11 +105,10 @@ struct MidiSong {
     int32_t controlRatio = 0;
     int32_t lostNoteCount = 0;
     int32_t stolenNoteCount = 0;
-    int32_t lengthSamples = 0;
-    std::vector<MidiEvent> events;  // leading None ... EndOfSong
+    std::vector<MidiEvent> events;  // leading None ... EndOfSong, whose time is the song's length
     size_t currentEvent = 0;        // index of the next event to dispatch
     int32_t currentTime = 0;
-    std::array<std::string, 8> texts;  // 0: last text meta (type 1), 1: last copyright (type 2)
+    std::array<std::string, 2> texts;  // 0: last text meta (type 1), 1: last copyright (type 2)
 };
 
 // Channels whose notes play drum kits (channels 10 and 16 by default).

@@ -9,13 +9,14 @@
 # BANK_OPTIONS.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/data-paths.sh"
 "$root/scripts/build.sh" bench >/dev/null
 "$root/scripts/build.sh" linux >/dev/null
 out="$root/build-bench/bank-report"
 mkdir -p "$out"
 sf2s=("$@")
-[ ${#sf2s[@]} -gt 0 ] || sf2s=(/usr/share/sounds/sf2/TimGM6mb.sf2 /usr/share/sounds/sf2/FluidR3_GM.sf2)
-songs=(/usr/share/games/openttd/baseset/openmsx/*.mid)
+[ ${#sf2s[@]} -gt 0 ] || sf2s=("$TZ_TIMGM6MB_SF2" "$TZ_FLUIDR3_SF2")
+songs=("$TZ_SONGS_DIR"/*.mid)
 # Every sixth song, so that the choice does not follow the results.
 compare=()
 for i in "${!songs[@]}"; do

@@ -10,17 +10,18 @@
 # the bank report (scripts/bank-report.sh) for TimGM6mb and FluidR3.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/data-paths.sh"
 "$root/scripts/deps.sh" build data bench
 "$root/scripts/build.sh" bench
 "$root/scripts/build.sh" linux >/dev/null
 out="$root/build-bench"
-sf2=/usr/share/sounds/sf2/TimGM6mb.sf2
+sf2=$TZ_TIMGM6MB_SF2
 bank="$out/TimGM6mb.dls"
 # Made afresh: the converter may have changed since the last run.
 "$root/build/tzmidi" bank "$sf2" -o "$bank" --quiet
 fluid="$out/FluidR3.dls"
-"$root/build/tzmidi" bank /usr/share/sounds/sf2/FluidR3_GM.sf2 -o "$fluid" --quiet
-songs=(/usr/share/games/openttd/baseset/openmsx/*.mid)
+"$root/build/tzmidi" bank "$TZ_FLUIDR3_SF2" -o "$fluid" --quiet
+songs=("$TZ_SONGS_DIR"/*.mid)
 
 echo "== Reading a 1 MB MIDI file"
 "$out/bench/smf_read_bench"
@@ -33,7 +34,7 @@ echo "== Open with the $(du -h "$fluid" | cut -f1) bank made from FluidR3"
 echo
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-tttheme=/usr/share/games/openttd/baseset/openmsx/tttheme2.mid
+tttheme=$TZ_SONGS_DIR/tttheme2.mid
 peak=$(/usr/bin/time -f %M "$root/build/tzmidi" render "$tttheme" -o "$tmp/tt.wav" --bank "$fluid" --quiet 2>&1)
 echo "peak memory of tzmidi render tttheme2.mid: $((peak / 1024)) MB"
 echo

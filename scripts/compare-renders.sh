@@ -5,8 +5,9 @@
 # Needs build/ (its test bank is made here when the tests have not made it).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/data-paths.sh"
 bank="$root/build/test-bank/TimGM6mb.dls"
-[ -f "$bank" ] || "$root/build/tzmidi" bank /usr/share/sounds/sf2/TimGM6mb.sf2 -o "$bank" --quiet
+[ -f "$bank" ] || "$root/build/tzmidi" bank "$TZ_TIMGM6MB_SF2" -o "$bank" --quiet
 win="$root/${1:-build-win}"
 export WINEPREFIX="$win/tests/wineprefix" WINEDEBUG=-all
 songs=(tttheme2 chuggachugga harp_harmony)
@@ -14,7 +15,7 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 passed=0 failed=0
 for s in "${songs[@]}"; do
-  mid=/usr/share/games/openttd/baseset/openmsx/$s.mid
+  mid=$TZ_SONGS_DIR/$s.mid
   "$root/build/tzmidi" render "$mid" -o "$out/$s-linux.wav" --bank "$bank" --quiet
   "$root/scripts/wine-run.sh" "$win/tzmidi.exe" render "Z:$mid" -o "Z:$out/$s-windows.wav" --bank "Z:$bank" --quiet
   "$root/scripts/wine-run.sh" "$win/tzmidi.exe" render "Z:$mid" -o "Z:$out/$s-seek.wav" --bank "Z:$bank" --seek 7.5 --quiet

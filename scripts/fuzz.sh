@@ -6,6 +6,7 @@
 # build-fuzz/crashes/TARGET/; copy them to fuzz/regressions/TARGET/ once fixed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/data-paths.sh"
 seconds=${1:-60}
 shift || true
 targets=("$@")
@@ -14,7 +15,7 @@ targets=("$@")
 "$root/scripts/build.sh" fuzz
 out="$root/build-fuzz"
 rm -rf "$out/seeds"
-"$out/fuzz/make_seeds" "$out/seeds" /usr/share/games/openttd/baseset/openmsx/*.mid 2>/dev/null ||
+"$out/fuzz/make_seeds" "$out/seeds" "$TZ_SONGS_DIR"/*.mid 2>/dev/null ||
   "$out/fuzz/make_seeds" "$out/seeds"
 status=0
 for t in "${targets[@]}"; do

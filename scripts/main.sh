@@ -4,10 +4,11 @@
 # Usage: scripts/main.sh [SONG.mid] [OUT.wav]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/data-paths.sh"
 "$root/scripts/deps.sh" build player data
 "$root/scripts/build.sh" linux
 "$root/scripts/make-default-bank.sh"
-song=${1:-/usr/share/games/openttd/baseset/openmsx/tttheme2.mid}
+song=${1:-$TZ_SONGS_DIR/tttheme2.mid}
 out=${2:-$root/out/$(basename "${song%.*}").wav}
 mkdir -p "$(dirname "$out")"
 start=$(date +%s%N)

@@ -6,7 +6,8 @@
 # (or $TZMIDI_DEFAULT_BANK when set).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-sf2=${1:-/usr/share/sounds/sf2/FluidR3_GM.sf2}
+. "$root/scripts/data-paths.sh"
+sf2=${1:-$TZ_FLUIDR3_SF2}
 out=${2:-${TZMIDI_DEFAULT_BANK:-${XDG_DATA_HOME:-$HOME/.local/share}/tz_midi/gm.dls}}
 # What the bank was made from: the SoundFont and the converter's sources.
 made_from="$sf2 $(stat -c %s "$sf2") $(cat "$root"/soundfont/{sf2_reader,sf2_to_dls,dls_writer}.{h,cpp} | sha256sum | cut -c1-16)"

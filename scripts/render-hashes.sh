@@ -6,11 +6,12 @@
 #   scripts/render-hashes.sh BANK.dls [BUILD_DIR]   (default build)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/data-paths.sh"
 bank=$1
 build=${2:-$root/build}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-for mid in /usr/share/games/openttd/baseset/openmsx/*.mid; do
+for mid in "$TZ_SONGS_DIR"/*.mid; do
   name=$(basename "$mid" .mid)
   for variant in whole seek read999; do
     case $variant in

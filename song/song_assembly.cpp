@@ -85,10 +85,7 @@ void prepareSong(MidiSong& song, const SongOptions& options) {
     song.drumChannelMask = 0x8200;  // channels 10 and 16
     song.outputRate = options.rate;
 
-    song.formatFlags = 0;
-    if ((options.format & kFormatCodeBits) == 16) song.formatFlags |= kFormat16Bit;
-    if (options.format & kFormatCodeSigned) song.formatFlags |= kFormatSigned;
-    if (options.channels == 1) song.formatFlags |= kFormatMono;
+    song.format = options.format;
     song.convertOutput = selectOutputConversion(options.format);
 
     song.bufferFrames = options.bufferFrames;
@@ -96,7 +93,7 @@ void prepareSong(MidiSong& song, const SongOptions& options) {
     song.mixBuffer.assign(2 * size_t(options.bufferFrames), 0);
     song.groupMix.assign(2 * size_t(options.bufferFrames), 0);
 
-    song.bytesPerFrame = ((song.formatFlags & kFormat16Bit) ? 2 : 1) * ((song.formatFlags & kFormatMono) ? 1 : 2);
+    song.bytesPerFrame = ((song.format.bits() == 16) ? 2 : 1) * (song.format.mono() ? 1 : 2);
     song.controlRatio = std::clamp(song.outputRate / 1000, 1, 255);
     song.lostNoteCount = 0;
     song.stolenNoteCount = 0;

@@ -1,9 +1,10 @@
-// Voice mixing: envelope, tremolo, integer gains and the accumulation of a
-// voice's resampled frames into the 32-bit sums of a group of voices, which
-// the render loop adds into the song's 64-bit mix buffer.
+// Voice mixing: integer gains from the amplitudes, the tremolo factor and the
+// envelope level, and the accumulation of a voice's resampled frames into the
+// 32-bit sums of a group of voices, which the render loop adds into the song's
+// 64-bit mix buffer.
 //
-// Per frame only integer multiply-adds happen; envelope, tremolo and gains
-// advance once per control block. Each layout (mono, stereo) has a constant
+// Per frame only integer multiply-adds happen; envelope (synth/envelope.h),
+// tremolo (synth/lfo.h) and gains advance once per control block. Each layout (mono, stereo) has a constant
 // routine and an updating one; the per-frame loops are the same in both and
 // come in a plain, an SSE2 and an AVX2 version, chosen by the SIMD path.
 #include "synth/mixer.h"
@@ -11,11 +12,8 @@
 #include <algorithm>
 #include <limits>
 
-#include "platform/portable_math.h"
-#include "platform/saturate.h"
-#include "records/envelope.h"
 #include "records/midi_song.h"
-#include "records/tables.h"
+#include "synth/envelope.h"
 #include "synth/lfo.h"
 #include "synth/resampler.h"
 #include "synth/simd_path.h"
@@ -237,9 +235,9 @@ struct SideGains {
 
 inline SideGains sideGains(const Voice& v) {
     switch (v.panMode) {
-        case Panned: return {v.leftGain, v.rightGain};
-        case Centre: return {v.leftGain, v.leftGain};
-        case RightOnly: return {0, v.leftGain};
+        case PanMode::Panned: return {v.leftGain, v.rightGain};
+        case PanMode::Centre: return {v.leftGain, v.leftGain};
+        case PanMode::RightOnly: return {0, v.leftGain};
         default: return {v.leftGain, 0};  // LeftOnly, and any other mode
     }
 }
@@ -256,8 +254,8 @@ inline void mixWithGains(const MixLoops& loops, const Voice& v, int32_t* mix, co
 
 // Constant routine: the envelope stands still and there is no tremolo.
 template <Layout L>
-void mixConstant(MidiSong& song, int voiceIndex, int32_t* mix, const int16_t* in, int32_t n) {
-    mixWithGains<L>(mixLoops(), song.voices[voiceIndex], mix, in, n);
+void mixConstant(const Voice& v, int32_t* mix, const int16_t* in, int32_t n) {
+    mixWithGains<L>(mixLoops(), v, mix, in, n);
 }
 
 int32_t gainOf(float amplitude) {
@@ -273,7 +271,7 @@ int32_t gainOf(float amplitude) {
 // updateGains does), inline in the control block step.
 inline void computeGains(Voice& v) {
     const Sample& sample = *v.sample;
-    const bool panned = v.panMode == Panned;
+    const bool panned = v.panMode == PanMode::Panned;
     float left = v.leftScale;
     float right = v.rightScale;
     if (v.tremoloPhaseStep != 0) {
@@ -281,8 +279,7 @@ inline void computeGains(Voice& v) {
         right = right * v.tremoloFactor;
     }
     if (sample.modes & ModeEnvelope) {
-        const float level =
-            float(envelopeVolumeTable[std::clamp(v.envLevel >> kEnvelopeTableShift, 0, kEnvelopeTableLast)]);
+        const float level = envelopeGain(v.envLevel);
         left = left * level;
         right = right * level;
     }
@@ -292,10 +289,9 @@ inline void computeGains(Voice& v) {
 
 // Starts a control block: envelope step, tremolo step, new gains. True when
 // the envelope has ended and the voice is Free.
-inline bool startControlBlock(MidiSong& song, int voiceIndex) {
-    Voice& v = song.voices[voiceIndex];
-    if (v.envStep != 0 && stepEnvelope(song, voiceIndex)) return true;
-    if (v.tremoloPhaseStep != 0) updateTremolo(song, voiceIndex);
+inline bool startControlBlock(Voice& v) {
+    if (v.envStep != 0 && stepEnvelope(v)) return true;
+    if (v.tremoloPhaseStep != 0) updateTremolo(v);
     computeGains(v);
     return false;
 }
@@ -303,14 +299,13 @@ inline bool startControlBlock(MidiSong& song, int voiceIndex) {
 // Updating routine: the gains change every controlRatio frames, counted in
 // blockCountdown across calls.
 template <Layout L>
-void mixUpdating(MidiSong& song, int voiceIndex, int32_t* mix, const int16_t* in, int32_t n) {
-    Voice& v = song.voices[voiceIndex];
+void mixUpdating(Voice& v, int32_t controlRatio, int32_t* mix, const int16_t* in, int32_t n) {
     const MixLoops& loops = mixLoops();
-    const int32_t ratio = std::max(song.controlRatio, 1);
+    const int32_t ratio = std::max(controlRatio, 1);
     int32_t c = v.blockCountdown;
     if (c <= 0) {
         c = ratio;
-        if (startControlBlock(song, voiceIndex)) return;
+        if (startControlBlock(v)) return;
     }
     if (n <= 0) return;
     for (;;) {
@@ -324,21 +319,19 @@ void mixUpdating(MidiSong& song, int voiceIndex, int32_t* mix, const int16_t* in
         in += c;
         n -= c;
         c = ratio;
-        if (startControlBlock(song, voiceIndex)) return;
+        if (startControlBlock(v)) return;
     }
 }
 
-
-}  // namespace
-
-void fadeDyingVoice(MidiSong& song, int voiceIndex, int32_t* mix, int32_t frameCount, const int16_t* in) {
-    const Voice& v = song.voices[voiceIndex];
+// Mixes the resampled frames of a Dying voice with its gain falling to 0 over
+// them, into mono or stereo sums.
+void fadeDyingVoice(const Voice& v, bool mono, int32_t* mix, int32_t frameCount, const int16_t* in) {
     const int32_t n = std::max(frameCount, 0);
     const int32_t divisor = std::max(n, 1);
     int32_t g = v.leftGain;
     int32_t dg = -(g / divisor);
     if (dg == 0) dg = -1;
-    if (song.formatFlags & kFormatMono) {
+    if (mono) {
         for (int32_t i = 0; i < n; ++i) {
             g += dg;
             if (g < 0) break;
@@ -347,7 +340,7 @@ void fadeDyingVoice(MidiSong& song, int voiceIndex, int32_t* mix, int32_t frameC
         return;
     }
     switch (v.panMode) {
-        case Panned: {
+        case PanMode::Panned: {
             int32_t r = v.rightGain;
             const int32_t dr = -(r / divisor);
             for (int32_t i = 0; i < n; ++i) {
@@ -358,7 +351,7 @@ void fadeDyingVoice(MidiSong& song, int voiceIndex, int32_t* mix, int32_t frameC
             }
             break;
         }
-        case Centre:
+        case PanMode::Centre:
             for (int32_t i = 0; i < n; ++i) {
                 g += dg;
                 if (g < 0) break;
@@ -366,9 +359,9 @@ void fadeDyingVoice(MidiSong& song, int voiceIndex, int32_t* mix, int32_t frameC
                 mix[2 * i + 1] += int32_t(in[i]) * g;
             }
             break;
-        case LeftOnly:
-        case RightOnly: {
-            int32_t* slot = mix + (v.panMode == RightOnly ? 1 : 0);
+        case PanMode::LeftOnly:
+        case PanMode::RightOnly: {
+            int32_t* slot = mix + (v.panMode == PanMode::RightOnly ? 1 : 0);
             for (int32_t i = 0; i < n; ++i) {
                 g += dg;
                 if (g < 0) break;
@@ -381,80 +374,39 @@ void fadeDyingVoice(MidiSong& song, int voiceIndex, int32_t* mix, int32_t frameC
     }
 }
 
+}  // namespace
 
-void mixVoice(MidiSong& song, int voiceIndex, int32_t* mix, int32_t frameCount) {
-    Voice& v = song.voices[voiceIndex];
+MixContext mixContext(MidiSong& song) {
+    return MixContext{song.resampleBuffer, song.outputRate, song.controlRatio, song.format.mono()};
+}
+
+
+void mixVoice(Voice& v, const MixContext& context, int32_t* mix, int32_t frameCount) {
     if (v.sample == nullptr) {
-        v.state = Free;
+        v.state = VoiceState::Free;
         return;
     }
-    if (v.state == Dying) {
+    if (v.state == VoiceState::Dying) {
         int32_t n = std::min(frameCount, kDyingFadeFrames);
-        const int16_t* in = resampleVoice(song, voiceIndex, n);
-        fadeDyingVoice(song, voiceIndex, mix, n, in);
-        v.state = Free;
+        const int16_t* in = resampleVoice(v, context.resampleBuffer, context.outputRate, n);
+        fadeDyingVoice(v, context.mono, mix, n, in);
+        v.state = VoiceState::Free;
         return;
     }
     int32_t n = frameCount;
-    const int16_t* in = resampleVoice(song, voiceIndex, n);
+    const int16_t* in = resampleVoice(v, context.resampleBuffer, context.outputRate, n);
     const bool moving = v.envStep != 0 || v.tremoloPhaseStep != 0;
-    if (song.formatFlags & kFormatMono)
-        return moving ? mixUpdating<Layout::Mono>(song, voiceIndex, mix, in, n)
-                      : mixConstant<Layout::Mono>(song, voiceIndex, mix, in, n);
-    return moving ? mixUpdating<Layout::Stereo>(song, voiceIndex, mix, in, n)
-                  : mixConstant<Layout::Stereo>(song, voiceIndex, mix, in, n);
+    if (context.mono)
+        return moving ? mixUpdating<Layout::Mono>(v, context.controlRatio, mix, in, n)
+                      : mixConstant<Layout::Mono>(v, mix, in, n);
+    return moving ? mixUpdating<Layout::Stereo>(v, context.controlRatio, mix, in, n)
+                  : mixConstant<Layout::Stereo>(v, mix, in, n);
 }
 
 void addGroupToMix(int64_t* mix, int32_t* group, int32_t count, bool first) {
     mixLoops().addGroup(mix, group, count, first);
 }
 
-bool advanceEnvelopeStage(MidiSong& song, int voiceIndex) {
-    Voice& v = song.voices[voiceIndex];
-    const Sample& sample = *v.sample;
-    const bool holds = (sample.modes & ModeEnvelope) != 0 && (v.state == Playing || v.state == Sustained);
-    int32_t s = std::max(v.envStage, 0);
-    while (s <= 5) {
-        if (holds && s > 2) {
-            // Held at the level reached after the decays until the release.
-            v.envStep = 0;
-            return false;
-        }
-        v.envStage = s + 1;
-        const int32_t target = sample.envelopeTarget[s];
-        if (v.envLevel != target) {
-            v.envTarget = target;
-            v.envStep = target < v.envLevel ? -sample.envelopeRate[s] : sample.envelopeRate[s];
-            return false;
-        }
-        s = v.envStage;
-    }
-    v.state = Free;
-    return true;
-}
-
-bool stepEnvelope(MidiSong& song, int voiceIndex) {
-    Voice& v = song.voices[voiceIndex];
-    const int64_t level = int64_t(v.envLevel) + v.envStep;
-    if ((v.envStep < 0 && level <= v.envTarget) || (v.envStep > 0 && level >= v.envTarget)) {
-        v.envLevel = v.envTarget;
-        return advanceEnvelopeStage(song, voiceIndex);
-    }
-    v.envLevel = saturateToInt32(level);
-    return false;
-}
-
-void updateTremolo(MidiSong& song, int voiceIndex) {
-    Voice& v = song.voices[voiceIndex];
-    const int32_t depth = sweptDepth(v.tremoloSweepLevel, v.tremoloSweepStep, v.sample->tremoloDepth * 128);
-    // The phase runs on for as long as the note sounds and wraps in 32 bits;
-    // its top 27 bits count the 1024 steps of the sine.
-    v.tremoloPhase = int32_t(uint32_t(v.tremoloPhase) + uint32_t(v.tremoloPhaseStep));
-    const double angle = double(v.tremoloPhase >> 5) * kLfoRadiansPerStep;
-    const float swing = float((portableSin(angle) + 1.0) * depth * 0x1p-17);
-    v.tremoloFactor = 1.0f - swing;
-}
-
-void updateGains(MidiSong& song, int voiceIndex) { computeGains(song.voices[voiceIndex]); }
+void updateGains(Voice& voice) { computeGains(voice); }
 
 }  // namespace tz

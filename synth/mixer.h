@@ -1,29 +1,38 @@
-// Voice mixing: envelopes, tremolo, gains and the mixing routines.
+// Voice mixing: gains from the amplitudes, tremolo and envelope, and the
+// routines that add a voice's frames into the sums of its group.
 #pragma once
 #include <cstdint>
+#include <span>
 
 namespace tz {
 
 struct MidiSong;
+struct Voice;
 
 // Voices whose frames are summed in 32 bits before the sums join the 64-bit
 // mix buffer: as many as can never pass the 32-bit range.
 constexpr int kVoicesPerGroup = 8;
 
+// What mixing a voice takes from its song: the buffer its frames are
+// resampled into, the output rate its vibrato steps are formed for, the
+// frames of a control block and the layout of the sums.
+struct MixContext {
+    std::span<int16_t> resampleBuffer;
+    int32_t outputRate = 0;
+    int32_t controlRatio = 0;
+    bool mono = false;
+};
+// The song's context for mixing its voices.
+MixContext mixContext(MidiSong& song);
+
 // Adds the voice's next frameCount frames into the 32-bit sums of its group
 // (interleaved stereo, or mono), starting at its first frame.
-void mixVoice(MidiSong& song, int voiceIndex, int32_t* mix, int32_t frameCount);
+void mixVoice(Voice& voice, const MixContext& context, int32_t* mix, int32_t frameCount);
 // Adds count 32-bit group sums into the 64-bit mix buffer, or stores them
 // there when first, and leaves the group sums at 0.
 void addGroupToMix(int64_t* mix, int32_t* group, int32_t count, bool first);
-// Starts the next envelope stage; true when the voice has become Free.
-bool advanceEnvelopeStage(MidiSong& song, int voiceIndex);
-// One control-block step of the envelope; true when the voice became Free.
-bool stepEnvelope(MidiSong& song, int voiceIndex);
-void updateTremolo(MidiSong& song, int voiceIndex);
-void updateGains(MidiSong& song, int voiceIndex);
-// Mixes the resampled frames of a Dying voice with its gain falling to 0 over
-// them. Used by mixVoice.
-void fadeDyingVoice(MidiSong& song, int voiceIndex, int32_t* mix, int32_t frameCount, const int16_t* resampled);
+// Sets the voice's gains from its amplitudes, tremolo factor and envelope
+// level, as the mixer does at the start of every control block.
+void updateGains(Voice& voice);
 
 }  // namespace tz

@@ -139,12 +139,12 @@ void convertUnsigned16(void* destination, const int64_t* mix, int32_t count) {
     }
 }
 
-ConvertOutputFn selectOutputConversion(uint16_t format) {
-    switch (format) {
+ConvertOutputFn selectOutputConversion(SampleFormat format) {
+    switch (format.code) {
         case 8: return convertUnsigned8;
-        case kFormatCodeSigned | 8: return convertSigned8;
-        case kFormatCodeSigned | 16: return convertSigned16;
-        case kFormatCodeSigned | kFormatCodeBigEndian | 16: return convertSigned16Swapped;
+        case SampleFormat::kSigned | 8: return convertSigned8;
+        case SampleFormat::kSigned | 16: return convertSigned16;
+        case SampleFormat::kSigned | SampleFormat::kBigEndian | 16: return convertSigned16Swapped;
         default: return convertUnsigned16;
     }
 }

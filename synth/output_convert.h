@@ -16,8 +16,8 @@ void convertSigned16(void* destination, const int64_t* mix, int32_t count);     
 void convertSigned16Swapped(void* destination, const int64_t* mix, int32_t count);  // high byte first
 void convertUnsigned16(void* destination, const int64_t* mix, int32_t count);       // low byte first
 
-// The conversion for a sample format code (0x0008, 0x8008, 0x8010, 0x9010;
-// every other code: unsigned 16-bit low byte first).
-ConvertOutputFn selectOutputConversion(uint16_t format);
+// The conversion for a sample format, chosen by its whole code (0x0008,
+// 0x8008, 0x8010, 0x9010; every other code: unsigned 16-bit low byte first).
+ConvertOutputFn selectOutputConversion(SampleFormat format);
 
 }  // namespace tz

@@ -5,19 +5,18 @@
 
 namespace tz {
 
+struct Channel;
 struct MidiSong;
+struct Voice;
 
-// Writes the voice's frequency and step (keeping the step's sign), clears
-// its vibrato step cache when it has vibrato, and fills the channel's
-// cached bend factor when it is not yet computed.
-void recomputeFrequency(MidiSong& song, int voiceIndex);
-// Writes the voice's leftScale, panMode and, when panned, rightScale. The
-// caller then runs updateGains.
-void recomputeAmplitude(MidiSong& song, int voiceIndex);
-
-// Frequency ratio (>= 1.0, single precision) of a bend of `offset` units of
-// 1/8192 of the bend range away from the centre, for a range of
-// `bendRange` semitones.
-float bendFactorFor(int32_t bendRange, int32_t offset);
+// Writes the voice's frequency and step for output at outputRate Hz (keeping
+// the step's sign), clears its vibrato step cache when it has vibrato, and
+// fills the cached bend factor of `channel`, the voice's channel, when it is
+// not yet computed.
+void recomputeFrequency(Voice& voice, Channel& channel, int32_t outputRate);
+// Writes the voice's leftScale, panMode and, when panned, rightScale, from
+// its velocity, its channel's levels in the song, the master volume and the
+// output layout. The caller then runs updateGains.
+void recomputeAmplitude(Voice& voice, const MidiSong& song);
 
 }  // namespace tz

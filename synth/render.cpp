@@ -12,7 +12,7 @@ namespace tz {
 
 namespace {
 
-int outputChannels(const MidiSong& song) { return (song.formatFlags & kFormatMono) != 0 ? 1 : 2; }
+int outputChannels(const MidiSong& song) { return song.format.mono() ? 1 : 2; }
 
 // Frames that fit in one mix chunk: bufferFrames, kept within the buffers
 // the song actually holds.
@@ -27,32 +27,32 @@ int32_t chunkFrames(const MidiSong& song) {
 void applyChannelState(MidiSong& song, const MidiEvent& event) {
     Channel& channel = song.channels[event.channel];
     switch (event.opcode) {
-        case ChannelVolume: channel.volume = event.a; break;
-        case Panning: channel.panning = event.a; break;
-        case SustainPedal: channel.sustain = event.a; break;
-        case Expression: channel.expression = event.a; break;
-        case PitchBend:
+        case EventOpcode::ChannelVolume: channel.volume = event.a; break;
+        case EventOpcode::Panning: channel.panning = event.a; break;
+        case EventOpcode::SustainPedal: channel.sustain = event.a; break;
+        case EventOpcode::Expression: channel.expression = event.a; break;
+        case EventOpcode::PitchBend:
             channel.pitchBend = event.a + 128 * event.b;
             channel.bendFactor = 0.0f;
             break;
-        case ProgramChange:
+        case EventOpcode::ProgramChange:
             if (isDrumChannel(song, event.channel))
                 channel.bank = event.a;
             else
                 channel.program = event.a;
             break;
-        case BendRange:
+        case EventOpcode::BendRange:
             channel.bendRange = event.a;
             channel.bendFactor = 0.0f;
             break;
-        case ResetControllers:
+        case EventOpcode::ResetControllers:
             channel.volume = 90;
             channel.expression = 127;
             channel.bendFactor = 0.0f;
             channel.sustain = 0;
             channel.pitchBend = 8192;
             break;
-        case BankSelect: channel.bank = event.a; break;
+        case EventOpcode::BankSelect: channel.bank = event.a; break;
         default: break;
     }
 }
@@ -62,69 +62,45 @@ void applyEvent(MidiSong& song, const MidiEvent& event) {
     if (event.channel > 15) return;
     applyChannelState(song, event);
     switch (event.opcode) {
-        case NoteOn:
+        case EventOpcode::NoteOn:
             if (event.b != 0)
                 noteOn(song, event);
             else
                 noteOff(song, event);
             break;
-        case NoteOff: noteOff(song, event); break;
-        case KeyPressure: keyPressure(song, event); break;
-        case ChannelVolume:
-        case Expression: refreshChannelVolume(song, event); break;
-        case SustainPedal:
+        case EventOpcode::NoteOff: noteOff(song, event); break;
+        case EventOpcode::KeyPressure: keyPressure(song, event); break;
+        case EventOpcode::ChannelVolume:
+        case EventOpcode::Expression: refreshChannelVolume(song, event); break;
+        case EventOpcode::SustainPedal:
             if (event.a == 0) releaseSustained(song, event);
             break;
-        case PitchBend: refreshChannelPitch(song, event); break;
-        case AllSoundsOff: allSoundsOff(song, event); break;
-        case AllNotesOff: allNotesOff(song, event); break;
+        case EventOpcode::PitchBend: refreshChannelPitch(song, event); break;
+        case EventOpcode::AllSoundsOff: allSoundsOff(song, event); break;
+        case EventOpcode::AllNotesOff: allNotesOff(song, event); break;
         default: break;
     }
 }
 
 void freeAllVoices(MidiSong& song) {
-    for (Voice& voice : song.voices) voice.state = Free;
+    for (Voice& voice : song.voices) voice.state = VoiceState::Free;
 }
 
-}  // namespace
-
-void startPlayback(MidiSong& song) {
-    song.masterVolume = 1.0f;
-    song.amplification = 100;
-    for (int i = 0; i < activeVoiceCount(song); ++i) {
-        if (song.voices[i].state == Free) continue;
-        recomputeAmplitude(song, i);
-        updateGains(song, i);
-    }
-}
-
-void resetPlaybackState(MidiSong& song) {
-    for (Channel& channel : song.channels) {
-        channel.bank = 0;
-        channel.program = song.defaultProgram;
-        channel.volume = 90;
-        channel.sustain = 0;
-        channel.panning = -1;
-        channel.pitchBend = 8192;
-        channel.expression = 127;
-        channel.bendRange = 2;
-        channel.bendFactor = 0.0f;
-    }
-    freeAllVoices(song);
-}
-
-// The voices are summed in groups of kVoicesPerGroup in 32 bits, each group
-// then added into the 64-bit mix: the wide loops add twice the values per
-// instruction, and the sums are the same (see the mixer).
+// Mixes `frames` (at most one chunk) into the mix buffer and advances the
+// play position. The voices are summed in groups of kVoicesPerGroup in 32
+// bits, each group then added into the 64-bit mix: the wide loops add twice
+// the values per instruction, and the sums are the same (see the mixer).
 void mixFrames(MidiSong& song, int32_t frames) {
     const int32_t values = frames * outputChannels(song);
     int64_t* mix = song.mixBuffer.data();
     int32_t* group = song.groupMix.data();
+    const MixContext context = mixContext(song);
     bool first = true;
     int inGroup = 0;
     for (int i = 0; i < activeVoiceCount(song); ++i) {
-        if (song.voices[i].state == Free) continue;
-        mixVoice(song, i, group, frames);
+        Voice& voice = song.voices[i];
+        if (voice.state == VoiceState::Free) continue;
+        mixVoice(voice, context, group, frames);
         if (++inGroup == kVoicesPerGroup) {
             addGroupToMix(mix, group, values, first);
             first = false;
@@ -135,6 +111,8 @@ void mixFrames(MidiSong& song, int32_t frames) {
     song.currentTime += frames;
 }
 
+// Mixes and converts `frames` frames in chunks of at most bufferFrames,
+// advancing out past what was written.
 void renderFrames(MidiSong& song, int32_t frames, uint8_t*& out) {
     const int channels = outputChannels(song);
     const int32_t chunk = chunkFrames(song);
@@ -157,6 +135,53 @@ void renderFrames(MidiSong& song, int32_t frames, uint8_t*& out) {
     }
 }
 
+// Applies the channel-state part of every event before `target` (frames)
+// and leaves the position at the target (or at the end of the song).
+void applyEventsSilently(MidiSong& song, int32_t target) {
+    freeAllVoices(song);
+    const size_t eventCount = song.events.size();
+    while (song.currentEvent < eventCount) {
+        const MidiEvent& event = song.events[song.currentEvent];
+        if (event.time >= target) break;
+        if (event.opcode == EventOpcode::EndOfSong) {
+            song.currentTime = event.time;
+            return;
+        }
+        if (event.channel <= 15) applyChannelState(song, event);
+        ++song.currentEvent;
+    }
+    if (song.currentEvent > 0) --song.currentEvent;
+    song.currentTime = target;
+}
+
+}  // namespace
+
+void startPlayback(MidiSong& song) {
+    song.masterVolume = 1.0f;
+    song.amplification = 100;
+    for (int i = 0; i < activeVoiceCount(song); ++i) {
+        Voice& voice = song.voices[i];
+        if (voice.state == VoiceState::Free) continue;
+        recomputeAmplitude(voice, song);
+        updateGains(voice);
+    }
+}
+
+void resetPlaybackState(MidiSong& song) {
+    for (Channel& channel : song.channels) {
+        channel.bank = 0;
+        channel.program = song.defaultProgram;
+        channel.volume = 90;
+        channel.sustain = 0;
+        channel.panning = -1;
+        channel.pitchBend = 8192;
+        channel.expression = 127;
+        channel.bendRange = 2;
+        channel.bendFactor = 0.0f;
+    }
+    freeAllVoices(song);
+}
+
 int32_t renderBlock(MidiSong& song, uint8_t* out) {
     if (song.playing == 0) return 0;
     if (song.bytesPerFrame <= 0 || song.bytesPerFrame > kBlockBytes) return 0;
@@ -175,7 +200,7 @@ int32_t renderBlock(MidiSong& song, uint8_t* out) {
             }
             const MidiEvent& event = song.events[song.currentEvent];
             if (event.time > song.currentTime) break;
-            if (event.opcode == EndOfSong) {
+            if (event.opcode == EventOpcode::EndOfSong) {
                 song.playing = 0;
                 return (song.currentTime - start) * song.bytesPerFrame;
             }
@@ -186,23 +211,6 @@ int32_t renderBlock(MidiSong& song, uint8_t* out) {
         renderFrames(song, int32_t(until - song.currentTime), out);
     }
     return frames * song.bytesPerFrame;
-}
-
-void applyEventsSilently(MidiSong& song, int32_t target) {
-    freeAllVoices(song);
-    const size_t eventCount = song.events.size();
-    while (song.currentEvent < eventCount) {
-        const MidiEvent& event = song.events[song.currentEvent];
-        if (event.time >= target) break;
-        if (event.opcode == EndOfSong) {
-            song.currentTime = event.time;
-            return;
-        }
-        if (event.channel <= 15) applyChannelState(song, event);
-        ++song.currentEvent;
-    }
-    if (song.currentEvent > 0) --song.currentEvent;
-    song.currentTime = target;
 }
 
 void seekPlayback(MidiSong& song, uint32_t milliseconds) {

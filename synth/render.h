@@ -20,14 +20,4 @@ void seekPlayback(MidiSong& song, uint32_t milliseconds);
 // Channels to their start values, every voice slot Free.
 void resetPlaybackState(MidiSong& song);
 
-// Applies the channel-state part of every event before `target` (frames)
-// and leaves the position at the target (or at the end of the song).
-void applyEventsSilently(MidiSong& song, int32_t target);
-// Mixes and converts `frames` frames in chunks of at most bufferFrames,
-// advancing out past what was written.
-void renderFrames(MidiSong& song, int32_t frames, uint8_t*& out);
-// Mixes `frames` (at most one chunk) into the mix buffer and advances the
-// play position.
-void mixFrames(MidiSong& song, int32_t frames);
-
 }  // namespace tz

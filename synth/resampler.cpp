@@ -1,8 +1,8 @@
 // Resampling of a voice's sample data to the output rate: linear
 // interpolation in 12-bit fixed point, stepped in chunks that never cross a
 // boundary (sample end, loop point, vibrato update), so the inner loop has no
-// tests. One loop per variant: not looping / forward loop / ping-pong loop,
-// each plain or with vibrato.
+// tests. The variants (not looping / forward loop / ping-pong loop, each plain
+// or with vibrato) are one template, instantiated once for each.
 //
 // Positions are carried in 64 bits inside a call: the data hold fewer than
 // 2^19 values, so every position at which a frame is computed fits 32 bits,
@@ -10,15 +10,12 @@
 #include "synth/resampler.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 
-#include "platform/portable_math.h"
-#include "platform/saturate.h"
-#include "records/midi_song.h"
-#include "records/tables.h"
+#include "records/channel_voice.h"
+#include "records/instrument.h"
 #include "synth/lfo.h"
 #include "synth/simd_path.h"
 
@@ -227,8 +224,8 @@ inline void reflect(int64_t& p, int64_t& s, const Loop& loop) {
 }
 
 struct Span {
-    MidiSong& song;
     Voice& voice;
+    int32_t outputRate;
     const int16_t* data;
     int16_t* out;
     int32_t wanted;
@@ -240,90 +237,81 @@ struct Span {
     }
 };
 
-// --- not looping -----------------------------------------------------------
+// --- the six variants: loop kind, with or without vibrato --------------------
+//
+// Every variant plays the span as chunks of frames at one step, each running at
+// most up to the next boundary of its loop kind:
+//   None      up to the data's end, where the voice ends (it becomes Free and
+//             the frame that reached the end is not handed back);
+//   Forward   up to the loop end, wrapped back into the loop before the next;
+//   PingPong  up to the end it moves towards, where it is reflected; a voice
+//             not yet inside the loop first plays forward up to its start.
+// With vibrato a chunk is also cut where the next update of the step falls.
+// One template states them all; each variant is its own instantiation.
 
-int32_t playToEnd(Span& span, int64_t end) {
-    Voice& v = span.voice;
-    int64_t p = v.position;
-    const int64_t s = std::abs(int64_t(v.step));
-    // A position already past the end (a loop ending on the data end, left
-    // one step past it, then released) gives at most one frame, which is
-    // never handed back; it is not computed, as it would lie outside the
-    // data. (A step of 0 there would otherwise count frames never computed.)
-    const int32_t most = p > end ? std::min(span.wanted, 1) : span.wanted;
-    const int64_t k = std::clamp<int64_t>(framesBefore(end, p, s), 0, most);
-    span.interpolate(0, p, s, p > end ? 0 : k);
-    p += k * s;
-    if (p < end) {
-        v.position = int32_t(p);
-        return span.wanted;
-    }
-    v.state = Free;
-    v.position = storedPosition(p);
-    return int32_t(std::max<int64_t>(k - 1, 0));
+enum class LoopKind { None, Forward, PingPong };
+
+// Where a call stands: position, step, vibrato countdown, frames done.
+struct Cursor {
+    int64_t p;
+    int64_t s;
+    int64_t countdown;
+    int64_t done;
+};
+
+inline int64_t framesToTurn(int64_t p, int64_t s, const Loop& loop) {
+    if (s > 0) return framesBefore(loop.end, p, s);
+    if (s < 0) return framesBefore(loop.start, p, s);
+    return kUnbounded;
 }
 
-// A new step every vibratoPeriod + 1 frames: before each frame the countdown
-// either triggers an update (when 0) or is decreased.
-int32_t playToEndVibrato(Span& span, int64_t end) {
-    Voice& v = span.voice;
-    int64_t p = v.position;
-    int64_t s = std::abs(int64_t(v.step));
-    int64_t countdown = std::max(v.vibratoCountdown, 0);
-    int64_t done = 0;
-    bool ended = false;
-    while (done < span.wanted) {
-        const bool update = countdown == 0;
-        if (update) {
-            countdown = v.vibratoPeriod;
-            s = vibratoStep(span.song, v, false);
+// Frames from the cursor at its step up to the boundary of the loop kind (for
+// a voice that does not loop, loop.end is the data's end).
+template <LoopKind Kind, bool Vibrato>
+inline int64_t framesToBoundary(const Cursor& c, const Loop& loop) {
+    if constexpr (Kind == LoopKind::Forward) {
+        return framesBefore(loop.end, c.p, c.s);
+    } else if constexpr (Kind == LoopKind::PingPong) {
+        return framesToTurn(c.p, c.s, loop);
+    } else if constexpr (Vibrato) {
+        // Up to and including the frame after which the position reaches the end.
+        if (c.p >= loop.end) return 1;
+        return c.s == 0 ? kUnbounded : (loop.end - c.p + c.s - 1) / c.s;
+    } else {
+        // The frames at or before the end. A position already past the end (a
+        // loop ending on the data end, left one step past it, then released)
+        // gives at most one frame.
+        const int64_t k = std::max<int64_t>(framesBefore(loop.end, c.p, c.s), 0);
+        return c.p > loop.end ? std::min<int64_t>(k, 1) : k;
+    }
+}
+
+// Plays the next chunk: at most k frames at the cursor's step, fewer where the
+// span ends or, with vibrato, where the countdown to the next update runs out.
+// A looping voice takes its new step (with the sign of the old one) right
+// after a chunk so cut. A frame at a position past the data's end (a voice
+// that does not loop) is counted, never handed back, and not computed, as it
+// would lie outside the data.
+template <LoopKind Kind, bool Vibrato>
+inline void playChunk(Span& span, Cursor& c, int64_t k, const Loop& loop) {
+    k = std::min(k, int64_t(span.wanted) - c.done);
+    [[maybe_unused]] bool cut = false;
+    if constexpr (Vibrato) {
+        cut = k > c.countdown;
+        k = std::min(k, c.countdown);
+        c.countdown -= k;
+    }
+    const bool computed = Kind != LoopKind::None || c.p <= loop.end;
+    span.interpolate(c.done, c.p, c.s, computed ? k : 0);
+    c.p += k * c.s;
+    c.done += k;
+    if constexpr (Vibrato && Kind != LoopKind::None) {
+        if (cut) {
+            c.countdown = span.voice.vibratoPeriod;
+            c.s = vibratoStep(span.voice, span.outputRate, c.s < 0);
         }
-        // Frames with this step before the next update is due.
-        const int64_t beforeUpdate = update ? countdown + 1 : countdown;
-        // Frames up to and including the one after which p reaches the end.
-        int64_t toEnd = 1;
-        if (p < end) toEnd = s == 0 ? kUnbounded : (end - p + s - 1) / s;
-        const int64_t k = std::min({beforeUpdate, toEnd, int64_t(span.wanted) - done});
-        span.interpolate(done, p, s, p > end ? 0 : k);  // as in playToEnd
-        p += k * s;
-        done += k;
-        countdown -= update ? k - 1 : k;
-        if (p >= end) {
-            ended = true;
-            break;
-        }
-    }
-    v.step = int32_t(s);
-    v.vibratoCountdown = int32_t(countdown);
-    if (!ended) {
-        v.position = int32_t(p);
-        return span.wanted;
-    }
-    v.state = Free;
-    v.position = storedPosition(p);
-    return int32_t(std::max<int64_t>(done - 1, 0));
-}
-
-// One chunk of a looping vibrato voice: at most k frames at the current step,
-// cut short where the next vibrato update falls; the update then takes a new
-// step (with the sign of the current one).
-inline void playVibratoChunk(Span& span, int64_t& p, int64_t& s, int64_t& countdown, int64_t& done, int64_t k) {
-    Voice& v = span.voice;
-    const bool due = k > countdown;
-    if (due)
-        k = countdown;
-    else
-        countdown -= k;
-    span.interpolate(done, p, s, k);
-    p += k * s;
-    done += k;
-    if (due) {
-        countdown = v.vibratoPeriod;
-        s = vibratoStep(span.song, v, s < 0);
     }
 }
-
-// --- forward loop ----------------------------------------------------------
 
 // Stores a forward-loop position. A position one step past a loop end near the
 // top of the 32-bit range is wrapped now rather than at the next call.
@@ -332,108 +320,74 @@ inline void storeForward(Voice& v, int64_t p, const Loop& loop) {
     v.position = int32_t(p);
 }
 
-int32_t playForwardLoop(Span& span, const Loop& loop) {
+// Stores where the call ended and returns the frames handed back.
+template <LoopKind Kind, bool Vibrato>
+inline int32_t finish(Span& span, const Cursor& c, const Loop& loop) {
     Voice& v = span.voice;
-    int64_t p = v.position;
-    const int64_t s = std::abs(int64_t(v.step));
-    int64_t done = 0;
-    while (done < span.wanted) {
-        if (p >= loop.end) wrapForward(p, loop);
-        const int64_t k = std::min(framesBefore(loop.end, p, s), int64_t(span.wanted) - done);
-        span.interpolate(done, p, s, k);
-        p += k * s;
-        done += k;
+    if constexpr (Vibrato) v.vibratoCountdown = int32_t(c.countdown);
+    if constexpr (Vibrato || Kind == LoopKind::PingPong) v.step = int32_t(c.s);
+    if constexpr (Kind == LoopKind::Forward) {
+        storeForward(v, c.p, loop);
+        return span.wanted;
+    } else if constexpr (Kind == LoopKind::PingPong) {
+        v.position = int32_t(c.p);
+        return span.wanted;
+    } else {
+        // A call for no frames leaves a vibrato voice as it is, even at its end.
+        const bool ended = c.p >= loop.end && (!Vibrato || span.wanted > 0);
+        if (!ended) {
+            v.position = int32_t(c.p);
+            return span.wanted;
+        }
+        v.state = VoiceState::Free;
+        v.position = storedPosition(c.p);
+        return int32_t(std::max<int64_t>(c.done - 1, 0));
     }
-    storeForward(v, p, loop);
-    return span.wanted;
 }
 
-// A new step every vibratoPeriod frames; a countdown of 0 gives a chunk of no
-// frames and an update at once.
-int32_t playForwardLoopVibrato(Span& span, const Loop& loop) {
+template <LoopKind Kind, bool Vibrato>
+int32_t play(Span& span, const Loop& loop) {
     Voice& v = span.voice;
-    int64_t p = v.position;
-    int64_t s = std::abs(int64_t(v.step));
-    int64_t countdown = std::max(v.vibratoCountdown, 0);
-    int64_t done = 0;
-    while (done < span.wanted) {
-        if (p >= loop.end) wrapForward(p, loop);
-        int64_t k = std::min(framesBefore(loop.end, p, s), int64_t(span.wanted) - done);
-        playVibratoChunk(span, p, s, countdown, done, k);
+    // Only a ping-pong voice runs backwards; the others take the step's size.
+    Cursor c{v.position, Kind == LoopKind::PingPong ? int64_t(v.step) : std::abs(int64_t(v.step)),
+             Vibrato ? std::max(v.vibratoCountdown, 0) : 0, 0};
+    if constexpr (Kind == LoopKind::PingPong) {
+        if (c.p <= loop.start) c.s = std::abs(c.s);
+        while (c.p <= loop.start && c.done < span.wanted)
+            playChunk<Kind, Vibrato>(span, c, framesBefore(loop.start, c.p, c.s), loop);
+        if (c.p > loop.end) foldInside(c.p, c.s, loop);
     }
-    storeForward(v, p, loop);
-    v.step = int32_t(s);
-    v.vibratoCountdown = int32_t(countdown);
-    return span.wanted;
-}
-
-// --- ping-pong loop --------------------------------------------------------
-
-inline int64_t framesToTurn(int64_t p, int64_t s, const Loop& loop) {
-    if (s > 0) return framesBefore(loop.end, p, s);
-    if (s < 0) return framesBefore(loop.start, p, s);
-    return kUnbounded;
-}
-
-int32_t playPingPong(Span& span, const Loop& loop) {
-    Voice& v = span.voice;
-    int64_t p = v.position;
-    int64_t s = v.step;
-    int64_t done = 0;
-    if (p <= loop.start) {
-        // Not yet inside the loop: one chunk forward up to the loop start.
-        s = std::abs(s);
-        done = std::min(framesBefore(loop.start, p, s), int64_t(span.wanted));
-        span.interpolate(0, p, s, done);
-        p += done * s;
+    while (c.done < span.wanted) {
+        if constexpr (Kind == LoopKind::Forward) {
+            if (c.p >= loop.end) wrapForward(c.p, loop);
+        }
+        if constexpr (Kind == LoopKind::None && Vibrato) {
+            // A voice that does not loop takes its new step before a frame,
+            // when the countdown has run out: one every vibratoPeriod + 1 frames.
+            if (c.countdown == 0) {
+                c.countdown = int64_t(v.vibratoPeriod) + 1;
+                c.s = vibratoStep(v, span.outputRate, false);
+            }
+        }
+        playChunk<Kind, Vibrato>(span, c, framesToBoundary<Kind, Vibrato>(c, loop), loop);
+        if constexpr (Kind == LoopKind::PingPong) reflect(c.p, c.s, loop);
+        if constexpr (Kind == LoopKind::None) {
+            if (c.p >= loop.end) break;
+        }
     }
-    if (p > loop.end) foldInside(p, s, loop);
-    while (done < span.wanted) {
-        const int64_t k = std::min(framesToTurn(p, s, loop), int64_t(span.wanted) - done);
-        span.interpolate(done, p, s, k);
-        p += k * s;
-        done += k;
-        reflect(p, s, loop);
-    }
-    v.position = int32_t(p);
-    v.step = int32_t(s);
-    return span.wanted;
-}
-
-int32_t playPingPongVibrato(Span& span, const Loop& loop) {
-    Voice& v = span.voice;
-    int64_t p = v.position;
-    int64_t s = v.step;
-    int64_t countdown = std::max(v.vibratoCountdown, 0);
-    int64_t done = 0;
-    if (p <= loop.start) s = std::abs(s);
-    while (p <= loop.start && done < span.wanted) {
-        int64_t k = std::min(framesBefore(loop.start, p, s), int64_t(span.wanted) - done);
-        playVibratoChunk(span, p, s, countdown, done, k);
-    }
-    if (p > loop.end) foldInside(p, s, loop);
-    while (done < span.wanted) {
-        int64_t k = std::min(framesToTurn(p, s, loop), int64_t(span.wanted) - done);
-        playVibratoChunk(span, p, s, countdown, done, k);
-        reflect(p, s, loop);
-    }
-    v.position = int32_t(p);
-    v.step = int32_t(s);
-    v.vibratoCountdown = int32_t(countdown);
-    return span.wanted;
+    return finish<Kind, Vibrato>(span, c, loop);
 }
 
 }  // namespace
 
-const int16_t* resampleVoice(MidiSong& song, int voiceIndex, int32_t& frameCount) {
-    Voice& v = song.voices[voiceIndex];
+const int16_t* resampleVoice(Voice& v, std::span<int16_t> resampleBuffer, int32_t outputRate, int32_t& frameCount) {
     const Sample* sample = v.sample;
-    int16_t* buffer = song.resampleBuffer.data();
+    int16_t* buffer = resampleBuffer.data();
     // A span never exceeds the buffer (the render loop cuts spans to it).
     const int32_t wanted =
-        std::clamp<int32_t>(frameCount, 0, int32_t(std::min<size_t>(song.resampleBuffer.size(), INT32_MAX)));
+        std::clamp<int32_t>(frameCount, 0, int32_t(std::min<size_t>(resampleBuffer.size(), INT32_MAX)));
     if (sample == nullptr || sample->data == nullptr) {
-        v.state = Free;
+        v.state = VoiceState::Free;
         frameCount = 0;
         return buffer;
     }
@@ -451,63 +405,28 @@ const int16_t* resampleVoice(MidiSong& song, int voiceIndex, int32_t& frameCount
             v.position = (index + wanted) * kFractionOne + (v.position & kFractionMask);
             frameCount = wanted;
         } else {
-            v.state = Free;
+            v.state = VoiceState::Free;
             frameCount = available;
         }
         return data + index;
     }
 
-    Span span{song, v, data, buffer, wanted, kInterpolate[int(activeSimdPath())]};
+    Span span{v, outputRate, data, buffer, wanted, kInterpolate[int(activeSimdPath())]};
     const uint8_t modes = sample->modes;
     const bool loops = (modes & ModeLooping) != 0 &&
-                       ((modes & ModeEnvelope) != 0 || v.state == Playing || v.state == Sustained);
+                       ((modes & ModeEnvelope) != 0 || v.state == VoiceState::Playing ||
+                        v.state == VoiceState::Sustained);
     const bool vibrato = v.vibratoPeriod > 0;
     const int32_t loopStart = std::clamp(sample->loopStart, 0, dataLength);
     const Loop loop{loopStart, std::clamp(sample->loopEnd, loopStart, dataLength)};
+    const Loop toEnd{0, dataLength};
     if (!loops)
-        frameCount = vibrato ? playToEndVibrato(span, dataLength) : playToEnd(span, dataLength);
+        frameCount = vibrato ? play<LoopKind::None, true>(span, toEnd) : play<LoopKind::None, false>(span, toEnd);
     else if ((modes & ModePingPong) == 0)
-        frameCount = vibrato ? playForwardLoopVibrato(span, loop) : playForwardLoop(span, loop);
+        frameCount = vibrato ? play<LoopKind::Forward, true>(span, loop) : play<LoopKind::Forward, false>(span, loop);
     else
-        frameCount = vibrato ? playPingPongVibrato(span, loop) : playPingPong(span, loop);
+        frameCount = vibrato ? play<LoopKind::PingPong, true>(span, loop) : play<LoopKind::PingPong, false>(span, loop);
     return buffer;
-}
-
-int32_t vibratoStep(MidiSong& song, Voice& voice, bool negative) {
-    const int32_t phase = (voice.vibratoPhase >= 63 || voice.vibratoPhase < 0) ? 0 : voice.vibratoPhase + 1;
-    voice.vibratoPhase = phase;
-    // 32 cache slots serve the 64 phases: phases mirrored about the middle
-    // of each half period (p and 31 - p, p and 95 - p) share a slot, so
-    // phases 0..31 (sine positive) fold onto slots 0..15 and 32..63 onto
-    // 16..31. Mirrored phases lie half a step off the sine's peaks, so their
-    // sines differ slightly; the step computed first serves both.
-    const int slot = phase < 16 ? 15 - phase : phase < 48 ? phase - 16 : 79 - phase;
-    if (voice.vibratoStepCache[slot] != 0)
-        return negative ? -voice.vibratoStepCache[slot] : voice.vibratoStepCache[slot];
-
-    const Sample& sample = *voice.sample;
-    const int32_t depth = sweptDepth(voice.vibratoSweepLevel, voice.vibratoSweepStep, sample.vibratoDepth * 128);
-
-    // The unmodulated step, as the frequency recompute forms it, rounded to
-    // single precision (a value too large for that saturates the step anyway).
-    double base = double(sample.sampleRate) * double(voice.frequency) /
-                  (double(sample.rootFrequency) * double(song.outputRate)) * 4096.0;
-    if (std::fabs(base) < 0x1p40) base = double(float(base));
-    // 64 phases a period: phase p sits at step 16 p of the 1024-step sine.
-    const int32_t offset = int32_t(portableSin(double(phase * 16) * kLfoRadiansPerStep) * depth);
-    double result;
-    if (offset >= 0) {
-        // Multiplied in this order, factor by factor: the rounding of each
-        // product is part of the step.
-        const PitchFactors f = pitchOffsetFactors(uint32_t(offset));
-        result = base * f.fine * f.semitones;
-    } else {
-        result = base / pitchOffsetRatio(uint32_t(-offset));
-    }
-    // A step is kept as a non-negative magnitude; the caller gives it its sign.
-    const int32_t step = saturatingTruncate(std::fabs(result));
-    if (voice.vibratoSweepStep == 0) voice.vibratoStepCache[slot] = step;
-    return negative ? -step : step;
 }
 
 }  // namespace tz

@@ -1,18 +1,18 @@
 // Resampling of a voice's sample data to the output rate.
 #pragma once
 #include <cstdint>
+#include <span>
 
 namespace tz {
 
-struct MidiSong;
 struct Voice;
 
-// Resamples the voice's next frames. On entry frameCount is the number
-// wanted; on return the number available at the result, lower only when the
-// sample has ended (the voice is then Free).
-const int16_t* resampleVoice(MidiSong& song, int voiceIndex, int32_t& frameCount);
-// Advances the voice's vibrato by one update and returns the new step,
-// negated when negative is set.
-int32_t vibratoStep(MidiSong& song, Voice& voice, bool negative);
+// Resamples the voice's next frames for output at outputRate Hz into
+// resampleBuffer (or hands out a sample already at that rate in place). On
+// entry frameCount is the number wanted (cut to the buffer's size); on return
+// the number available at the result, lower only when the sample has ended
+// (the voice is then Free).
+const int16_t* resampleVoice(Voice& voice, std::span<int16_t> resampleBuffer, int32_t outputRate,
+                             int32_t& frameCount);
 
 }  // namespace tz

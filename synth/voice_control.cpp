@@ -5,6 +5,7 @@
 
 #include "records/midi_song.h"
 #include "records/tables.h"
+#include "synth/envelope.h"
 #include "synth/mixer.h"
 #include "synth/recompute.h"
 
@@ -46,73 +47,38 @@ const Instrument* instrumentForNote(const MidiSong& song, const Channel& channel
 int findPlayingKey(const MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
         const Voice& voice = song.voices[i];
-        if (voice.state == Playing && voice.channel == event.channel && voice.note == event.a) return i;
+        if (voice.state == VoiceState::Playing && voice.channel == event.channel && voice.note == event.a) return i;
     }
     return -1;
 }
 
 // Release of a key: starts the envelope's release stages when the sample has
 // an envelope.
-void beginRelease(MidiSong& song, int slot) {
-    Voice& voice = song.voices[slot];
-    voice.state = Releasing;
+void beginRelease(Voice& voice) {
+    voice.state = VoiceState::Releasing;
     if (hasEnvelope(voice)) {
         voice.envStage = 3;
-        advanceEnvelopeStage(song, slot);
-        updateGains(song, slot);
+        advanceEnvelopeStage(voice);
+        updateGains(voice);
     }
 }
 
-void releaseKey(MidiSong& song, int slot) {
-    Voice& voice = song.voices[slot];
-    if (song.channels[voice.channel & 15].sustain != 0)
-        voice.state = Sustained;
+// Release of a key on `channel`, the voice's channel: held while its pedal is.
+void releaseKey(Voice& voice, const Channel& channel) {
+    if (channel.sustain != 0)
+        voice.state = VoiceState::Sustained;
     else
-        beginRelease(song, slot);
+        beginRelease(voice);
 }
+
+Channel& channelOf(MidiSong& song, const Voice& voice) { return song.channels[voice.channel & 15]; }
 
 int32_t loudness(const Voice& voice) {
-    return voice.panMode == Panned ? std::max(voice.leftGain, voice.rightGain) : voice.leftGain;
+    return voice.panMode == PanMode::Panned ? std::max(voice.leftGain, voice.rightGain) : voice.leftGain;
 }
 
-}  // namespace
-
-int activeVoiceCount(const MidiSong& song) { return std::clamp(song.voiceCount, 0, kMaxVoices); }
-
-void noteOn(MidiSong& song, const MidiEvent& event) {
-    int candidate = -1;
-    for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
-        Voice& voice = song.voices[i];
-        if (voice.state == Free)
-            candidate = i;
-        else if (voice.channel == event.channel && voice.note == event.a)
-            voice.state = Dying;
-    }
-    if (candidate >= 0) {
-        startNote(song, event, candidate);
-        return;
-    }
-
-    int quietest = -1;
-    int32_t quietestLoudness = 0;
-    for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
-        const Voice& voice = song.voices[i];
-        if (voice.state != Sustained && voice.state != Releasing) continue;
-        const int32_t level = loudness(voice);
-        if (quietest < 0 || level < quietestLoudness) {
-            quietest = i;
-            quietestLoudness = level;
-        }
-    }
-    if (quietest < 0) {
-        ++song.lostNoteCount;
-        return;
-    }
-    ++song.stolenNoteCount;
-    song.voices[quietest].state = Free;
-    startNote(song, event, quietest);
-}
-
+// Stores in voice.sample the instrument's sample for the voice's
+// baseFrequency and the velocity.
 void selectSample(const Instrument& instrument, Voice& voice, int32_t velocity) {
     const std::vector<Sample>& samples = instrument.samples;
     if (samples.size() == 1) {
@@ -139,14 +105,17 @@ void selectSample(const Instrument& instrument, Voice& voice, int32_t velocity) 
     voice.sample = nearest;
 }
 
-void startNote(MidiSong& song, const MidiEvent& event, int slot) {
+// Chooses instrument and sample and starts the note in `voice`, a slot of the
+// song's pool; does nothing when neither the channel's bank nor bank 0 has the
+// instrument. A melodic channel at program -1 plays the song's default
+// instrument.
+void startNote(Voice& voice, MidiSong& song, const MidiEvent& event) {
     const int channelIndex = event.channel & 15;
     const Channel& channel = song.channels[channelIndex];
     const bool drum = isDrumChannel(song, channelIndex);
     const Instrument* instrument = instrumentForNote(song, channel, drum, event.a);
     if (instrument == nullptr) return;
 
-    Voice& voice = song.voices[slot];
     const uint8_t fixedNote = instrument->samples[0].fixedNote;
     voice.baseFrequency = noteFrequencyTable[(fixedNote != 0 ? fixedNote : event.a) & 127];
     // A drum instrument with several samples (a kit's regions covering the
@@ -155,7 +124,7 @@ void startNote(MidiSong& song, const MidiEvent& event, int slot) {
     selectSample(*instrument, voice, event.b);
     const Sample& sample = *voice.sample;
 
-    voice.state = Playing;
+    voice.state = VoiceState::Playing;
     voice.channel = uint8_t(channelIndex);
     voice.note = event.a;
     voice.velocity = event.b;
@@ -173,68 +142,111 @@ void startNote(MidiSong& song, const MidiEvent& event, int slot) {
     std::fill(std::begin(voice.vibratoStepCache), std::end(voice.vibratoStepCache), 0);
     voice.pan = channel.panning != -1 ? channel.panning : sample.panning;
 
-    recomputeFrequency(song, slot);
-    recomputeAmplitude(song, slot);
+    recomputeFrequency(voice, song.channels[channelIndex], song.outputRate);
+    recomputeAmplitude(voice, song);
 
     if ((sample.modes & ModeEnvelope) != 0) {
         voice.envStage = 0;
         voice.envLevel = 0;
         voice.blockCountdown = 0;
-        advanceEnvelopeStage(song, slot);
-        updateGains(song, slot);
+        advanceEnvelopeStage(voice);
+        updateGains(voice);
     } else {
         voice.envStep = 0;
-        updateGains(song, slot);
+        updateGains(voice);
     }
+}
+
+}  // namespace
+
+int activeVoiceCount(const MidiSong& song) { return std::clamp(song.voiceCount, 0, kMaxVoices); }
+
+void noteOn(MidiSong& song, const MidiEvent& event) {
+    int candidate = -1;
+    for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
+        Voice& voice = song.voices[i];
+        if (voice.state == VoiceState::Free)
+            candidate = i;
+        else if (voice.channel == event.channel && voice.note == event.a)
+            voice.state = VoiceState::Dying;
+    }
+    if (candidate >= 0) {
+        startNote(song.voices[candidate], song, event);
+        return;
+    }
+
+    int quietest = -1;
+    int32_t quietestLoudness = 0;
+    for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
+        const Voice& voice = song.voices[i];
+        if (voice.state != VoiceState::Sustained && voice.state != VoiceState::Releasing) continue;
+        const int32_t level = loudness(voice);
+        if (quietest < 0 || level < quietestLoudness) {
+            quietest = i;
+            quietestLoudness = level;
+        }
+    }
+    if (quietest < 0) {
+        ++song.lostNoteCount;
+        return;
+    }
+    ++song.stolenNoteCount;
+    song.voices[quietest].state = VoiceState::Free;
+    startNote(song.voices[quietest], song, event);
 }
 
 void noteOff(MidiSong& song, const MidiEvent& event) {
     const int slot = findPlayingKey(song, event);
-    if (slot >= 0) releaseKey(song, slot);
+    if (slot >= 0) releaseKey(song.voices[slot], channelOf(song, song.voices[slot]));
 }
 
 void keyPressure(MidiSong& song, const MidiEvent& event) {
     const int slot = findPlayingKey(song, event);
     if (slot < 0) return;
-    song.voices[slot].velocity = event.b;
-    recomputeAmplitude(song, slot);
-    updateGains(song, slot);
+    Voice& voice = song.voices[slot];
+    voice.velocity = event.b;
+    recomputeAmplitude(voice, song);
+    updateGains(voice);
 }
 
 void releaseSustained(MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
-        const Voice& voice = song.voices[i];
-        if (voice.state == Sustained && voice.channel == event.channel) beginRelease(song, i);
+        Voice& voice = song.voices[i];
+        if (voice.state == VoiceState::Sustained && voice.channel == event.channel) beginRelease(voice);
     }
 }
 
 void allNotesOff(MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
-        const Voice& voice = song.voices[i];
-        if (voice.state == Playing && voice.channel == event.channel) releaseKey(song, i);
+        Voice& voice = song.voices[i];
+        if (voice.state == VoiceState::Playing && voice.channel == event.channel)
+            releaseKey(voice, channelOf(song, voice));
     }
 }
 
 void allSoundsOff(MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
         Voice& voice = song.voices[i];
-        if (voice.state != Free && voice.state != Dying && voice.channel == event.channel) voice.state = Dying;
+        const bool sounding = voice.state != VoiceState::Free && voice.state != VoiceState::Dying;
+        if (sounding && voice.channel == event.channel) voice.state = VoiceState::Dying;
     }
 }
 
 void refreshChannelPitch(MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
-        const Voice& voice = song.voices[i];
-        if (voice.state != Free && voice.channel == event.channel) recomputeFrequency(song, i);
+        Voice& voice = song.voices[i];
+        if (voice.state != VoiceState::Free && voice.channel == event.channel)
+            recomputeFrequency(voice, channelOf(song, voice), song.outputRate);
     }
 }
 
 void refreshChannelVolume(MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
-        const Voice& voice = song.voices[i];
-        if ((voice.state == Playing || voice.state == Sustained) && voice.channel == event.channel) {
-            recomputeAmplitude(song, i);
-            updateGains(song, i);
+        Voice& voice = song.voices[i];
+        const bool keyDown = voice.state == VoiceState::Playing || voice.state == VoiceState::Sustained;
+        if (keyDown && voice.channel == event.channel) {
+            recomputeAmplitude(voice, song);
+            updateGains(voice);
         }
     }
 }

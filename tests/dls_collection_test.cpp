@@ -6,15 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/input_stream.h"
 #include "soundfont/dls_writer.h"
 
 namespace tz {
 namespace {
 
 std::unique_ptr<DlsCollection> loadBytes(const std::vector<uint8_t>& bytes) {
-    StreamPtr stream(createMemoryStream(bytes.data(), bytes.size()));
-    return loadDlsCollection(stream.get());
+    return indexDlsCollection(bytes);
 }
 
 // Overwrites the 32-bit field at `fieldOffset` in the data of the n-th chunk

@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "platform/input_stream.h"
 #include "records/midi_song.h"
 #include "records/tables.h"
 #include "soundfont/dls_writer.h"
@@ -20,8 +19,7 @@ struct Loaded {
 Loaded load(const DlsBankDesc& desc) {
     Loaded out;
     auto bytes = writeDlsBank(desc);
-    StreamPtr stream(createMemoryStream(bytes.data(), bytes.size()));
-    out.dls = loadDlsCollection(stream.get());
+    out.dls = indexDlsCollection(std::move(bytes));
     out.song = std::make_unique<MidiSong>();
     out.song->outputRate = 44100;
     out.song->controlRatio = 44;

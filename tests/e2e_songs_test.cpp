@@ -22,8 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* kSongDir = "/usr/share/games/openttd/baseset/openmsx";
-const char* kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+const char* kSongDir = test::kOpenMsxSongDir;
+const char* kSoundFont = test::kTimGM6mbSoundFont;
 
 // The exit status of a command; its output goes to *output when given.
 int run(const std::string& command, std::string* output = nullptr) {

@@ -8,32 +8,6 @@
 namespace tz {
 namespace {
 
-struct CountingSource {
-    std::vector<int32_t> requests;
-    size_t left = 0;
-};
-
-int32_t countingRead(void* context, void*, int32_t itemSize, int32_t itemCount) {
-    auto* source = static_cast<CountingSource*>(context);
-    source->requests.push_back(itemSize * itemCount);
-    size_t n = std::min<size_t>(source->left, size_t(itemCount));
-    source->left -= n;
-    return int32_t(n);
-}
-
-TEST(InputStreamSkip, ReadsInPiecesOfAtMost1024Bytes) {
-    CountingSource source;
-    InputStream stream{countingRead, nullptr, &source};
-    skipBytes(0, &stream);
-    EXPECT_TRUE(source.requests.empty());
-    skipBytes(1024, &stream);
-    EXPECT_EQ(source.requests, std::vector<int32_t>({1024}));
-    source.requests.clear();
-    source.left = 100;  // the data end early: the same reads are issued
-    skipBytes(2049, &stream);
-    EXPECT_EQ(source.requests, std::vector<int32_t>({1024, 1024, 1}));
-}
-
 TEST(InputStreamFile, ReadsWholeItemsAndClosesOnlyOwnedFiles) {
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);

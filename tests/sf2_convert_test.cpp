@@ -95,9 +95,7 @@ std::vector<int16_t> render(const DlsBankDesc& dls, const std::vector<TestNote>&
     }
     track.controller(endMs - now, 0, 11, 127);
     std::vector<uint8_t> midi = smf.bytes();
-    std::vector<uint8_t> bank = writeDlsBank(dls);
-    StreamPtr bankStream(createMemoryStream(bank.data(), bank.size()));
-    std::unique_ptr<DlsCollection> collection = loadDlsCollection(bankStream.get());
+    std::unique_ptr<DlsCollection> collection = indexDlsCollection(writeDlsBank(dls));
     EXPECT_TRUE(collection);
     std::unique_ptr<MidiSong> song = test::assembleSong(SongOptions{}, midi, collection.get());
     std::vector<int16_t> pcm;
@@ -599,10 +597,7 @@ TEST(Sf2Convert, WrittenBankReadsBack) {
                                         s)});
     sf.preset("Lead", 80, 0, {sf2Zone({}, i)});
     sf.preset("Kit", 0, 128, {sf2Zone({}, i)});
-    std::vector<uint8_t> bytes = writeDlsBank(convert(sf));
-
-    StreamPtr stream(createMemoryStream(bytes.data(), bytes.size()));
-    std::unique_ptr<DlsCollection> dls = loadDlsCollection(stream.get());
+    std::unique_ptr<DlsCollection> dls = indexDlsCollection(writeDlsBank(convert(sf)));
     ASSERT_TRUE(dls);
     ASSERT_EQ(dls->instruments.size(), 2u);
     const DlsInstrument& lead = dls->instruments[0];
@@ -783,7 +778,7 @@ TEST(Sf2Command, ConvertsAndReportsErrors) {
 }
 
 TEST(Sf2Convert, DebianTimGM6mb) {
-    const char* path = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    const char* path = test::kTimGM6mbSoundFont;
     if (std::FILE* f = std::fopen(path, "rb"))
         std::fclose(f);
     else
@@ -803,8 +798,7 @@ TEST(Sf2Convert, DebianTimGM6mb) {
     EXPECT_GE(stats.drumKits, 1u);
     for (const DlsWaveDesc& w : desc.waves) EXPECT_LE(w.data.size() / 2, kMaxWaveValues);
 
-    StreamPtr stream(createMemoryStream(bytes.data(), bytes.size()));
-    std::unique_ptr<DlsCollection> dls = loadDlsCollection(stream.get());
+    std::unique_ptr<DlsCollection> dls = indexDlsCollection(bytes);
     ASSERT_TRUE(dls);
     EXPECT_EQ(dls->instruments.size(), desc.instruments.size());
     EXPECT_EQ(dls->waves.size(), desc.waves.size());

@@ -2,7 +2,7 @@
 // renders the dense song with the small test bank, in stereo and mono, with
 // the plain loops and with every other path this machine runs, through the
 // engine as the DLL holds it, and compares the bytes. (The Linux suite runs
-// the fuller comparison in synth_mix_paths_test.)
+// the fuller comparison in simd_path_test.)
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -18,7 +18,7 @@ namespace {
 
 std::vector<uint8_t> render(const std::vector<uint8_t>& midi, const tz::DlsCollection& bank, uint8_t channels) {
     tz::SongOptions options;
-    options.channels = channels;
+    options.format.channels = channels;
     std::unique_ptr<tz::MidiSong> song = tz::test::assembleSong(options, midi, &bank);
     std::vector<uint8_t> out, block(tz::kBlockBytes);
     if (!song) return out;

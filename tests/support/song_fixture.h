@@ -12,24 +12,23 @@
 
 namespace tz::test {
 
-inline std::unique_ptr<MidiSong> makeSong(uint16_t format = kFormatSigned16, uint8_t channels = 2,
+inline std::unique_ptr<MidiSong> makeSong(uint16_t formatCode = SampleFormat::kSigned16, uint8_t channels = 2,
                                           int32_t bufferFrames = 1024, int32_t rate = 44100) {
     auto song = std::make_unique<MidiSong>();
     SongOptions options;
-    options.format = format;
-    options.channels = channels;
+    options.format = SampleFormat{formatCode, channels};
     options.bufferFrames = uint16_t(bufferFrames);
     options.rate = rate;
     prepareSong(*song, options);
     song->melodicBanks[0] = std::make_unique<ToneBank>();
     song->drumSets[0] = std::make_unique<ToneBank>();
-    song->events = {MidiEvent{0, 0, None, 0, 0}, MidiEvent{0, 0, EndOfSong, 0, 0}};
+    song->events = {MidiEvent{0, 0, EventOpcode::None, 0, 0}, MidiEvent{0, 0, EventOpcode::EndOfSong, 0, 0}};
     return song;
 }
 
 // A song for the resampler and mixer alone, at full master volume.
 inline std::unique_ptr<MidiSong> makeMixSong(int32_t bufferFrames = 1024, bool mono = false) {
-    auto song = makeSong(kFormatSigned16, mono ? 1 : 2, bufferFrames);
+    auto song = makeSong(SampleFormat::kSigned16, mono ? 1 : 2, bufferFrames);
     song->masterVolume = 1.0f;
     return song;
 }
@@ -84,12 +83,12 @@ inline Instrument& putInstrument(MidiSong& song, bool drum, int bank, int number
     return result;
 }
 
-inline MidiEvent event(int32_t time, uint8_t channel, uint8_t opcode, uint8_t a = 0, uint8_t b = 0) {
+inline MidiEvent event(int32_t time, uint8_t channel, EventOpcode opcode, uint8_t a = 0, uint8_t b = 0) {
     return MidiEvent{time, channel, opcode, a, b};
 }
 
 inline Voice& startVoice(MidiSong& song, int index, const Sample& sample, int32_t step,
-                         VoiceState state = Playing) {
+                         VoiceState state = VoiceState::Playing) {
     Voice& v = song.voices[index];
     v = Voice{};
     v.state = state;
@@ -106,7 +105,7 @@ inline Voice& startVoice(MidiSong& song, int index, const Sample& sample, int32_
 
 // Resamples frameCount frames and returns those handed back.
 inline std::vector<int16_t> pull(MidiSong& song, int index, int32_t frameCount) {
-    const int16_t* frames = resampleVoice(song, index, frameCount);
+    const int16_t* frames = resampleVoice(song.voices[index], song.resampleBuffer, song.outputRate, frameCount);
     return std::vector<int16_t>(frames, frames + frameCount);
 }
 

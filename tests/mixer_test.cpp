@@ -4,6 +4,7 @@
 #include <numbers>
 
 #include "records/tables.h"
+#include "synth/envelope.h"
 #include "synth/mixer.h"
 #include "tests/support/song_fixture.h"
 
@@ -33,47 +34,19 @@ Sample envelopeSample(std::initializer_list<int32_t> targets, std::initializer_l
     return s;
 }
 
-TEST(SynthMixEnvelope, StagesAtTheirTargetAreSkippedAndHoldAfterDecay) {
-    auto song = makeMixSong();
-    const int32_t T = 100 << 22, H = 50 << 22;
-    const Sample s = envelopeSample({0, T, T, H, H, 0}, {1 << 22, 3 << 22, 1, 2 << 22, 1, 5 << 22});
-    Voice& v = startVoice(*song, 0, s, kOne);
-    EXPECT_FALSE(advanceEnvelopeStage(*song, 0));
-    EXPECT_EQ(v.envStage, 2);  // stage 0 (already at 0) skipped
-    EXPECT_EQ(v.envTarget, T);
-    EXPECT_EQ(v.envStep, 3 << 22);
-
-    v.envLevel = T - 1;
-    EXPECT_FALSE(stepEnvelope(*song, 0));  // reaches T, stage 2 skipped, held
-    EXPECT_EQ(v.envLevel, T);
-    EXPECT_EQ(v.envStep, 0);
-    EXPECT_EQ(v.envStage, 3);
-
-    // Release: stage 3 falls to H, 4 is skipped, 5 falls to 0, then Free.
-    v.state = Releasing;
-    EXPECT_FALSE(advanceEnvelopeStage(*song, 0));
-    EXPECT_EQ(v.envStep, -(2 << 22));
-    int blocks = 0;
-    while (!stepEnvelope(*song, 0)) ++blocks;
-    EXPECT_EQ(blocks, 25 + 10 - 1);  // 25 blocks down to H, then 10 to 0
-    EXPECT_EQ(v.state, Free);
-    EXPECT_EQ(v.envLevel, 0);
-    EXPECT_EQ(v.envStage, 6);
-}
-
 TEST(SynthMixMix, ControlBlocksAreCountedAcrossSpans) {
     auto song = makeMixSong(256);
     const Sample s = envelopeSample({127 << 23, 127 << 23, 127 << 23, 0, 0, 0}, {1 << 23, 1, 1, 1, 1, 1});
     Voice& v = startVoice(*song, 0, s, kOne);
-    v.panMode = Centre;
+    v.panMode = PanMode::Centre;
     v.leftScale = 1.0f;
-    advanceEnvelopeStage(*song, 0);
-    updateGains(*song, 0);
+    advanceEnvelopeStage(song->voices[0]);
+    updateGains(song->voices[0]);
     EXPECT_EQ(v.leftGain, gainAt(1.0f, 0));
     int32_t* mix = song->groupMix.data();
 
     // First span: update first (level 1), 30 frames, 14 left in the block.
-    mixVoice(*song, 0, mix, 30);
+    mixVoice(song->voices[0], mixContext(*song), mix, 30);
     EXPECT_EQ(mix[0], 1000 * gainAt(1.0f, 1 << 23));
     EXPECT_EQ(mix[59], 1000 * gainAt(1.0f, 1 << 23));
     EXPECT_EQ(mix[60], 0);
@@ -81,7 +54,7 @@ TEST(SynthMixMix, ControlBlocksAreCountedAcrossSpans) {
 
     // Second span: 14 frames finish the block, the next 6 use level 2.
     std::fill(song->groupMix.begin(), song->groupMix.end(), 0);
-    mixVoice(*song, 0, mix, 20);
+    mixVoice(song->voices[0], mixContext(*song), mix, 20);
     EXPECT_EQ(mix[2 * 13], 1000 * gainAt(1.0f, 1 << 23));
     EXPECT_EQ(mix[2 * 14], 1000 * gainAt(1.0f, 2 << 23));
     EXPECT_EQ(mix[2 * 19 + 1], 1000 * gainAt(1.0f, 2 << 23));
@@ -89,10 +62,10 @@ TEST(SynthMixMix, ControlBlocksAreCountedAcrossSpans) {
 
     // A span that ends on the block boundary leaves 0; the next call
     // updates before its first frame.
-    mixVoice(*song, 0, mix, 38);
+    mixVoice(song->voices[0], mixContext(*song), mix, 38);
     EXPECT_EQ(v.blockCountdown, 0);
     std::fill(song->groupMix.begin(), song->groupMix.end(), 0);
-    mixVoice(*song, 0, mix, 1);
+    mixVoice(song->voices[0], mixContext(*song), mix, 1);
     EXPECT_EQ(mix[0], 1000 * gainAt(1.0f, 3 << 23));
     EXPECT_EQ(v.blockCountdown, 43);
 }
@@ -102,13 +75,13 @@ TEST(SynthMixMix, HeldEnvelopeUsesTheConstantRoutine) {
     const Sample s = envelopeSample({127 << 23, 127 << 23, 127 << 23, 0, 0, 0}, {1, 1, 1, 1, 1, 1});
     Voice& v = startVoice(*song, 0, s, kOne);
     v.envLevel = 127 << 23;
-    v.panMode = Centre;
+    v.panMode = PanMode::Centre;
     v.leftScale = 0.5f;
-    advanceEnvelopeStage(*song, 0);  // all reached: held
+    advanceEnvelopeStage(song->voices[0]);  // all reached: held
     EXPECT_EQ(v.envStep, 0);
     v.blockCountdown = 7;
-    updateGains(*song, 0);
-    mixVoice(*song, 0, song->groupMix.data(), 100);
+    updateGains(song->voices[0]);
+    mixVoice(song->voices[0], mixContext(*song), song->groupMix.data(), 100);
     EXPECT_EQ(v.blockCountdown, 7);
     EXPECT_EQ(song->groupMix[199], 1000 * 2048);
 }
@@ -116,38 +89,38 @@ TEST(SynthMixMix, HeldEnvelopeUsesTheConstantRoutine) {
 TEST(SynthMixMix, EnvelopeEndingMidSpanStopsAtTheBlockBoundary) {
     auto song = makeMixSong(256);
     const Sample s = envelopeSample({0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 1 << 23});
-    Voice& v = startVoice(*song, 0, s, kOne, Releasing);
-    v.panMode = LeftOnly;
+    Voice& v = startVoice(*song, 0, s, kOne, VoiceState::Releasing);
+    v.panMode = PanMode::LeftOnly;
     v.leftScale = 1.0f;
     v.envLevel = 2 << 23;
     v.envStage = 5;
-    advanceEnvelopeStage(*song, 0);
-    mixVoice(*song, 0, song->groupMix.data(), 100);
+    advanceEnvelopeStage(song->voices[0]);
+    mixVoice(song->voices[0], mixContext(*song), song->groupMix.data(), 100);
     EXPECT_EQ(song->groupMix[2 * 43], 1000 * gainAt(1.0f, 1 << 23));
     EXPECT_EQ(song->groupMix[2 * 43 + 1], 0);
     EXPECT_EQ(song->groupMix[2 * 44], 0);
-    EXPECT_EQ(v.state, Free);
+    EXPECT_EQ(v.state, VoiceState::Free);
 }
 
 TEST(SynthMixMix, DyingVoicesFadeOverTwentyFrames) {
     auto mono = makeMixSong(64, true);
     const Sample one = constantSample(1);
-    Voice& a = startVoice(*mono, 0, one, kOne, Dying);
+    Voice& a = startVoice(*mono, 0, one, kOne, VoiceState::Dying);
     a.leftGain = 100;
-    a.panMode = Centre;
-    mixVoice(*mono, 0, mono->groupMix.data(), 64);
+    a.panMode = PanMode::Centre;
+    mixVoice(mono->voices[0], mixContext(*mono), mono->groupMix.data(), 64);
     EXPECT_EQ(mono->groupMix[0], 95);
     EXPECT_EQ(mono->groupMix[18], 5);
     EXPECT_EQ(mono->groupMix[19], 0);
-    EXPECT_EQ(a.state, Free);
+    EXPECT_EQ(a.state, VoiceState::Free);
     EXPECT_EQ(a.leftGain, 100);  // not written back
 
     auto stereo = makeMixSong(64);
-    Voice& b = startVoice(*stereo, 0, one, kOne, Dying);
-    b.panMode = Panned;
+    Voice& b = startVoice(*stereo, 0, one, kOne, VoiceState::Dying);
+    b.panMode = PanMode::Panned;
     b.leftGain = 100;
     b.rightGain = 10;  // 10 / 20 = 0: no step on the right
-    mixVoice(*stereo, 0, stereo->groupMix.data(), 64);
+    mixVoice(stereo->voices[0], mixContext(*stereo), stereo->groupMix.data(), 64);
     for (int i = 0; i < 20; ++i) {
         EXPECT_EQ(stereo->groupMix[size_t(2 * i)], 95 - 5 * i);
         EXPECT_EQ(stereo->groupMix[size_t(2 * i + 1)], 10);
@@ -156,10 +129,10 @@ TEST(SynthMixMix, DyingVoicesFadeOverTwentyFrames) {
 
     // A small gain steps by -1 and stops below 0; one side only.
     std::fill(stereo->groupMix.begin(), stereo->groupMix.end(), 0);
-    Voice& c = startVoice(*stereo, 0, one, kOne, Dying);
-    c.panMode = RightOnly;
+    Voice& c = startVoice(*stereo, 0, one, kOne, VoiceState::Dying);
+    c.panMode = PanMode::RightOnly;
     c.leftGain = 7;
-    mixVoice(*stereo, 0, stereo->groupMix.data(), 10);
+    mixVoice(stereo->voices[0], mixContext(*stereo), stereo->groupMix.data(), 10);
     const std::vector<int32_t> want{0, 6, 0, 5, 0, 4, 0, 3, 0, 2, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(std::vector<int32_t>(stereo->groupMix.begin(), stereo->groupMix.begin() + 20), want);
 }
@@ -170,7 +143,8 @@ TEST(SynthMixMix, EachPanLayoutFillsItsSlots) {
         int64_t left, right;
     };
     const Case cases[] = {
-        {Panned, 2048, 1024}, {Centre, 2048, 2048}, {LeftOnly, 2048, 0}, {RightOnly, 0, 2048}, {PanMode(9), 2048, 0},
+        {PanMode::Panned, 2048, 1024}, {PanMode::Centre, 2048, 2048}, {PanMode::LeftOnly, 2048, 0},
+        {PanMode::RightOnly, 0, 2048}, {PanMode(9), 2048, 0},
     };
     const Sample s = constantSample(1000);
     for (const Case& c : cases) {
@@ -181,53 +155,32 @@ TEST(SynthMixMix, EachPanLayoutFillsItsSlots) {
         v.leftScale = 0.5f;
         v.rightScale = 0.25f;
         v.rightGain = 77;
-        updateGains(*song, 0);
-        EXPECT_EQ(v.rightGain, c.mode == Panned ? 1024 : 77);
+        updateGains(song->voices[0]);
+        EXPECT_EQ(v.rightGain, c.mode == PanMode::Panned ? 1024 : 77);
         song->groupMix[0] = 5;  // adds to what is there
-        mixVoice(*song, 0, song->groupMix.data(), 64);
+        mixVoice(song->voices[0], mixContext(*song), song->groupMix.data(), 64);
         EXPECT_EQ(song->groupMix[0], 5 + 1000 * c.left);
         EXPECT_EQ(song->groupMix[127], 1000 * c.right);
     }
     auto mono = makeMixSong(64, true);
     Voice& v = startVoice(*mono, 0, s, kOne);
-    v.panMode = Centre;
+    v.panMode = PanMode::Centre;
     v.leftGain = 300;
-    mixVoice(*mono, 0, mono->groupMix.data(), 10);
+    mixVoice(mono->voices[0], mixContext(*mono), mono->groupMix.data(), 10);
     EXPECT_EQ(mono->groupMix[9], 300000);
     EXPECT_EQ(mono->groupMix[10], 0);
 }
 
-TEST(SynthMixGains, CapAtFullScaleAndApplyTremolo) {
+TEST(SynthMixGains, CapAtFullScale) {
     auto song = makeMixSong();
     Sample s = constantSample(1000);
     Voice& v = startVoice(*song, 0, s, kOne);
-    v.panMode = Panned;
+    v.panMode = PanMode::Panned;
     v.leftScale = 1.9998f;  // 8191.18
     v.rightScale = 2.0f;    // 8192
-    updateGains(*song, 0);
+    updateGains(song->voices[0]);
     EXPECT_EQ(v.leftGain, 8191);
     EXPECT_EQ(v.rightGain, 8191);
-
-    // Full depth at a quarter cycle: 1 - (1 + 1) * 32640 / 2^17.
-    s.tremoloDepth = 255;
-    s.tremoloPhaseStep = 256 << 5;
-    startVoice(*song, 0, s, kOne);
-    v.panMode = Centre;
-    v.leftScale = 1.0f;
-    updateTremolo(*song, 0);
-    EXPECT_EQ(v.tremoloFactor, 0.501953125f);
-    updateGains(*song, 0);
-    EXPECT_EQ(v.leftGain, 2056);
-
-    // Half-way through the sweep: half the depth.
-    s.tremoloSweepStep = 32768;
-    startVoice(*song, 0, s, kOne);
-    updateTremolo(*song, 0);
-    EXPECT_EQ(v.tremoloFactor, 1.0f - float(2.0 * 16320 * 0x1p-17));
-    EXPECT_EQ(v.tremoloSweepStep, 32768);
-    updateTremolo(*song, 0);  // sweep complete: full depth, phase at half a cycle
-    EXPECT_EQ(v.tremoloSweepStep, 0);
-    EXPECT_NEAR(v.tremoloFactor, 1.0f - 32640.0f / 131072.0f, 1e-6);
 }
 
 // One looping sine voice: its period, its level in each pan zone, and its
@@ -245,8 +198,10 @@ TEST(SynthMixSine, LoopingSineVoiceHasItsPeriodGainAndAttack) {
         float left, right;
     };
     const float w = float(2048383 * 0x1p-27);
-    const Zone zones[] = {{Centre, float(2048383 * 0x1p-21), 0}, {LeftOnly, float(2048383 * 0x1p-20), 0},
-                          {RightOnly, float(2048383 * 0x1p-20), 0}, {Panned, w * 95, w * 32}};
+    const Zone zones[] = {{PanMode::Centre, float(2048383 * 0x1p-21), 0},
+                          {PanMode::LeftOnly, float(2048383 * 0x1p-20), 0},
+                          {PanMode::RightOnly, float(2048383 * 0x1p-20), 0},
+                          {PanMode::Panned, w * 95, w * 32}};
     for (const Zone& z : zones) {
         SCOPED_TRACE(int(z.mode));
         auto song = makeMixSong(1024);
@@ -254,9 +209,9 @@ TEST(SynthMixSine, LoopingSineVoiceHasItsPeriodGainAndAttack) {
         v.panMode = z.mode;
         v.leftScale = z.left;
         v.rightScale = z.right;
-        advanceEnvelopeStage(*song, 0);
-        updateGains(*song, 0);
-        mixVoice(*song, 0, song->groupMix.data(), 1024);
+        advanceEnvelopeStage(song->voices[0]);
+        updateGains(song->voices[0]);
+        mixVoice(song->voices[0], mixContext(*song), song->groupMix.data(), 1024);
         const int32_t* mix = song->groupMix.data();
 
         const int32_t full = std::min(int32_t(z.left * 4096.0f), 8191);
@@ -267,17 +222,17 @@ TEST(SynthMixSine, LoopingSineVoiceHasItsPeriodGainAndAttack) {
             for (int i = 0; i < 1024; ++i) c[size_t(i)] = mix[2 * i + side];
             return c;
         };
-        const auto left = channel(z.mode == RightOnly ? 1 : 0);
+        const auto left = channel(z.mode == PanMode::RightOnly ? 1 : 0);
         // Period: once at full level every cycle of 128 frames is the same.
         for (int i = 440; i + 128 < 1024; ++i) ASSERT_EQ(left[size_t(i)], left[size_t(i + 128)]) << i;
         // Level: the peak (frame 32 of a cycle, value 16000) times the gain.
         EXPECT_EQ(left[512 + 32], int64_t(16000) * full);
-        if (z.mode == Panned) {
+        if (z.mode == PanMode::Panned) {
             const auto right = channel(1);
             EXPECT_EQ(right[512 + 32], int64_t(16000) * int32_t(z.right * 4096.0f));
         }
-        if (z.mode == LeftOnly || z.mode == RightOnly) {
-            const auto other = channel(z.mode == LeftOnly ? 1 : 0);
+        if (z.mode == PanMode::LeftOnly || z.mode == PanMode::RightOnly) {
+            const auto other = channel(z.mode == PanMode::LeftOnly ? 1 : 0);
             EXPECT_EQ(*std::max_element(other.begin(), other.end()), 0);
         }
         // Attack: block b (frames 44b .. 44b+43) uses level (b + 1) * rate

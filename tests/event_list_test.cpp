@@ -34,12 +34,14 @@ std::unique_ptr<MidiSong> read(const SmfBuilder& smf, std::unique_ptr<MidiSong> 
 std::vector<MidiEvent> body(const MidiSong& song) {
     EXPECT_GE(song.events.size(), 2u);
     if (song.events.size() < 2) return {};
-    EXPECT_EQ(song.events.front().opcode, None);
+    EXPECT_EQ(song.events.front().opcode, EventOpcode::None);
     EXPECT_EQ(song.events.front().time, 0);
-    EXPECT_EQ(song.events.back().opcode, EndOfSong);
-    EXPECT_EQ(song.events.back().time, song.lengthSamples);
+    EXPECT_EQ(song.events.back().opcode, EventOpcode::EndOfSong);
     return std::vector<MidiEvent>(song.events.begin() + 1, song.events.end() - 1);
 }
+
+// The song's length: the time of its end event.
+int32_t endTime(const MidiSong& song) { return song.events.empty() ? -1 : song.events.back().time; }
 
 TEST(MidiEventList, TickLength) {
     EXPECT_EQ(tickLength(44100, 500000, 480), 3010560);  // 45 + 61440/65536
@@ -47,13 +49,13 @@ TEST(MidiEventList, TickLength) {
     // Rate x tempo is formed first: scaling the tempo by 0.065536 on its own
     // first rounds this exact value down to 3368063.
     EXPECT_EQ(tickLength(44100, 111875, 96), 3368064);
+    // Without a tempo event the default tempo holds: 480 ticks of 45.9375.
     auto song = read([] {
         SmfBuilder smf(0, 480);
-        smf.track().noteOn(0, 0, 60, 1);
+        smf.track().noteOn(0, 0, 60, 1).noteOff(480, 0, 60);
         return smf;
     }());
-    EXPECT_EQ(song->samplesPerTick, 45);
-    EXPECT_EQ(song->samplesPerTickFraction, 61440);
+    EXPECT_EQ(endTime(*song), 22050);
 }
 
 TEST(MidiEventList, TimeStartsAtTheFirstNote) {
@@ -66,7 +68,7 @@ TEST(MidiEventList, TimeStartsAtTheFirstNote) {
     EXPECT_EQ(e[1].time, 0);      // the first NoteOn
     EXPECT_EQ(e[2].time, 22050);  // 480 ticks at 45.9375
     EXPECT_EQ(e[3].time, 33075);
-    EXPECT_EQ(song->lengthSamples, 33075);
+    EXPECT_EQ(endTime(*song), 33075);
     EXPECT_EQ(song->events.size(), 6u);
 
     // Without notes, time never runs.
@@ -74,13 +76,13 @@ TEST(MidiEventList, TimeStartsAtTheFirstNote) {
     silent.track().controller(0, 0, 7, 1).controller(960, 0, 7, 2);
     song = read(silent);
     for (const MidiEvent& ev : song->events) EXPECT_EQ(ev.time, 0);
-    EXPECT_EQ(song->lengthSamples, 0);
+    EXPECT_EQ(endTime(*song), 0);
 
     // An empty file: just None and EndOfSong.
     SmfBuilder empty(1, 480);
     song = read(empty);
     ASSERT_EQ(song->events.size(), 2u);
-    EXPECT_EQ(song->lengthSamples, 0);
+    EXPECT_EQ(endTime(*song), 0);
 }
 
 TEST(MidiEventList, TempoChanges) {
@@ -99,8 +101,6 @@ TEST(MidiEventList, TempoChanges) {
     e = body(*song);
     ASSERT_EQ(e.size(), 2u);
     EXPECT_EQ(e[1].time, 22050 + 11025);
-    EXPECT_EQ(song->samplesPerTick, 22);
-    EXPECT_EQ(song->samplesPerTickFraction, 63488);
 
     // The fraction carries across events.
     SmfBuilder steps(0, 480);
@@ -119,14 +119,14 @@ TEST(MidiEventList, SmpteDivision) {
     smf.track().noteOn(0, 0, 60, 1).noteOff(1000, 0, 60);
     auto song = read(smf);
     EXPECT_EQ(tickLength(44100, 500000, 1000), 1445068);
-    EXPECT_EQ(song->lengthSamples, (1445068 * 1000) >> 16);  // 22049
+    EXPECT_EQ(endTime(*song), (1445068 * 1000) >> 16);  // 22049
 }
 
 TEST(MidiEventList, LongGapsAndSongLimit) {
     // 100000 ticks at 45.9375 samples: exactly 4593750 samples.
     SmfBuilder gap(0, 480);
     gap.track().noteOn(0, 0, 60, 1).noteOff(100000, 0, 60);
-    EXPECT_EQ(read(gap)->lengthSamples, 4593750);
+    EXPECT_EQ(endTime(*read(gap)), 4593750);
 
     // The slowest tempo at one tick per quarter: a song may end just below
     // 2^31 samples, not at or beyond.
@@ -142,7 +142,7 @@ TEST(MidiEventList, LongGapsAndSongLimit) {
     auto song = bareSong();
     auto ok = build(ticks);
     ASSERT_TRUE(readMidiFile(*song, std::span<const uint8_t>(ok)));
-    EXPECT_EQ(song->lengthSamples, int32_t((fixed * ticks) >> 16));
+    EXPECT_EQ(endTime(*song), int32_t((fixed * ticks) >> 16));
     auto tooLong = build(ticks + 1);
     EXPECT_FALSE(readMidiFile(*song, std::span<const uint8_t>(tooLong)));
     EXPECT_TRUE(song->events.empty());
@@ -190,13 +190,13 @@ TEST(MidiEventList, UnknownBanksGoToBankZero) {
         .program(0, 9, 0);        // dropped
     auto e = body(*read(smf, bareSong({5}, {4})));
     ASSERT_EQ(e.size(), 4u);
-    EXPECT_EQ(e[0].opcode, BankSelect);
+    EXPECT_EQ(e[0].opcode, EventOpcode::BankSelect);
     EXPECT_EQ(e[0].a, 5);
-    EXPECT_EQ(e[1].opcode, BankSelect);
+    EXPECT_EQ(e[1].opcode, EventOpcode::BankSelect);
     EXPECT_EQ(e[1].a, 0);
-    EXPECT_EQ(e[2].opcode, ProgramChange);
+    EXPECT_EQ(e[2].opcode, EventOpcode::ProgramChange);
     EXPECT_EQ(e[2].a, 4);
-    EXPECT_EQ(e[3].opcode, ProgramChange);
+    EXPECT_EQ(e[3].opcode, EventOpcode::ProgramChange);
     EXPECT_EQ(e[3].a, 0);
 }
 

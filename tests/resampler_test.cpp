@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "synth/lfo.h"
 #include "synth/resampler.h"
 #include "tests/support/song_fixture.h"
 
@@ -24,11 +25,11 @@ TEST(SynthMixResampler, UnitStepReproducesDataAndEndsOneFrameEarly) {
     Voice& v = startVoice(*song, 0, sample, kOne);
     EXPECT_EQ(pull(*song, 0, 4), Frames(values.begin(), values.begin() + 4));
     EXPECT_EQ(v.position, 4 * kOne);
-    EXPECT_EQ(v.state, Playing);
+    EXPECT_EQ(v.state, VoiceState::Playing);
     // Seven frames are computed (positions 4..10, the last on the data end);
     // the last one is not handed back.
     EXPECT_EQ(pull(*song, 0, 16), Frames(values.begin() + 4, values.end()));
-    EXPECT_EQ(v.state, Free);
+    EXPECT_EQ(v.state, VoiceState::Free);
     EXPECT_EQ(v.position, 11 * kOne);
 }
 
@@ -112,11 +113,11 @@ TEST(SynthMixResampler, LoopingWithoutEnvelopeBitPlaysOutAfterRelease) {
     const Sample looping = makeSample(ramp(20), ModeLooping, 4, 12);
     Voice& v = startVoice(*song, 0, looping, 3 * kOne);
     EXPECT_EQ(pull(*song, 0, 10).size(), 10u);
-    EXPECT_EQ(v.state, Playing);
-    v.state = Releasing;
+    EXPECT_EQ(v.state, VoiceState::Playing);
+    v.state = VoiceState::Releasing;
     // From 14: 14 17 20(end) computed, the last dropped.
     EXPECT_EQ(pull(*song, 0, 20), (Frames{112, 136}));
-    EXPECT_EQ(v.state, Free);
+    EXPECT_EQ(v.state, VoiceState::Free);
 
     // A loop ending on the data end leaves the position up to a step past
     // it; released there, the sample has ended without a frame.
@@ -130,21 +131,21 @@ TEST(SynthMixResampler, LoopingWithoutEnvelopeBitPlaysOutAfterRelease) {
             EXPECT_EQ(u.position, 15 * kOne);
         }
         u.position = 16 * kOne;
-        u.state = Releasing;
+        u.state = VoiceState::Releasing;
         EXPECT_EQ(pull(*song, 2, 8), (Frames{}));
-        EXPECT_EQ(u.state, Free);
+        EXPECT_EQ(u.state, VoiceState::Free);
     }
     // Also when a bend has brought the step down to 0 meanwhile.
-    Voice& z = startVoice(*song, 2, tail, 0, Releasing);
+    Voice& z = startVoice(*song, 2, tail, 0, VoiceState::Releasing);
     z.position = 13 * kOne;
     EXPECT_EQ(pull(*song, 2, 8), (Frames{}));
-    EXPECT_EQ(z.state, Free);
+    EXPECT_EQ(z.state, VoiceState::Free);
 
     // With the envelope bit the loop runs on after release.
     const Sample enveloped = makeSample(ramp(20), ModeLooping | ModeEnvelope, 4, 12);
-    Voice& w = startVoice(*song, 1, enveloped, 3 * kOne, Releasing);
+    Voice& w = startVoice(*song, 1, enveloped, 3 * kOne, VoiceState::Releasing);
     EXPECT_EQ(pull(*song, 1, 1000).size(), 1000u);
-    EXPECT_EQ(w.state, Releasing);
+    EXPECT_EQ(w.state, VoiceState::Releasing);
     EXPECT_LE(w.position, 12 * kOne + 3 * kOne);
 }
 
@@ -167,7 +168,7 @@ TEST(SynthMixResampler, LoopsShorterThanTheStepStayInside) {
             const Frames f = pull(*song, 0, 300);
             ASSERT_EQ(f.size(), 300u);
             expectInsideLoop(f, call == 0 ? 4 : 0, 80, 88);
-            EXPECT_EQ(v.state, Playing);
+            EXPECT_EQ(v.state, VoiceState::Playing);
         }
         // A loop of no length holds the value at the loop point.
         const Sample empty = makeSample(ramp(30), kind | ModeEnvelope, 10, 10);
@@ -202,7 +203,7 @@ TEST(SynthMixResampler, HugeStepsNearTheTopOfTheRangeStayInsideTheData) {
     const Sample plain = makeSample(values);
     Voice& v = startVoice(*song, 0, plain, INT32_MAX);
     EXPECT_EQ(pull(*song, 0, 50), (Frames{}));
-    EXPECT_EQ(v.state, Free);
+    EXPECT_EQ(v.state, VoiceState::Free);
 }
 
 TEST(SynthMixResampler, DirectPlayHandsOutTheDataInPlace) {
@@ -211,13 +212,13 @@ TEST(SynthMixResampler, DirectPlayHandsOutTheDataInPlace) {
     sample.sampleRate = 0;
     Voice& v = startVoice(*song, 0, sample, 0);
     int32_t count = 4;
-    EXPECT_EQ(resampleVoice(*song, 0, count), sample.data.get());
+    EXPECT_EQ(resampleVoice(song->voices[0], song->resampleBuffer, song->outputRate, count), sample.data.get());
     EXPECT_EQ(count, 4);
     EXPECT_EQ(v.position, 4 * kOne);
     count = 6;  // exactly what is left: ends the voice
-    EXPECT_EQ(resampleVoice(*song, 0, count), sample.data.get() + 4);
+    EXPECT_EQ(resampleVoice(song->voices[0], song->resampleBuffer, song->outputRate, count), sample.data.get() + 4);
     EXPECT_EQ(count, 6);
-    EXPECT_EQ(v.state, Free);
+    EXPECT_EQ(v.state, VoiceState::Free);
 }
 
 // Counts vibrato updates by the phase they advance.
@@ -276,7 +277,7 @@ Frames playOutFrameByFrame(MidiSong& song, Voice& v, int32_t wanted) {
     for (int32_t i = 0; i < wanted && !ended; ++i) {
         if (v.vibratoCountdown == 0) {
             v.vibratoCountdown = v.vibratoPeriod;
-            step = vibratoStep(song, v, false);
+            step = vibratoStep(v, song.outputRate, false);
         } else {
             --v.vibratoCountdown;
         }
@@ -287,7 +288,7 @@ Frames playOutFrameByFrame(MidiSong& song, Voice& v, int32_t wanted) {
     }
     v.step = int32_t(step);
     if (ended) {
-        v.state = Free;
+        v.state = VoiceState::Free;
         out.pop_back();
     }
     v.position = int32_t(p);
@@ -307,7 +308,7 @@ TEST(SynthMixResampler, NotLoopingVibratoMatchesFrameByFrameRule) {
         const int32_t step = 2000 + int32_t(rng() % 20000);
         Voice& a = startVoice(*song, 0, s, step);
         Voice& b = startVoice(*song, 1, s, step);
-        while (a.state != Free) {
+        while (a.state != VoiceState::Free) {
             const int32_t n = 1 + int32_t(rng() % 64);
             const Frames got = pull(*song, 0, n);
             const Frames want = playOutFrameByFrame(*song, b, n);
@@ -315,7 +316,7 @@ TEST(SynthMixResampler, NotLoopingVibratoMatchesFrameByFrameRule) {
             ASSERT_EQ(a.state, b.state);
             ASSERT_EQ(a.step, b.step);
             ASSERT_EQ(a.vibratoCountdown, b.vibratoCountdown);
-            if (a.state != Free) {
+            if (a.state != VoiceState::Free) {
                 ASSERT_EQ(a.position, b.position);
             }
         }
@@ -349,7 +350,7 @@ struct LoopModel {
         }
         if (due) {
             countdown = v.vibratoPeriod;
-            s = vibratoStep(song, v, s < 0);
+            s = vibratoStep(v, song.outputRate, s < 0);
         }
     }
     Frames run(int32_t wanted) {
@@ -414,48 +415,9 @@ TEST(SynthMixResampler, LoopsMatchTheChunkRules) {
             ASSERT_EQ(a.position, b.position) << trial << " " << call;
             ASSERT_EQ(a.step, b.step) << trial << " " << call;
             ASSERT_EQ(a.vibratoCountdown, b.vibratoCountdown) << trial << " " << call;
-            ASSERT_EQ(a.state, Playing);
+            ASSERT_EQ(a.state, VoiceState::Playing);
         }
     }
-}
-
-TEST(SynthMixResampler, VibratoStepCachesByFoldedPhase) {
-    auto song = makeMixSong();
-    Sample s = makeSample(ramp(10));
-    s.vibratoPeriod = 4;
-    s.vibratoDepth = 200;
-    Voice& v = startVoice(*song, 0, s, kOne);
-
-    // Phase 31 alone: a step above the unmodulated 4096.
-    v.vibratoPhase = 30;
-    const int32_t at31 = vibratoStep(*song, v, false);
-    EXPECT_GT(at31, kOne);
-    EXPECT_EQ(v.vibratoStepCache[15], at31);
-
-    // Phase 0 first (sine 0: the plain step), then 31 reuses slot 15.
-    startVoice(*song, 0, s, kOne);
-    v.vibratoPhase = 63;
-    EXPECT_EQ(vibratoStep(*song, v, false), kOne);
-    EXPECT_EQ(v.vibratoPhase, 0);
-    v.vibratoPhase = 30;
-    EXPECT_EQ(vibratoStep(*song, v, true), -kOne);
-
-    // Phases past the middle lower the pitch; during a sweep nothing is cached.
-    startVoice(*song, 0, s, kOne);
-    v.vibratoPhase = 47;
-    EXPECT_LT(vibratoStep(*song, v, false), kOne);
-    s.vibratoSweepStep = 30000;
-    startVoice(*song, 0, s, kOne);
-    v.vibratoPhase = 15;
-    const int32_t swept = vibratoStep(*song, v, false);
-    EXPECT_EQ(v.vibratoSweepLevel, 30000);
-    EXPECT_EQ(v.vibratoStepCache[0], 0);
-    v.vibratoPhase = 15;
-    EXPECT_GT(vibratoStep(*song, v, false), swept);  // 60000: deeper
-    v.vibratoPhase = 15;
-    vibratoStep(*song, v, false);  // 90000: full depth, cached from now on
-    EXPECT_EQ(v.vibratoSweepStep, 0);
-    EXPECT_NE(v.vibratoStepCache[0], 0);
 }
 
 // Odd but loadable samples (any loop inside the data, any step, vibrato on
@@ -482,12 +444,12 @@ TEST(SynthMixResampler, OddSamplesAndStepsStayInBounds) {
         }
         int32_t step = trial % 2 ? steps[rng() % 8] : int32_t(rng() % 40000);
         if ((modes & ModePingPong) && rng() % 2) step = -step;
-        Voice& v = startVoice(*song, 0, sample, step, rng() % 2 ? Playing : Releasing);
+        Voice& v = startVoice(*song, 0, sample, step, rng() % 2 ? VoiceState::Playing : VoiceState::Releasing);
         v.frequency = int32_t(rng() % 3000000);
-        for (int call = 0; call < 20 && v.state != Free; ++call) {
+        for (int call = 0; call < 20 && v.state != VoiceState::Free; ++call) {
             const int32_t wanted = int32_t(rng() % 129);
             int32_t got = wanted;
-            resampleVoice(*song, 0, got);
+            resampleVoice(song->voices[0], song->resampleBuffer, song->outputRate, got);
             ASSERT_GE(got, 0);
             ASSERT_LE(got, wanted);
             const bool pingPong = (modes & ModeLooping) && (modes & ModePingPong) && (modes & ModeEnvelope);

@@ -38,10 +38,11 @@ protected:
 TEST_F(MidiSongTest, DemuxerOptions) {
     auto song = create(simpleFile(), SongOptions{44100, 0x8010, 2, 1024});
     ASSERT_TRUE(song);
-    EXPECT_EQ(song->formatFlags, 6);
+    EXPECT_EQ(song->format.code, 0x8010);
+    EXPECT_FALSE(song->format.mono());
     EXPECT_EQ(song->bytesPerFrame, 4);
     EXPECT_EQ(song->controlRatio, 44);
-    EXPECT_EQ(song->convertOutput, selectOutputConversion(0x8010));
+    EXPECT_EQ(song->convertOutput, selectOutputConversion({0x8010}));
     EXPECT_EQ(song->outputRate, 44100);
     EXPECT_EQ(song->bufferFrames, 1024);
     EXPECT_EQ(song->resampleBuffer.size(), 1024u);
@@ -66,33 +67,34 @@ TEST_F(MidiSongTest, DemuxerOptions) {
 
     // The events, length and texts of the file.
     ASSERT_EQ(song->events.size(), 4u);
-    EXPECT_EQ(song->events[2].opcode, NoteOff);
-    EXPECT_EQ(song->lengthSamples, 22050);
+    EXPECT_EQ(song->events[2].opcode, EventOpcode::NoteOff);
+    EXPECT_EQ(song->events.back().time, 22050);
     EXPECT_EQ(song->currentEvent, 0u);
     EXPECT_EQ(song->texts[0], "Song.title");
     EXPECT_EQ(song->texts[1], "(c) nobody");
-    for (const Voice& v : song->voices) EXPECT_EQ(v.state, 0);
+    for (const Voice& v : song->voices) EXPECT_EQ(v.state, VoiceState::Free);
 }
 
 TEST_F(MidiSongTest, OtherFormats) {
     struct Case {
         SongOptions options;
-        int32_t flags, bytesPerFrame, controlRatio;
+        bool mono;
+        int32_t bytesPerFrame, controlRatio;
     };
     const Case cases[] = {
-        {{44100, 0x0008, 1, 512}, 1, 1, 44},
-        {{44100, 0x8008, 2, 512}, 2, 2, 44},
-        {{500, 0x8010, 2, 16}, 6, 4, 1},
-        {{300000, 0x8010, 1, 16}, 7, 2, 255},
-        {{999, 0x9010, 2, 16}, 6, 4, 1},
-        {{1000, 0x1234, 2, 16}, 0, 2, 1},
-        {{1, 0x0010, 3, 1}, 4, 4, 1},
+        {{44100, 0x0008, 1, 512}, true, 1, 44},
+        {{44100, 0x8008, 2, 512}, false, 2, 44},
+        {{500, 0x8010, 2, 16}, false, 4, 1},
+        {{300000, 0x8010, 1, 16}, true, 2, 255},
+        {{999, 0x9010, 2, 16}, false, 4, 1},
+        {{1000, 0x1234, 2, 16}, false, 2, 1},
+        {{1, 0x0010, 3, 1}, false, 4, 1},
     };
     for (const Case& c : cases) {
         auto song = create(simpleFile(), c.options);
         ASSERT_TRUE(song);
-        EXPECT_EQ(song->formatFlags, c.flags) << c.options.format;
-        EXPECT_EQ(song->bytesPerFrame, c.bytesPerFrame) << c.options.format;
+        EXPECT_EQ(song->format.mono(), c.mono) << c.options.format.code;
+        EXPECT_EQ(song->bytesPerFrame, c.bytesPerFrame) << c.options.format.code;
         EXPECT_EQ(song->controlRatio, c.controlRatio) << c.options.rate;
         EXPECT_EQ(song->convertOutput, selectOutputConversion(c.options.format));
         EXPECT_EQ(song->mixBuffer.size(), 2u * c.options.bufferFrames);
@@ -115,31 +117,22 @@ TEST_F(MidiSongTest, CreationFails) {
 TEST_F(MidiSongTest, ReadsRmiFiles) {
     auto song = create(test::wrapRmi(simpleFile(), {{"LIST", {'I', 'N', 'F', 'O', 'I'}}}));
     ASSERT_TRUE(song);
-    EXPECT_EQ(song->lengthSamples, 22050);
+    EXPECT_EQ(song->events.back().time, 22050);
 }
 
 TEST_F(MidiSongTest, RealSongLengths) {
-    std::vector<std::string> paths;
-    if (std::FILE* list = popen("dpkg -L openttd-openmsx 2>/dev/null", "r")) {
-        char line[1024];
-        while (std::fgets(line, sizeof line, list)) {
-            std::string path(line);
-            while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
-            if (path.size() > 4 && (path.ends_with(".mid") || path.ends_with(".MID"))) paths.push_back(path);
-        }
-        pclose(list);
-    }
+    const std::vector<std::filesystem::path> paths = test::openMsxSongs();
     if (paths.empty()) TZ_SKIP_WITHOUT_DATA("openttd-openmsx is not installed");
-    for (const std::string& path : paths) {
+    for (const std::filesystem::path& path : paths) {
         std::vector<uint8_t> bytes = test::readFileBytes(path);
         auto song = create(bytes);
         ASSERT_TRUE(song) << path;
         // An independent reading of the file's tempo map.
         const test::SongTiming expected = test::readSongTiming(bytes);
         ASSERT_TRUE(expected.ok) << path;
-        EXPECT_GT(song->lengthSamples, 44100) << path;
-        EXPECT_NEAR(song->lengthSamples / 44100.0, expected.lengthSeconds, 0.005) << path;
-        EXPECT_EQ(song->events.back().opcode, EndOfSong);
+        EXPECT_GT(song->events.back().time, 44100) << path;
+        EXPECT_NEAR(song->events.back().time / 44100.0, expected.lengthSeconds, 0.005) << path;
+        EXPECT_EQ(song->events.back().opcode, EventOpcode::EndOfSong);
         for (size_t i = 1; i < song->events.size(); ++i) {
             ASSERT_LE(song->events[i - 1].time, song->events[i].time) << path;
         }

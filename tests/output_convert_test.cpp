@@ -68,12 +68,13 @@ TEST(SynthControlConvert, ZeroCountWritesNothingAndFormatCodesSelect) {
         fn(out.data(), mix, 0);
         EXPECT_EQ(out[0], 0xEE);
     }
-    EXPECT_EQ(selectOutputConversion(0x0008), &convertUnsigned8);
-    EXPECT_EQ(selectOutputConversion(0x8008), &convertSigned8);
-    EXPECT_EQ(selectOutputConversion(0x8010), &convertSigned16);
-    EXPECT_EQ(selectOutputConversion(0x9010), &convertSigned16Swapped);
-    EXPECT_EQ(selectOutputConversion(0x0010), &convertUnsigned16);
-    EXPECT_EQ(selectOutputConversion(0x1234), &convertUnsigned16);
+    EXPECT_EQ(selectOutputConversion({0x0008}), &convertUnsigned8);
+    EXPECT_EQ(selectOutputConversion({0x8008}), &convertSigned8);
+    EXPECT_EQ(selectOutputConversion({0x8010}), &convertSigned16);
+    EXPECT_EQ(selectOutputConversion({0x9010}), &convertSigned16Swapped);
+    EXPECT_EQ(selectOutputConversion({0x0010}), &convertUnsigned16);
+    EXPECT_EQ(selectOutputConversion({0x1234}), &convertUnsigned16);
+    EXPECT_EQ(selectOutputConversion({0x8010, 1}), &convertSigned16);  // the same for one channel
 }
 
 }  // namespace

@@ -47,15 +47,14 @@ Bytes renderToEnd(MidiSong& song) {
 
 Bytes renderMidi(const Bytes& midi, const DlsCollection& bank, uint8_t channels) {
     SongOptions options;
-    options.channels = channels;
+    options.format.channels = channels;
     std::unique_ptr<MidiSong> song = test::assembleSong(options, midi, &bank);
     if (!song) return {};
     return renderToEnd(*song);
 }
 
 std::unique_ptr<DlsCollection> loadBank(const Bytes& bytes) {
-    StreamPtr stream(createMemoryStream(bytes.data(), bytes.size()));
-    return loadDlsCollection(stream.get());
+    return indexDlsCollection(bytes);
 }
 
 class SynthMixPaths : public ::testing::Test {
@@ -170,24 +169,25 @@ std::vector<test::PatchSpec> patchSpecs() {
 // voice fades) and an all-sounds-off.
 std::vector<MidiEvent> patchEvents() {
     using test::event;
-    std::vector<MidiEvent> events{event(0, 0, None)};
+    std::vector<MidiEvent> events{event(0, 0, EventOpcode::None)};
     const uint8_t pans[] = {0, 30, 64, 100, 127};
     for (uint8_t c = 0; c < 5; ++c) {
-        events.push_back(event(0, c, ProgramChange, c));
-        events.push_back(event(0, c, Panning, pans[c]));
-        events.push_back(event(150000, c, Panning, pans[4 - c]));
+        events.push_back(event(0, c, EventOpcode::ProgramChange, c));
+        events.push_back(event(0, c, EventOpcode::Panning, pans[c]));
+        events.push_back(event(150000, c, EventOpcode::Panning, pans[4 - c]));
     }
     std::mt19937 rng(7);
     for (int32_t t = 100; t < 300000; t += 700 + int32_t(rng() % 3000)) {
         const uint8_t c = uint8_t(rng() % 5);
         const uint8_t note = uint8_t(12 + rng() % 108);
-        events.push_back(event(t, c, NoteOn, note, uint8_t(1 + rng() % 127)));
-        events.push_back(event(t + 500 + int32_t(rng() % 30000), c, NoteOff, note));
-        if (rng() % 4 == 0) events.push_back(event(t + int32_t(rng() % 5000), c, PitchBend, 0, uint8_t(rng() % 128)));
-        if (rng() % 8 == 0) events.push_back(event(t + 300, c, NoteOn, note, 100));
+        events.push_back(event(t, c, EventOpcode::NoteOn, note, uint8_t(1 + rng() % 127)));
+        events.push_back(event(t + 500 + int32_t(rng() % 30000), c, EventOpcode::NoteOff, note));
+        if (rng() % 4 == 0)
+            events.push_back(event(t + int32_t(rng() % 5000), c, EventOpcode::PitchBend, 0, uint8_t(rng() % 128)));
+        if (rng() % 8 == 0) events.push_back(event(t + 300, c, EventOpcode::NoteOn, note, 100));
     }
-    events.push_back(event(200000, 1, AllSoundsOff));
-    events.push_back(event(330000, 0, EndOfSong));
+    events.push_back(event(200000, 1, EventOpcode::AllSoundsOff));
+    events.push_back(event(330000, 0, EventOpcode::EndOfSong));
     std::stable_sort(events.begin(), events.end(),
                      [](const MidiEvent& a, const MidiEvent& b) { return a.time < b.time; });
     return events;
@@ -202,7 +202,7 @@ TEST_F(SynthMixPaths, PatchVoicesWithVibratoTremoloAndPingPongLoops) {
 
     for (uint8_t channels : {2, 1}) {
         expectSameOnEveryPath("channels " + std::to_string(channels), [&] {
-            auto song = test::makeSong(kFormatSigned16, channels);
+            auto song = test::makeSong(SampleFormat::kSigned16, channels);
             for (int i = 0; i < 5; ++i) {
                 const std::string path = (dir / ("p" + std::to_string(i) + ".pat")).string();
                 std::unique_ptr<Instrument> instrument =
@@ -219,8 +219,8 @@ TEST_F(SynthMixPaths, PatchVoicesWithVibratoTremoloAndPingPongLoops) {
 }
 
 TEST_F(SynthMixPaths, RealSongs) {
-    const char* soundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
-    const fs::path songs = "/usr/share/games/openttd/baseset/openmsx";
+    const char* soundFont = test::kTimGM6mbSoundFont;
+    const fs::path songs = test::kOpenMsxSongDir;
     if (!fs::exists(soundFont) || !fs::exists(songs)) TZ_SKIP_WITHOUT_DATA("songs or SoundFont not installed");
     Sf2Bank sf2;
     DlsBankDesc desc;

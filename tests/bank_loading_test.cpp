@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "instruments/dls_convert.h"
-#include "platform/input_stream.h"
 #include "records/midi_song.h"
 #include "tests/support/patch_builder.h"
 #include "soundfont/dls_writer.h"
@@ -16,8 +15,7 @@ namespace tz {
 namespace {
 
 std::unique_ptr<DlsCollection> loadBytes(const std::vector<uint8_t>& bytes) {
-    StreamPtr stream(createMemoryStream(bytes.data(), bytes.size()));
-    return loadDlsCollection(stream.get());
+    return indexDlsCollection(bytes);
 }
 
 DlsWaveDesc wave16(size_t values) {

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "records/tables.h"
-#include "synth/recompute.h"
 #include "synth/voice_control.h"
 #include "tests/support/song_fixture.h"
 
@@ -17,7 +15,9 @@ protected:
         putInstrument(*song, false, 0, 0, {toneSample()});
         startSong(*song);
     }
-    void play(uint8_t channel, uint8_t note, uint8_t velocity = 100) { noteOn(*song, event(0, channel, NoteOn, note, velocity)); }
+    void play(uint8_t channel, uint8_t note, uint8_t velocity = 100) {
+        noteOn(*song, event(0, channel, EventOpcode::NoteOn, note, velocity));
+    }
     // Fills every active slot with a Playing voice of channel 1.
     void fillAllSlots() {
         for (int i = 0; i < song->voiceCount; ++i) play(1, uint8_t(i));
@@ -31,33 +31,33 @@ TEST_F(SynthControlVoice, SameKeyIsCutAndTheNoteTakesTheLowestFreeSlot) {
     play(0, 60);
     play(0, 62);
     play(1, 60);  // same key, other channel: untouched
-    ASSERT_EQ(voice(0).state, Playing);
-    noteOff(*song, event(0, 0, NoteOff, 60));
-    EXPECT_EQ(voice(0).state, Releasing);
-    voice(1).state = Free;  // slot 1 becomes free again
+    ASSERT_EQ(voice(0).state, VoiceState::Playing);
+    noteOff(*song, event(0, 0, EventOpcode::NoteOff, 60));
+    EXPECT_EQ(voice(0).state, VoiceState::Releasing);
+    voice(1).state = VoiceState::Free;  // slot 1 becomes free again
     play(0, 60);
-    EXPECT_EQ(voice(0).state, Dying);
-    EXPECT_EQ(voice(1).state, Playing);
+    EXPECT_EQ(voice(0).state, VoiceState::Dying);
+    EXPECT_EQ(voice(1).state, VoiceState::Playing);
     EXPECT_EQ(voice(1).note, 60);
-    EXPECT_EQ(voice(2).state, Playing);
+    EXPECT_EQ(voice(2).state, VoiceState::Playing);
     EXPECT_EQ(voice(2).channel, 1);
 }
 
 TEST_F(SynthControlVoice, SameKeyCutReachesPedalledAndDyingVoices) {
     song->channels[0].sustain = 127;
     play(0, 60);
-    noteOff(*song, event(0, 0, NoteOff, 60));
-    ASSERT_EQ(voice(0).state, Sustained);
+    noteOff(*song, event(0, 0, EventOpcode::NoteOff, 60));
+    ASSERT_EQ(voice(0).state, VoiceState::Sustained);
     play(0, 60);
-    EXPECT_EQ(voice(0).state, Dying);
-    EXPECT_EQ(voice(1).state, Playing);
+    EXPECT_EQ(voice(0).state, VoiceState::Dying);
+    EXPECT_EQ(voice(1).state, VoiceState::Playing);
     play(0, 60);
-    EXPECT_EQ(voice(0).state, Dying);
-    EXPECT_EQ(voice(1).state, Dying);
-    EXPECT_EQ(voice(2).state, Playing);
+    EXPECT_EQ(voice(0).state, VoiceState::Dying);
+    EXPECT_EQ(voice(1).state, VoiceState::Dying);
+    EXPECT_EQ(voice(2).state, VoiceState::Playing);
     // The pedal's release does not bring a cut voice back.
-    releaseSustained(*song, event(0, 0, SustainPedal, 0));
-    EXPECT_EQ(voice(0).state, Dying);
+    releaseSustained(*song, event(0, 0, EventOpcode::SustainPedal, 0));
+    EXPECT_EQ(voice(0).state, VoiceState::Dying);
 }
 
 TEST_F(SynthControlVoice, NoteStartResetsTheControlBlockOnlyForEnvelopes) {
@@ -87,11 +87,11 @@ TEST_F(SynthControlVoice, NoteStartResetsTheControlBlockOnlyForEnvelopes) {
 
 TEST_F(SynthControlVoice, MissingInstrumentStillCutsTheSameKey) {
     play(0, 60);
-    MidiEvent change = event(0, 0, ProgramChange, 5);
+    MidiEvent change = event(0, 0, EventOpcode::ProgramChange, 5);
     song->channels[0].program = change.a;  // no instrument at program 5 in any bank
     play(0, 60);
-    EXPECT_EQ(voice(0).state, Dying);
-    EXPECT_EQ(voice(1).state, Free);
+    EXPECT_EQ(voice(0).state, VoiceState::Dying);
+    EXPECT_EQ(voice(1).state, VoiceState::Free);
 }
 
 TEST_F(SynthControlVoice, FullPoolDropsTheNoteWithoutDisturbingAnyVoice) {
@@ -100,7 +100,7 @@ TEST_F(SynthControlVoice, FullPoolDropsTheNoteWithoutDisturbingAnyVoice) {
     EXPECT_EQ(song->lostNoteCount, 1);
     EXPECT_EQ(song->stolenNoteCount, 0);
     for (int i = 0; i < song->voiceCount; ++i) {
-        EXPECT_EQ(voice(i).state, Playing) << i;
+        EXPECT_EQ(voice(i).state, VoiceState::Playing) << i;
         EXPECT_EQ(voice(i).note, i) << i;
     }
 }
@@ -108,64 +108,64 @@ TEST_F(SynthControlVoice, FullPoolDropsTheNoteWithoutDisturbingAnyVoice) {
 TEST_F(SynthControlVoice, StealingTakesTheQuietestReleasedVoiceHighestSlotOnTies) {
     fillAllSlots();
     for (int i = 0; i < song->voiceCount; ++i) {
-        voice(i).panMode = Centre;
+        voice(i).panMode = PanMode::Centre;
         voice(i).leftGain = 1000;
     }
-    voice(3).state = Releasing;
-    voice(17).state = Releasing;
-    voice(20).state = Dying;  // never taken, however quiet
+    voice(3).state = VoiceState::Releasing;
+    voice(17).state = VoiceState::Releasing;
+    voice(20).state = VoiceState::Dying;  // never taken, however quiet
     voice(20).leftGain = 0;
     voice(25).leftGain = 0;  // Playing: never taken either
     play(2, 100);
     EXPECT_EQ(song->stolenNoteCount, 1);
-    EXPECT_EQ(voice(17).state, Playing);
+    EXPECT_EQ(voice(17).state, VoiceState::Playing);
     EXPECT_EQ(voice(17).note, 100);
-    EXPECT_EQ(voice(3).state, Releasing);
+    EXPECT_EQ(voice(3).state, VoiceState::Releasing);
 
     // A panned voice counts by its louder side.
-    voice(4).state = Sustained;
-    voice(4).panMode = Panned;
+    voice(4).state = VoiceState::Sustained;
+    voice(4).panMode = PanMode::Panned;
     voice(4).leftGain = 10;
     voice(4).rightGain = 2000;
-    voice(5).state = Sustained;
-    voice(5).panMode = Panned;
+    voice(5).state = VoiceState::Sustained;
+    voice(5).panMode = PanMode::Panned;
     voice(5).leftGain = 900;
     voice(5).rightGain = 10;
     play(2, 101);
     EXPECT_EQ(voice(5).note, 101);
-    EXPECT_EQ(voice(4).state, Sustained);
+    EXPECT_EQ(voice(4).state, VoiceState::Sustained);
 }
 
 TEST_F(SynthControlVoice, StolenSlotStaysFreeWhenTheInstrumentIsMissing) {
     fillAllSlots();
-    voice(7).state = Releasing;
+    voice(7).state = VoiceState::Releasing;
     song->channels[2].program = 9;  // nothing there
     play(2, 50);
-    EXPECT_EQ(voice(7).state, Free);
+    EXPECT_EQ(voice(7).state, VoiceState::Free);
     EXPECT_EQ(song->stolenNoteCount, 1);
 }
 
 TEST_F(SynthControlVoice, ReleaseOnlyTouchesThePlayingVoiceOfTheKey) {
-    noteOff(*song, event(0, 0, NoteOff, 60));  // nothing sounding: nothing happens
+    noteOff(*song, event(0, 0, EventOpcode::NoteOff, 60));  // nothing sounding: nothing happens
     play(0, 60);
     play(0, 61);
     song->channels[0].sustain = 127;
-    allNotesOff(*song, event(0, 0, AllNotesOff));
-    EXPECT_EQ(voice(0).state, Sustained);
-    EXPECT_EQ(voice(1).state, Sustained);
+    allNotesOff(*song, event(0, 0, EventOpcode::AllNotesOff));
+    EXPECT_EQ(voice(0).state, VoiceState::Sustained);
+    EXPECT_EQ(voice(1).state, VoiceState::Sustained);
     song->channels[0].sustain = 0;
-    allNotesOff(*song, event(0, 0, AllNotesOff));  // sustained voices are not touched
-    EXPECT_EQ(voice(0).state, Sustained);
-    releaseSustained(*song, event(0, 0, SustainPedal, 0));
-    EXPECT_EQ(voice(0).state, Releasing);
-    EXPECT_EQ(voice(1).state, Releasing);
+    allNotesOff(*song, event(0, 0, EventOpcode::AllNotesOff));  // sustained voices are not touched
+    EXPECT_EQ(voice(0).state, VoiceState::Sustained);
+    releaseSustained(*song, event(0, 0, EventOpcode::SustainPedal, 0));
+    EXPECT_EQ(voice(0).state, VoiceState::Releasing);
+    EXPECT_EQ(voice(1).state, VoiceState::Releasing);
 
     play(0, 62);
     play(1, 62);
-    allSoundsOff(*song, event(0, 0, AllSoundsOff));
-    EXPECT_EQ(voice(0).state, Dying);
-    EXPECT_EQ(voice(2).state, Dying);
-    EXPECT_EQ(voice(3).state, Playing);
+    allSoundsOff(*song, event(0, 0, EventOpcode::AllSoundsOff));
+    EXPECT_EQ(voice(0).state, VoiceState::Dying);
+    EXPECT_EQ(voice(2).state, VoiceState::Dying);
+    EXPECT_EQ(voice(3).state, VoiceState::Playing);
 }
 
 TEST_F(SynthControlVoice, VelocityLayersChooseTheSampleOnMelodicAndDrumChannels) {
@@ -212,37 +212,37 @@ TEST_F(SynthControlVoice, DrumChannelsFallBackToDrumSetZeroAndFixedNotesSetThePi
     putInstrument(*song, true, 0, 40, {fixed});
     song->channels[9].bank = 3;  // drum set 3 does not exist
     play(9, 40);
-    EXPECT_EQ(voice(0).state, Playing);
+    EXPECT_EQ(voice(0).state, VoiceState::Playing);
     EXPECT_EQ(voice(0).baseFrequency, 880000);
     play(9, 41);  // no instrument in either set
-    EXPECT_EQ(voice(1).state, Free);
+    EXPECT_EQ(voice(1).state, VoiceState::Free);
 }
 
 TEST_F(SynthControlVoice, ProgramMinusOnePlaysTheDefaultInstrument) {
     song->channels[0].program = -1;
     play(0, 60);
-    EXPECT_EQ(voice(0).state, Free);
+    EXPECT_EQ(voice(0).state, VoiceState::Free);
     song->defaultInstrument = std::make_unique<Instrument>();
     song->defaultInstrument->samples.push_back(toneSample());
     play(0, 61);
-    EXPECT_EQ(voice(0).state, Playing);
+    EXPECT_EQ(voice(0).state, VoiceState::Playing);
     EXPECT_EQ(voice(0).sample, &song->defaultInstrument->samples[0]);
 }
 
 TEST_F(SynthControlVoice, KeyPressureAndVolumeRelevelOnlyTheRightVoices) {
     play(0, 60, 100);
     play(0, 62, 100);
-    keyPressure(*song, event(0, 0, KeyPressure, 60, 0));
-    EXPECT_EQ(voice(0).state, Playing);
+    keyPressure(*song, event(0, 0, EventOpcode::KeyPressure, 60, 0));
+    EXPECT_EQ(voice(0).state, VoiceState::Playing);
     EXPECT_EQ(voice(0).velocity, 0);
     EXPECT_EQ(voice(0).leftScale, 0.0f);
 
-    noteOff(*song, event(0, 0, NoteOff, 62));
+    noteOff(*song, event(0, 0, EventOpcode::NoteOff, 62));
     const float released = voice(1).leftScale;
     play(0, 64, 100);
     const float held = voice(2).leftScale;
     song->channels[0].volume = 45;
-    refreshChannelVolume(*song, event(0, 0, ChannelVolume, 45));
+    refreshChannelVolume(*song, event(0, 0, EventOpcode::ChannelVolume, 45));
     EXPECT_EQ(voice(1).leftScale, released);
     EXPECT_LT(voice(2).leftScale, held);
 }
@@ -251,13 +251,13 @@ TEST_F(SynthControlVoice, VolumeRelevelsPedalledVoicesButNotDyingOnes) {
     play(0, 60);
     play(0, 62);
     song->channels[0].sustain = 127;
-    noteOff(*song, event(0, 0, NoteOff, 60));
-    ASSERT_EQ(voice(0).state, Sustained);
-    voice(1).state = Dying;  // as a cut would leave it
+    noteOff(*song, event(0, 0, EventOpcode::NoteOff, 60));
+    ASSERT_EQ(voice(0).state, VoiceState::Sustained);
+    voice(1).state = VoiceState::Dying;  // as a cut would leave it
     const float pedalled = voice(0).leftScale;
     const float dying = voice(1).leftScale;
     song->channels[0].expression = 20;
-    refreshChannelVolume(*song, event(0, 0, Expression, 20));
+    refreshChannelVolume(*song, event(0, 0, EventOpcode::Expression, 20));
     EXPECT_LT(voice(0).leftScale, pedalled);
     EXPECT_EQ(voice(1).leftScale, dying);
 }
@@ -265,97 +265,19 @@ TEST_F(SynthControlVoice, VolumeRelevelsPedalledVoicesButNotDyingOnes) {
 TEST_F(SynthControlVoice, PitchBendRetunesEveryVoiceOfTheChannel) {
     play(0, 69);
     play(0, 72);
-    noteOff(*song, event(0, 0, NoteOff, 72));
-    voice(1).state = Dying;
+    noteOff(*song, event(0, 0, EventOpcode::NoteOff, 72));
+    voice(1).state = VoiceState::Dying;
     song->channels[0].pitchBend = 16383;
     song->channels[0].bendFactor = 0.0f;
-    refreshChannelPitch(*song, event(0, 0, PitchBend));
+    refreshChannelPitch(*song, event(0, 0, EventOpcode::PitchBend));
     EXPECT_EQ(voice(0).frequency, 493771);
     EXPECT_GT(voice(1).frequency, voice(1).baseFrequency);
     song->channels[0].pitchBend = 8192;
     song->channels[0].bendFactor = 0.0f;
-    refreshChannelPitch(*song, event(0, 0, PitchBend));
+    refreshChannelPitch(*song, event(0, 0, EventOpcode::PitchBend));
     EXPECT_EQ(voice(0).frequency, voice(0).baseFrequency);
     EXPECT_EQ(voice(1).frequency, voice(1).baseFrequency);
     EXPECT_EQ(voice(0).step, 4096);
-}
-
-// --- frequency and amplitude --------------------------------------------
-
-class SynthControlRecompute : public SynthControlVoice {};
-
-TEST_F(SynthControlRecompute, StepFollowsNoteAndSampleRate) {
-    play(0, 69);
-    play(0, 81);
-    EXPECT_EQ(voice(0).step, 4096);
-    EXPECT_EQ(voice(1).step, 8192);
-    // Ping-pong running backwards keeps its direction through a retune.
-    voice(0).step = -4096;
-    song->channels[0].pitchBend = 0;
-    refreshChannelPitch(*song, event(0, 0, PitchBend));
-    EXPECT_LT(voice(0).step, -3600);
-}
-
-TEST_F(SynthControlRecompute, BendFactorsAreExactAndCachedPerChannel) {
-    play(0, 69);
-    const int slot = 0;
-    auto bendTo = [&](int32_t bend) {
-        song->channels[0].pitchBend = bend;
-        song->channels[0].bendFactor = 0.0f;
-        recomputeFrequency(*song, slot);
-        return voice(slot).frequency;
-    };
-    EXPECT_EQ(bendTo(0), 391995);      // two semitones down: 440000 / 2^(2/12)
-    EXPECT_EQ(song->channels[0].bendFactor, float(bendSemitoneTable[2]));
-    EXPECT_EQ(bendTo(16383), 493771);  // just under two semitones up
-    // Products and quotients in double precision: single precision would
-    // give one milli-Hz more for these bends.
-    EXPECT_EQ(bendTo(10240), 452892);
-    EXPECT_EQ(bendTo(753), 396263);
-
-    song->channels[0].bendRange = 0;
-    EXPECT_EQ(bendTo(12000), 440000);
-
-    // The cached factor is shared until cleared.
-    song->channels[0].bendRange = 2;
-    song->channels[0].pitchBend = 16383;
-    song->channels[0].bendFactor = 1.5f;
-    recomputeFrequency(*song, slot);
-    EXPECT_EQ(voice(slot).frequency, 660000);
-}
-
-TEST_F(SynthControlRecompute, PanZonesAndScales) {
-    const double full = 2048383.0;
-    auto scalesAt = [&](int32_t pan) {
-        Voice& v = voice(0);
-        v.state = Playing;
-        v.sample = &song->melodicBanks[0]->instruments[0].instrument->samples[0];
-        v.velocity = 127;
-        song->channels[0].volume = 127;
-        song->channels[0].expression = 127;
-        v.pan = pan;
-        v.rightScale = -1.0f;
-        recomputeAmplitude(*song, 0);
-        return v;
-    };
-    Voice centre = scalesAt(64);
-    EXPECT_EQ(centre.panMode, Centre);
-    EXPECT_EQ(centre.leftScale, float(full * 0x1p-21));
-    EXPECT_EQ(centre.rightScale, -1.0f);
-    Voice left = scalesAt(0);
-    EXPECT_EQ(left.panMode, LeftOnly);
-    EXPECT_EQ(left.leftScale, float(full * 0x1p-20));
-    EXPECT_EQ(scalesAt(124).panMode, RightOnly);
-    EXPECT_EQ(scalesAt(61).panMode, Centre);
-    EXPECT_EQ(scalesAt(5).panMode, Panned);
-    Voice panned = scalesAt(32);
-    EXPECT_EQ(panned.panMode, Panned);
-    EXPECT_EQ(panned.leftScale, float(full * 0x1p-27) * 95.0f);
-    EXPECT_EQ(panned.rightScale, float(full * 0x1p-27) * 32.0f);
-
-    song->formatFlags |= kFormatMono;
-    EXPECT_EQ(scalesAt(0).panMode, Centre);
-    EXPECT_EQ(scalesAt(100).leftScale, float(full * 0x1p-21));
 }
 
 }  // namespace
