@@ -97,8 +97,8 @@ std::unique_ptr<SongPlayer> SongPlayer::assemble(std::span<const uint8_t> file, 
 
     constexpr PlayerFormat kFormat = format();
     SongOptions options;
-    options.channels = uint8_t(kFormat.channels);
-    options.format = uint16_t(kFormatCodeSigned | kFormat.bitsPerSample);
+    options.format.channels = uint8_t(kFormat.channels);
+    options.format.code = uint16_t(SampleFormat::kSigned | kFormat.bitsPerSample);
     options.rate = kFormat.sampleRate;
     options.bufferFrames = uint16_t(sizeof player->block_ / (kFormat.channels * kFormat.bitsPerSample / 8));
 
