@@ -16,6 +16,7 @@ namespace {
 // number of frames.
 constexpr double kLineDelaysMs[kReverbLines] = {41.8, 47.4, 53.7, 60.5, 68.5, 77.5, 87.0, 98.4};
 constexpr double kDiffuserDelaysMs[kReverbDiffusers] = {4.77, 3.69, 12.8, 9.50};
+// Their gains bound the values in their rings (see reverbDiffuse).
 constexpr float kDiffuserGains[kReverbDiffusers] = {0.75f, 0.75f, 0.625f, 0.625f};
 // Turns per second of the rotations, none a simple ratio of another.
 constexpr double kRotationHz[kReverbRotations] = {2.6, 3.7};
@@ -38,7 +39,7 @@ constexpr int kReverbRightRow = 2;
 // A pair of frames' four bus values, in mix units, to the loops' units (2^8
 // mix units: the mean of the four).
 constexpr float kReverbInputScale = 0x1p-10f;
-// Values in the rings are saturated here; the output is, in mix units, at
+// Values in the lines are saturated here, and the output (in mix units) at
 // four times full scale, far beyond the clip of the output conversion.
 constexpr float kReverbLineLimit = 0x1p27f;
 constexpr float kReverbOutputLimit = 0x1p30f;
