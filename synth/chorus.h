@@ -33,12 +33,11 @@ constexpr int kChorusTaps = 4;
 constexpr float kDefaultChorusLevel = 0.85f;
 // Frames over which a tap's delay moves in a straight line.
 constexpr int32_t kChorusSegment = 128;
-// The sweep: about 13 cents of pitch either way at 0.45 Hz, between
-// FluidSynth's chorus (15 cents, its three copies repeating their pattern at
-// 0.9 Hz) and SpessaSynth's (8 cents at 0.38 Hz) as the effects report
-// measures them.
+// The sweep: about 12 cents of pitch either way at 0.45 Hz, between
+// FluidSynth's chorus (15 cents at 0.29 Hz) and SpessaSynth's (8 cents at
+// 0.38 Hz) as the effects report measures them.
 constexpr double kChorusDelayMs = 13.0;
-constexpr double kChorusDepthMs = 3.0;
+constexpr double kChorusDepthMs = 2.4;
 constexpr double kChorusRateHz = 0.45;
 
 struct Chorus {
