@@ -5,8 +5,10 @@
 # against FluidSynth's fast file render of the same songs with the same
 # SoundFont, with the bank made from FluidR3 (the default bank) the time of
 # open (the first in a process, later ones, a playlist scan), the memory of
-# songs alive together and the peak memory of tzmidi rendering one song, and
-# the bank report (scripts/bank-report.sh) for TimGM6mb and FluidR3.
+# songs alive together and the peak memory of tzmidi rendering one song, the
+# bank report (scripts/bank-report.sh) for TimGM6mb and FluidR3, and the
+# effects report (scripts/effects-report.sh: the reverb and chorus next to
+# FluidSynth's and SpessaSynth's, and their speed).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh" build data bench
@@ -56,3 +58,6 @@ awk -v a="$tz" -v b="$fs" 'BEGIN { printf "tz_midi is %.1fx the speed of FluidSy
 echo
 echo "== Banks against FluidSynth with their SoundFonts (scripts/bank-report.sh)"
 "$root/scripts/bank-report.sh"
+echo
+echo "== Reverb and chorus against FluidSynth and SpessaSynth (scripts/effects-report.sh)"
+"$root/scripts/effects-report.sh"
