@@ -46,12 +46,13 @@ std::vector<Effect> effects(Reverb& reverb, Chorus& chorus, int32_t rate = kRate
 }
 
 // Noise as loud as several full-scale voices, with stretches of silence
-// that are passed as no bus at all (runs of zeros are sent as zeros).
-Bus noisyBus(size_t frames, uint32_t seed) {
+// that are passed as no bus at all: short ones, and, with `longSilence`,
+// four seconds in which the effects fall silent and stop working.
+Bus noisyBus(size_t frames, uint32_t seed, bool longSilence = false) {
     std::mt19937 rng(seed);
     Bus bus(2 * frames);
     for (size_t i = 0; i < frames; ++i) {
-        const bool quiet = (i / 20000) % 4 == 3;
+        const bool quiet = (i / 20000) % 4 == 3 || (longSilence && i >= 60000 && i < 60000 + 4 * 44100);
         for (int side = 0; side < 2; ++side)
             bus[2 * i + side] = quiet ? 0 : int64_t(int32_t(rng())) * 3 / 8;  // up to +-3 full scale
     }
@@ -98,9 +99,10 @@ protected:
 };
 
 // Every path, and every way of cutting the input into chunks (odd sizes,
-// single frames, the engine's 1024), gives the plain loops' bytes.
+// single frames, the engine's 1024), gives the plain loops' bytes, through
+// silences the effects stop working in and start again after.
 TEST_F(SynthEffects, EveryPathAndEveryChunkingGivesThePlainBytes) {
-    const Bus bus = noisyBus(3 * kRate, 1);
+    const Bus bus = noisyBus(7 * kRate, 1, true);
     for (const Effect& effect : effects(reverb_, chorus_)) {
         SCOPED_TRACE(effect.name);
         ASSERT_TRUE(forceSimdPath(SimdPath::Plain));
