@@ -66,7 +66,9 @@ struct Chorus {
 // kMinEffectRate..kMaxEffectRate.
 bool initChorus(Chorus& chorus, int32_t rate, float level);
 // Silence in the line, the sweep where it stands at the song's frame
-// `position`; no allocation. A seek calls it with the new position.
+// `position`; no allocation. A seek calls it with the new position, and so
+// does a song whose playback starts at a frame other than 0 (initChorus
+// leaves the chorus at frame 0).
 void clearChorus(Chorus& chorus, int64_t position);
 inline bool chorusActive(const Chorus& chorus) { return chorus.level > 0.0f; }
 // Adds the chorus of `frames` frames of the stereo bus (nullptr: silence)

@@ -108,7 +108,8 @@ struct Reverb {
 bool initReverb(Reverb& reverb, int32_t rate, float level);
 // Silence in every line, at the song's output frame `position`: as a fresh
 // record that has played that far in silence. No allocation. A seek calls
-// it with the new position.
+// it with the new position, and so does a song whose playback starts at a
+// frame other than 0 (initReverb leaves the reverb at frame 0).
 void clearReverb(Reverb& reverb, int64_t position);
 inline bool reverbActive(const Reverb& reverb) { return reverb.level > 0.0f; }
 // Adds the reverb of `frames` frames of the stereo bus (nullptr: silence)
