@@ -6,8 +6,10 @@
 # SoundFont, with the bank made from FluidR3 (the default bank) the time of
 # open (the first in a process, later ones, a playlist scan), the memory of
 # songs alive together and the peak memory of tzmidi rendering one song, the
-# same SoundFont indexed and its presets converted as songs need them, and
-# the bank report (scripts/bank-report.sh) for TimGM6mb and FluidR3.
+# same SoundFont indexed and its presets converted as songs need them, the
+# bank report (scripts/bank-report.sh) for TimGM6mb and FluidR3, and the
+# effects report (scripts/effects-report.sh: the reverb and chorus next to
+# FluidSynth's and SpessaSynth's, and their speed).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/data-paths.sh"
@@ -62,3 +64,6 @@ awk -v a="$tz" -v b="$fs" 'BEGIN { printf "tz_midi is %.1fx the speed of FluidSy
 echo
 echo "== Banks against FluidSynth with their SoundFonts (scripts/bank-report.sh)"
 "$root/scripts/bank-report.sh"
+echo
+echo "== Reverb and chorus against FluidSynth and SpessaSynth (scripts/effects-report.sh)"
+"$root/scripts/effects-report.sh"
