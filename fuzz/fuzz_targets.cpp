@@ -28,6 +28,7 @@
 #include "synth/render.h"
 #include "tests/support/files.h"
 #include "tests/support/player.h"
+#include "tests/support/smf_builder.h"
 #include "tests/support/test_bank.h"
 
 namespace tz::fuzz {
@@ -87,7 +88,6 @@ int dlsTarget(const uint8_t* data, size_t size) {
     std::unique_ptr<DlsCollection> collection = indexDlsCollection(std::vector<uint8_t>(data, data + size));
     if (!collection) return 0;
     auto song = std::make_unique<MidiSong>();
-    song->dlsCollection = collection.get();
     song->outputRate = 44100;
     song->controlRatio = 44;
     DlsWaveAccess access;
@@ -98,9 +98,9 @@ int dlsTarget(const uint8_t* data, size_t size) {
         int bank = drum ? 0 : int((inst.bank >> 8) & 0x7F);
         int program = int(inst.program & 0x7F);
         if (drum) {
-            for (int note = 0; note < 128; note += 7) loadDlsInstrument(*song, true, program, note, access);
+            for (int note = 0; note < 128; note += 7) loadDlsInstrument(*song, *collection, true, program, note, access);
         } else {
-            loadDlsInstrument(*song, false, bank, program, access);
+            loadDlsInstrument(*song, *collection, false, bank, program, access);
         }
     }
     return 0;
@@ -159,14 +159,13 @@ int sf2Target(const uint8_t* data, size_t size) {
     auto song = std::make_unique<MidiSong>();
     song->outputRate = 44100;
     song->controlRatio = 44;
-    song->dlsCollection = collection.get();
     auto ask = [&](bool drum, int bankNumber, int program) {
         DlsWaveAccess access;
         access.file = &file;
         std::unique_ptr<Instrument> fromIndex = loadSoundFontInstrument(*song, *index, drum, bankNumber, program, access);
         if (access.readFailed) std::abort();
         std::unique_ptr<Instrument> fromBank =
-            collection ? loadDlsInstrument(*song, drum, bankNumber, program) : nullptr;
+            collection ? loadDlsInstrument(*song, *collection, drum, bankNumber, program) : nullptr;
         if (!sameSamples(fromIndex.get(), fromBank.get())) std::abort();
     };
     size_t tried = 0;
@@ -180,6 +179,23 @@ int sf2Target(const uint8_t* data, size_t size) {
     }
     ask(false, 0, 127);
     ask(false, 5, 3);
+    index.reset();
+
+    // And as a bank named in the settings: a song opened, its presets
+    // converted at the first read, some blocks played.
+    static const std::vector<uint8_t> kSong = [] {
+        test::SmfBuilder smf(0, 480);
+        auto& t = smf.track();
+        for (int p = 0; p < 4; ++p) t.program(0, 0, p * 10).noteOn(0, 0, 60, 100).noteOn(0, 9, 36 + p, 100).noteOff(120, 0, 60);
+        return smf.bytes();
+    }();
+    const std::string path = scratchDirectory() + "/input.sf2";
+    if (!test::writeFileBytes(path, data, size)) return 0;
+    if (std::unique_ptr<SongPlayer> player = SongPlayer::openMemory(kSong, test::bankSettings(path))) {
+        uint8_t block[4096];
+        for (int i = 0; i < 8 && player->read(block, int32_t(sizeof block)) > 0; ++i) {
+        }
+    }
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "instruments/dls_convert.h"
 #include "instruments/gus_patch.h"
+#include "instruments/instrument_bank.h"
 #include "records/midi_song.h"
 
 namespace tz {
@@ -25,7 +26,7 @@ int32_t loadBankInstruments(MidiSong& song, bool drum, int bank, const Instrumen
         if (!slot.needsLoading) continue;
         slot.needsLoading = false;
 
-        slot.instrument = loadDlsInstrument(song, drum, bank, p, access);
+        if (song.bank) slot.instrument = song.bank->load(song, drum, bank, p, access);
         if (slot.instrument) continue;
 
         const ToneEntry* entry = tones->entries ? &tones->entries[p] : nullptr;

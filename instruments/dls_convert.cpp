@@ -197,12 +197,6 @@ std::unique_ptr<Instrument> convertRegions(MidiSong& song, const DlsCollection& 
 
 }  // namespace
 
-std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int bank, int program,
-                                              DlsWaveAccess& access) {
-    if (!song.dlsCollection) return nullptr;
-    return loadDlsInstrument(song, *song.dlsCollection, drum, bank, program, access);
-}
-
 std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, const DlsCollection& collection, bool drum, int bank,
                                               int program, DlsWaveAccess& access) {
     const DlsCollection* dls = &collection;
@@ -238,9 +232,10 @@ std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, const DlsCollectio
     }
 }
 
-std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int bank, int program) {
+std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, const DlsCollection& collection, bool drum, int bank,
+                                              int program) {
     DlsWaveAccess access;
-    return loadDlsInstrument(song, drum, bank, program, access);
+    return loadDlsInstrument(song, collection, drum, bank, program, access);
 }
 
 }  // namespace tz

@@ -37,18 +37,17 @@ constexpr int32_t dlsReleaseDistance(int32_t sustainLevel) {
     return sustainLevel + (kEnvelopeFullLevel - kDlsHoldLevel);
 }
 
-// Finds and converts an instrument of the song's DLS collection. Melodic:
-// the first instrument of that bank (ulBank bits 8..15) and program; for bank
-// 0 any bank of that program as a second choice. Drums: `bank` is the drum
-// set and `program` the note: the first drum kit whose ulInstrument is the
-// drum set, reduced to the regions whose key range holds the note. Null when
+// Finds and converts an instrument of a DLS collection (the song gives the
+// output rate and control ratio the envelopes are timed by). Melodic: the
+// first instrument of that bank (ulBank bits 8..15) and program; for bank 0
+// any bank of that program as a second choice. Drums: `bank` is the drum set
+// and `program` the note: the first drum kit whose ulInstrument is the drum
+// set, reduced to the regions whose key range holds the note. Null when
 // nothing is found or no region converts.
-std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int bank, int program);
-std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, bool drum, int bank, int program,
-                                              DlsWaveAccess& access);
-// The same from a collection other than the song's (the song gives the
-// output rate and control ratio the envelopes are timed by).
 std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, const DlsCollection& collection, bool drum, int bank,
                                               int program, DlsWaveAccess& access);
+// The same for a collection that holds its own bytes.
+std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, const DlsCollection& collection, bool drum, int bank,
+                                              int program);
 
 }  // namespace tz

@@ -12,7 +12,7 @@
 
 namespace tz {
 
-struct DlsCollection;
+class InstrumentBank;
 struct InstrumentConfiguration;
 
 // The output sample format: a code with the bits per sample in its low byte,
@@ -83,7 +83,9 @@ struct MidiSong {
     int32_t bytesPerFrame = 0;
     float masterVolume = 0.0f;
     int32_t amplification = 0;
-    const DlsCollection* dlsCollection = nullptr;  // not owned
+    // The bank the song's instruments come from first (a DLS collection or a
+    // SoundFont), shared with the other songs on it. Null: patches only.
+    std::shared_ptr<const InstrumentBank> bank;
     // The patch search path and the templates whose entries the banks share;
     // held for as long as the banks point into it.
     std::shared_ptr<const InstrumentConfiguration> configuration;

@@ -5,7 +5,9 @@
 #include <new>
 
 #include "instruments/dls_collection.h"
+#include "instruments/instrument_bank.h"
 #include "platform/byte_source.h"
+#include "soundfont/sf2_index.h"
 #include "platform/error.h"
 #include "platform/paths.h"
 
@@ -28,46 +30,57 @@ std::u16string expandedOnce() {
 struct IndexedBank {
     std::u16string path;
     FileIdentity identity;
-    std::shared_ptr<const DlsCollection> collection;
+    std::shared_ptr<const InstrumentBank> bank;
 };
 
 std::mutex indexedMutex;
 IndexedBank indexed;
 
-std::shared_ptr<const DlsCollection> indexedCollection(std::u16string_view path, const FileIdentity& identity) {
+std::shared_ptr<const InstrumentBank> indexedBank(std::u16string_view path, const FileIdentity& identity) {
     std::lock_guard<std::mutex> lock(indexedMutex);
-    if (indexed.collection && indexed.path == path && indexed.identity == identity) return indexed.collection;
+    if (indexed.bank && indexed.path == path && indexed.identity == identity) return indexed.bank;
     return nullptr;
 }
 
 // Keeps a fresh index for later opens, unless another open indexed the same
 // file meanwhile: then every open shares that one.
-std::shared_ptr<const DlsCollection> keepIndex(std::u16string_view path, const FileIdentity& identity,
-                                               std::shared_ptr<const DlsCollection> collection) {
-    std::shared_ptr<const DlsCollection> replaced;  // released after the lock
+std::shared_ptr<const InstrumentBank> keepIndex(std::u16string_view path, const FileIdentity& identity,
+                                               std::shared_ptr<const InstrumentBank> fresh) {
+    std::shared_ptr<const InstrumentBank> replaced;  // released after the lock
     std::lock_guard<std::mutex> lock(indexedMutex);
-    if (indexed.collection && indexed.path == path && indexed.identity == identity) return indexed.collection;
-    replaced = std::move(indexed.collection);
+    if (indexed.bank && indexed.path == path && indexed.identity == identity) return indexed.bank;
+    replaced = std::move(indexed.bank);
     indexed.path.assign(path);
     indexed.identity = identity;
-    indexed.collection = collection;
-    return collection;
+    indexed.bank = fresh;
+    return fresh;
 }
 
-// What the first bytes tell of a file named as a bank.
-Error bankKind(const ByteSource& file) {
+// Indexes the file as the kind of bank its first bytes tell: a DLS bank
+// (RIFF form "DLS "), a SoundFont (form "sfbk"); anything else is no bank.
+std::shared_ptr<const InstrumentBank> indexBank(const ByteSource& file, Error& why) {
     uint8_t head[12] = {};
-    if (file.size() < sizeof head || !file.read(0, head, sizeof head)) return Error::NotABank;
-    if (std::memcmp(head, "RIFF", 4) != 0) return Error::NotABank;
-    if (std::memcmp(head + 8, "DLS ", 4) != 0) return Error::NotABank;
-    return Error::None;
+    why = Error::NotABank;
+    if (file.size() < sizeof head || !file.read(0, head, sizeof head)) return nullptr;
+    if (std::memcmp(head, "RIFF", 4) != 0) return nullptr;
+    why = Error::BankDamaged;
+    if (std::memcmp(head + 8, "DLS ", 4) == 0) {
+        std::shared_ptr<const DlsCollection> dls = indexDlsCollection(file);
+        return dls ? std::make_shared<DlsBank>(std::move(dls)) : nullptr;
+    }
+    if (isSoundFont(file)) {
+        std::shared_ptr<const SoundFontIndex> sf2 = indexSoundFont(file);
+        return sf2 ? std::make_shared<SoundFontBank>(std::move(sf2)) : nullptr;
+    }
+    why = Error::NotABank;
+    return nullptr;
 }
 
 void forgetIndex(std::u16string_view path) {
-    std::shared_ptr<const DlsCollection> old;  // released after the lock
+    std::shared_ptr<const InstrumentBank> old;  // released after the lock
     std::lock_guard<std::mutex> lock(indexedMutex);
     if (indexed.path != path) return;
-    old = std::move(indexed.collection);
+    old = std::move(indexed.bank);
     indexed = IndexedBank{};
 }
 
@@ -94,18 +107,15 @@ OpenBank openBank(std::u16string_view path, Error* why) {
             return fail(Error::BankUnreadable);
         }
         const FileIdentity& identity = bank.file->identity();
-        bank.collection = indexedCollection(path, identity);
-        if (!bank.collection) {
-            if (Error kind = bankKind(*bank.file); kind != Error::None) {
-                forgetIndex(path);
-                return fail(kind);
-            }
-            std::shared_ptr<const DlsCollection> fresh = indexDlsCollection(*bank.file);
+        bank.bank = indexedBank(path, identity);
+        if (!bank.bank) {
+            Error error = Error::None;
+            std::shared_ptr<const InstrumentBank> fresh = indexBank(*bank.file, error);
             if (!fresh) {
                 forgetIndex(path);
-                return fail(Error::BankDamaged);
+                return fail(error);
             }
-            bank.collection = keepIndex(path, identity, std::move(fresh));
+            bank.bank = keepIndex(path, identity, std::move(fresh));
         }
         if (why) *why = Error::None;
         return bank;

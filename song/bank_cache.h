@@ -10,7 +10,7 @@
 namespace tz {
 
 class FileSource;
-struct DlsCollection;
+class InstrumentBank;
 enum class Error : uint8_t;
 
 // Where the bank lies, before expansion.
@@ -23,21 +23,22 @@ std::u16string expandSystemBankPath();
 // A bank as one open uses it: the shared index and the bank file, open for
 // this open alone, that the index's waves are read from.
 struct OpenBank {
-    std::shared_ptr<const DlsCollection> collection;
+    std::shared_ptr<const InstrumentBank> bank;  // a DLS collection or a SoundFont
     std::unique_ptr<FileSource> file;
 
     OpenBank();
     OpenBank(OpenBank&&) noexcept;
     OpenBank& operator=(OpenBank&&) noexcept;
     ~OpenBank();
-    explicit operator bool() const { return collection != nullptr; }
+    explicit operator bool() const { return bank != nullptr; }
 };
 
 // Opens the bank at `path`. The index of an earlier open is used while the
 // file there is the same (size, last write, file identity); a changed or
 // replaced file is indexed afresh, and songs on the old index keep what they
-// hold. Empty, with the reason in `why`, when the file cannot be opened or
-// is not a DLS bank. Thread-safe.
+// hold. A DLS bank and a SoundFont are told apart by their content. Empty,
+// with the reason in `why`, when the file cannot be opened or is neither.
+// Thread-safe.
 OpenBank openBank(std::u16string_view path, Error* why = nullptr);
 
 // openBank on the system bank (its path expanded once per process, again

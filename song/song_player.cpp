@@ -112,7 +112,7 @@ std::unique_ptr<SongPlayer> SongPlayer::assemble(std::span<const uint8_t> file, 
         why = bankError;
         return nullptr;
     }
-    player->song_->dlsCollection = player->bank_.collection.get();
+    player->song_->bank = player->bank_.bank;
     startSong(*player->song_);
     player->instrumentsPending_ = true;
     why = Error::None;

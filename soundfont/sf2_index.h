@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "instruments/instrument_bank.h"
 #include "soundfont/sf2_reader.h"
 #include "soundfont/sf2_to_dls.h"
 
@@ -82,5 +83,19 @@ std::shared_ptr<const Sf2ConvertedPreset> convertedSoundFontPreset(const SoundFo
 // access.readFailed is set and the instrument stays silent.
 std::unique_ptr<Instrument> loadSoundFontInstrument(MidiSong& song, const SoundFontIndex& index, bool drum, int bank,
                                                     int program, DlsWaveAccess& access);
+
+// A SoundFont as a bank: the instruments loadSoundFontInstrument gives.
+class SoundFontBank final : public InstrumentBank {
+public:
+    explicit SoundFontBank(std::shared_ptr<const SoundFontIndex> index) : index_(std::move(index)) {}
+    const SoundFontIndex& index() const { return *index_; }
+    std::unique_ptr<Instrument> load(MidiSong& song, bool drum, int bank, int program,
+                                     DlsWaveAccess& access) const override {
+        return loadSoundFontInstrument(song, *index_, drum, bank, program, access);
+    }
+
+private:
+    std::shared_ptr<const SoundFontIndex> index_;
+};
 
 }  // namespace tz

@@ -8,6 +8,7 @@
 
 #include "instruments/dls_convert.h"
 #include "records/midi_song.h"
+#include "tests/support/player.h"
 #include "tests/support/patch_builder.h"
 #include "soundfont/dls_writer.h"
 
@@ -46,7 +47,7 @@ struct SongFixture {
         dls = loadBytes(writeDlsBank(bank));
         song->outputRate = 44100;
         song->controlRatio = 44;
-        song->dlsCollection = dls.get();
+        if (dls) song->bank = test::borrowedBank(*dls);
         for (int n : {0, 8}) {
             song->melodicBanks[size_t(n)] = std::make_unique<ToneBank>();
             song->melodicBanks[size_t(n)]->entries = entries.data();
@@ -163,10 +164,10 @@ TEST(DlsMalformed, DamagedBanksFailCleanly) {
         MidiSong song;
         song.outputRate = 44100;
         song.controlRatio = 44;
-        song.dlsCollection = dls.get();
+
         for (int p : {0, 5, 6, 36})
             for (bool drum : {false, true}) {
-                auto ins = loadDlsInstrument(song, drum, 0, p);
+                auto ins = loadDlsInstrument(song, *dls, drum, 0, p);
                 if (!ins) continue;
                 for (const Sample& s : ins->samples) {
                     int32_t count = s.dataLength >> kFractionBits;

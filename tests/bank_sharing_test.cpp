@@ -104,7 +104,7 @@ TEST_F(BankSharing, SongsAliveTogetherShareWavesAndSoundAsEachAlone) {
     Playing a = open(bank_, kSongA);
     Playing b = open(bank_, kSongB);
     ASSERT_TRUE(a && b);
-    EXPECT_EQ(a->song().dlsCollection, b->song().dlsCollection);  // one index
+    EXPECT_EQ(a->song().bank, b->song().bank);  // one index
     // The second song brings only the waves the first does not hold.
     const std::set<const int16_t*> inA = sampleData(a->song()), inB = sampleData(b->song());
     std::set<const int16_t*> both = inA;
@@ -151,7 +151,7 @@ TEST_F(BankSharing, AChangedOrReplacedBankIsIndexedAfresh) {
     fs::rename(dir_ / "new.dls", bank_);
     Playing after = open(bank_, kSongA);
     ASSERT_TRUE(after);
-    EXPECT_NE(after->song().dlsCollection, before->song().dlsCollection);
+    EXPECT_NE(after->song().bank, before->song().bank);
     EXPECT_NE(render(*after), referenceA);
 
     // The original bytes written back into the same file, with a new time.

@@ -23,7 +23,6 @@ Loaded load(const DlsBankDesc& desc) {
     out.song = std::make_unique<MidiSong>();
     out.song->outputRate = 44100;
     out.song->controlRatio = 44;
-    out.song->dlsCollection = out.dls.get();
     return out;
 }
 
@@ -57,7 +56,7 @@ DlsBankDesc oneInstrument(std::vector<DlsRegionDesc> regions, size_t values = 40
 DlsConnectionDesc block(uint16_t destination, int32_t scale) { return {0, 0, destination, 0, scale}; }
 
 std::unique_ptr<Instrument> melodic(Loaded& l, int bank, int program) {
-    return loadDlsInstrument(*l.song, false, bank, program);
+    return loadDlsInstrument(*l.song, *l.dls, false, bank, program);
 }
 
 TEST(DlsConvert, RegionFieldsAndLoop) {
@@ -280,8 +279,6 @@ TEST(DlsConvert, MelodicLookupByBankAndProgram) {
     EXPECT_FALSE(melodic(l, 1, 5));  // other banks do not
     EXPECT_FALSE(melodic(l, 0, 6));  // a drum kit is no melodic instrument
 
-    MidiSong noBank;
-    EXPECT_FALSE(loadDlsInstrument(noBank, false, 0, 5));
 }
 
 TEST(DlsConvert, DrumKitsByKey) {
@@ -310,22 +307,22 @@ TEST(DlsConvert, DrumKitsByKey) {
     bank.instruments = {kit, brush, later};
     auto l = load(bank);
 
-    auto n36 = loadDlsInstrument(*l.song, true, 0, 36);
+    auto n36 = loadDlsInstrument(*l.song, *l.dls, true, 0, 36);
     ASSERT_TRUE(n36);
     ASSERT_EQ(n36->sampleCount(), 2);  // both velocity layers, in region order
     EXPECT_EQ(n36->samples[0].dataLength, 100 << 12);
     EXPECT_EQ(n36->samples[1].dataLength, 200 << 12);
     EXPECT_EQ(n36->samples[1].lowVelocity, 64);
-    auto n39 = loadDlsInstrument(*l.song, true, 0, 39);
+    auto n39 = loadDlsInstrument(*l.song, *l.dls, true, 0, 39);
     ASSERT_TRUE(n39);
     ASSERT_EQ(n39->sampleCount(), 1);
     EXPECT_EQ(n39->samples[0].dataLength, 300 << 12);
-    EXPECT_FALSE(loadDlsInstrument(*l.song, true, 0, 50));  // no region covers it
-    EXPECT_FALSE(loadDlsInstrument(*l.song, true, 0, 0));
-    EXPECT_TRUE(loadDlsInstrument(*l.song, true, 40, 38));   // the brush kit
-    EXPECT_FALSE(loadDlsInstrument(*l.song, true, 40, 36));
-    EXPECT_FALSE(loadDlsInstrument(*l.song, true, 1, 36));   // no kit 1
-    EXPECT_FALSE(loadDlsInstrument(*l.song, false, 0, 36));  // melodic 36 is not the kit
+    EXPECT_FALSE(loadDlsInstrument(*l.song, *l.dls, true, 0, 50));  // no region covers it
+    EXPECT_FALSE(loadDlsInstrument(*l.song, *l.dls, true, 0, 0));
+    EXPECT_TRUE(loadDlsInstrument(*l.song, *l.dls, true, 40, 38));   // the brush kit
+    EXPECT_FALSE(loadDlsInstrument(*l.song, *l.dls, true, 40, 36));
+    EXPECT_FALSE(loadDlsInstrument(*l.song, *l.dls, true, 1, 36));   // no kit 1
+    EXPECT_FALSE(loadDlsInstrument(*l.song, *l.dls, false, 0, 36));  // melodic 36 is not the kit
 }
 
 }  // namespace

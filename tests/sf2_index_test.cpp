@@ -95,12 +95,11 @@ void expectSameAsConvertedBank(const char* path) {
     }
 
     std::unique_ptr<MidiSong> fromBank = bareSong(), fromSoundFont = bareSong();
-    fromBank->dlsCollection = dls.get();
     int asked = 0, found = 0, mismatches = 0;
     auto ask = [&](bool drum, int bank, int program) {
         DlsWaveAccess bankAccess, sfAccess;
         sfAccess.file = file.get();
-        std::unique_ptr<Instrument> a = loadDlsInstrument(*fromBank, drum, bank, program, bankAccess);
+        std::unique_ptr<Instrument> a = loadDlsInstrument(*fromBank, *dls, drum, bank, program, bankAccess);
         std::unique_ptr<Instrument> b = loadSoundFontInstrument(*fromSoundFont, *index, drum, bank, program, sfAccess);
         ++asked;
         found += a != nullptr;

@@ -52,7 +52,7 @@ TEST_F(MidiSongTest, DemuxerOptions) {
     EXPECT_EQ(song->drumChannelMask, 0x8200u);
     EXPECT_EQ(song->defaultProgram, 0);
     EXPECT_EQ(song->playing, 0);
-    EXPECT_EQ(song->dlsCollection, nullptr);
+    EXPECT_EQ(song->bank, nullptr);
 
     // Only the templates that exist become banks.
     int melodic = 0, drums = 0;

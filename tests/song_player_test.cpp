@@ -13,6 +13,7 @@
 #include "tests/support/files.h"
 #include "tests/support/patch_builder.h"
 #include "tests/support/player.h"
+#include "tests/support/sf2_builder.h"
 #include "tests/support/smf_builder.h"
 #include "tests/support/test_bank.h"
 
@@ -95,6 +96,29 @@ TEST_F(SongPlayerTest, EachFailureSaysWhichFileAndWhy) {
     EXPECT_EQ(why, Error::NotABank);
     EXPECT_FALSE(SongPlayer::openMemory(twoProgramSong(), Settings{}, &why));
     EXPECT_EQ(why, Error::NoBank);
+}
+
+TEST_F(SongPlayerTest, ASoundFontCutShortWhileASongIsOpenLeavesItSilentNotBroken) {
+    const fs::path sf2 = dir_ / "bank.sf2";
+    ASSERT_TRUE(test::writeFileBytes(sf2, test::smallSoundFont()));
+    std::unique_ptr<SongPlayer> whole = test::openSong(twoProgramSong(), test::bankSettings(sf2));
+    ASSERT_TRUE(whole);
+    const std::vector<uint8_t> reference = test::readAll(*whole);
+    EXPECT_TRUE(std::any_of(reference.begin(), reference.end(), [](uint8_t b) { return b != 0; }));
+
+    whole.reset();  // its waves go with it
+
+    // Opened (indexed), then cut to its header before the first read.
+    std::unique_ptr<SongPlayer> cut = test::openSong(twoProgramSong(), test::bankSettings(sf2));
+    ASSERT_TRUE(cut);
+    fs::resize_file(sf2, 64);
+    EXPECT_FALSE(cut->loadInstruments());
+    EXPECT_EQ(cut->loadError(), Error::BankChanged);
+    EXPECT_EQ(test::readAll(*cut).size(), reference.size());
+    // The next open finds no SoundFont there.
+    Error why = Error::None;
+    EXPECT_FALSE(SongPlayer::openMemory(twoProgramSong(), test::bankSettings(sf2), &why));
+    EXPECT_EQ(why, Error::BankDamaged);
 }
 
 }  // namespace

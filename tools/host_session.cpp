@@ -25,24 +25,29 @@ bool systemBankExists() {
 
 }  // namespace
 
-std::string defaultBankPath() {
-    if (const char* env = std::getenv("TZMIDI_DEFAULT_BANK"); env && *env) return env;
+std::vector<std::string> defaultBankPaths() {
+    if (const char* env = std::getenv("TZMIDI_DEFAULT_BANK"); env && *env) return {env};
 #ifdef _WIN32
     if (const char* local = std::getenv("LOCALAPPDATA"); local && *local)
-        return std::string(local) + "\\tz_midi\\gm.dls";
-    return "gm.dls";
+        return {std::string(local) + "\\tz_midi\\gm.dls"};
+    return {"gm.dls"};
 #else
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) return std::string(data) + "/tz_midi/gm.dls";
-    if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.local/share/tz_midi/gm.dls";
-    return "gm.dls";
+    std::vector<std::string> paths;
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
+        paths.push_back(std::string(data) + "/tz_midi/gm.dls");
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        paths.push_back(std::string(home) + "/.local/share/tz_midi/gm.dls");
+    paths.push_back("/usr/share/sounds/sf2/default-GM.sf2");
+    return paths;
 #endif
 }
 
 void addHostOptions(CLI::App& cmd, HostOptions& o) {
     cmd.add_option("--bank", o.bank,
-                   "the DLS bank to play with (default: the settings' bank, else the system's, else the default "
-                   "bank, $TZMIDI_DEFAULT_BANK or ~/.local/share/tz_midi/gm.dls)")
-        ->option_text("FILE.dls");
+                   "the bank to play with, a SoundFont or a DLS bank (default: the settings' bank, else the "
+                   "system's, else the default bank: $TZMIDI_DEFAULT_BANK, ~/.local/share/tz_midi/gm.dls or "
+                   "/usr/share/sounds/sf2/default-GM.sf2)")
+        ->option_text("FILE");
     cmd.add_option("--patches", o.patches,
                    "a patch configuration naming GUS patches (such as freepats.cfg) to play with, with or "
                    "without a bank")
@@ -74,15 +79,19 @@ bool hostSettings(const HostOptions& o, HostSettings& out, std::string& error) {
     if (!override(SettingKey::Bank, o.bank, out.settings.bank, "bank")) return false;
     if (!override(SettingKey::Patches, o.patches, out.settings.patches, "patch configuration")) return false;
     if (out.settings.bank.empty() && out.settings.patches.empty() && !systemBankExists()) {
-        const std::string bank = defaultBankPath();
-        if (canOpen(bank)) {
-            out.settings.bank = utf8ToUtf16(absolutePath(bank));
-            out.origins[size_t(SettingKey::Bank)] = "the default bank";
-            out.changed = true;
-        } else {
-            out.noBank = "no General-MIDI bank: the system has none and the default bank '" + bank +
-                         "' is missing (make it with scripts/make-default-bank.sh, or pass --bank FILE.dls)";
+        std::string tried;
+        for (const std::string& bank : defaultBankPaths()) {
+            if (canOpen(bank)) {
+                out.settings.bank = utf8ToUtf16(absolutePath(bank));
+                out.origins[size_t(SettingKey::Bank)] = "the default bank";
+                out.changed = true;
+                break;
+            }
+            tried += (tried.empty() ? "'" : ", '") + bank + "'";
         }
+        if (out.settings.bank.empty())
+            out.noBank = "no General-MIDI bank: the system has none and no default bank is there (" + tried +
+                         "); pass --bank FILE.sf2 or FILE.dls, or name one in the settings";
     }
     return true;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/error.h"
 #include "song/settings.h"
@@ -33,9 +34,12 @@ struct HostOptions {
 // Adds --plugin, --bank and --patches to a command.
 void addHostOptions(CLI::App& cmd, HostOptions& o);
 
-// The default bank: $TZMIDI_DEFAULT_BANK, else the per-user data folder
-// ($HOME/.local/share/tz_midi/gm.dls, or %LOCALAPPDATA%\tz_midi\gm.dls).
-std::string defaultBankPath();
+// The banks tzmidi plays with when neither the command line, the settings
+// nor the system name one, in the order they are tried: $TZMIDI_DEFAULT_BANK
+// alone when set; else the per-user bank ($HOME/.local/share/tz_midi/gm.dls,
+// or %LOCALAPPDATA%\tz_midi\gm.dls) and, on Linux, the system's
+// General-MIDI SoundFont (/usr/share/sounds/sf2/default-GM.sf2).
+std::vector<std::string> defaultBankPaths();
 
 // The settings the plug-in plays with for this command: its settings file's,
 // then what the command line sets, then the default bank where neither

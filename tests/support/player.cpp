@@ -4,6 +4,7 @@
 #include <string>
 
 #include "instruments/config.h"
+#include "instruments/instrument_bank.h"
 #include "platform/paths.h"
 #include "song/song_assembly.h"
 #include "tests/support/files.h"
@@ -45,10 +46,14 @@ std::unique_ptr<MidiSong> assembleSong(const SongOptions& options, const std::ve
                                        const DlsCollection* bank) {
     std::unique_ptr<MidiSong> song = readSong(options, midi, defaultInstrumentConfiguration());
     if (!song) return nullptr;
-    song->dlsCollection = bank;
+    if (bank) song->bank = borrowedBank(*bank);
     if (!loadSongInstruments(*song)) return nullptr;
     startSong(*song);
     return song;
+}
+
+std::shared_ptr<const InstrumentBank> borrowedBank(const DlsCollection& collection) {
+    return std::make_shared<DlsBank>(std::shared_ptr<const DlsCollection>(std::shared_ptr<void>(), &collection));
 }
 
 std::vector<uint8_t> readAll(SongPlayer& player, int32_t readSize, size_t maxBytes) {

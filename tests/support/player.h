@@ -10,6 +10,7 @@
 
 namespace tz {
 struct DlsCollection;
+class InstrumentBank;
 }
 
 namespace tz::test {
@@ -26,11 +27,14 @@ const std::filesystem::path& smallGmBankFile();
 std::unique_ptr<SongPlayer> openSong(const std::vector<uint8_t>& midi, const Settings& settings);
 
 // A song read, loaded and started by the same assembly steps as the
-// player's, from a collection held in memory, for engine tests in formats the
-// player does not deliver (mono, 8-bit, other rates). Null when the song
-// cannot be read.
+// player's, from a collection held in memory (which must outlive the song),
+// for engine tests in formats the player does not deliver (mono, 8-bit,
+// other rates). Null when the song cannot be read.
 std::unique_ptr<MidiSong> assembleSong(const SongOptions& options, const std::vector<uint8_t>& midi,
                                        const DlsCollection* bank);
+
+// A collection the caller keeps alive, as a song's bank.
+std::shared_ptr<const InstrumentBank> borrowedBank(const DlsCollection& collection);
 
 // Everything the player delivers from where it stands, read in pieces of
 // `readSize` bytes, up to `maxBytes`.
