@@ -56,10 +56,12 @@
 #include "platform/riff_chunks.h"
 #include "records/midi_song.h"
 #include "song/song_assembly.h"
+#include "song/song_player.h"
 #include "synth/chorus.h"
 #include "synth/render.h"
 #include "synth/reverb.h"
 #include "synth/simd_path.h"
+#include "tests/support/player.h"
 #include "tests/support/files.h"
 #include "tests/support/smf_builder.h"
 
@@ -190,17 +192,15 @@ double threadSeconds() {
 
 // The song rendered by the engine as a host gets it: 16-bit stereo values,
 // interleaved. `seconds`, when given, receives the CPU time of the render.
-std::vector<int16_t> renderEngine(const std::vector<uint8_t>& midi, const tz::DlsCollection& bank,
+std::vector<int16_t> renderEngine(const std::vector<uint8_t>& midi, const tz::Settings& bank,
                                   double* seconds = nullptr) {
-    tz::StreamPtr stream(tz::createMemoryStream(midi.data(), midi.size()));
-    tz::SongOptions options;
-    std::unique_ptr<tz::MidiSong> song = tz::createSong(options, stream.get(), &bank);
+    std::unique_ptr<tz::SongPlayer> player = tz::SongPlayer::openMemory(midi, bank);
     std::vector<int16_t> pcm;
-    if (!song) return pcm;
-    tz::startSong(*song);
-    std::vector<uint8_t> block(tz::kBlockBytes);
+    if (!player) return pcm;
+    player->loadInstruments();
+    std::vector<uint8_t> block(4096);
     const double start = threadSeconds();
-    for (int32_t n; (n = tz::renderBlock(*song, block.data())) > 0;) {
+    for (int32_t n; (n = player->read(block.data(), int32_t(block.size()))) > 0;) {
         const size_t at = pcm.size();
         pcm.resize(at + size_t(n) / 2);
         std::memcpy(pcm.data() + at, block.data(), size_t(n));
@@ -255,7 +255,7 @@ EffectRun ourEffect(Effect effect) {
     return [chorus](const int64_t* bus, int64_t* mix, int32_t n) { tz::runChorus(*chorus, bus, mix, n); };
 }
 
-bool renderOurs(const std::vector<uint8_t>& midi, const tz::DlsCollection& bank, Effect effect, Renders& out) {
+bool renderOurs(const std::vector<uint8_t>& midi, const tz::Settings& bank, Effect effect, Renders& out) {
     const std::vector<int16_t> dry = renderEngine(midi, bank);
     if (dry.empty()) return false;
     out.dry = toStereo(dry);
@@ -572,7 +572,7 @@ double effectSpeed(Effect effect, double seconds, uint64_t& hash) {
     return double(chunks) * kChunk / kRate / std::max(spent, 1e-9);
 }
 
-void printSpeed(double seconds, const std::vector<std::string>& songs, const tz::DlsCollection& bank) {
+void printSpeed(double seconds, const std::vector<std::string>& songs, const tz::Settings& bank) {
     std::printf("\n== Speed (thread CPU time; stereo 44.1 kHz in chunks of 1024 frames)\n");
     std::printf("%-18s %16s %16s\n", "path", "reverb x real", "chorus x real");
     uint64_t reference[2] = {0, 0};
@@ -647,18 +647,7 @@ int main(int argc, char** argv) {
                              "[--no-fluid] [--speed-seconds S] [--songs FILE.mid ...]\n");
         return 2;
     }
-    std::vector<uint8_t> bankBytes;
-    if (!tz::readWholeFile(o.bank, bankBytes, size_t(1) << 31)) {
-        std::fprintf(stderr, "effects_report: cannot read %s\n", o.bank.c_str());
-        return 1;
-    }
-    tz::StreamPtr bankStream(tz::createMemoryStream(bankBytes.data(), bankBytes.size()));
-    const std::unique_ptr<tz::DlsCollection> bank = tz::loadDlsCollection(bankStream.get());
-    if (!bank) {
-        std::fprintf(stderr, "effects_report: %s is not a readable bank\n", o.bank.c_str());
-        return 1;
-    }
-    tz::acquireInstrumentConfiguration();
+    const tz::Settings bank = tz::test::bankSettings(o.bank);
     o.tmp = fs::temp_directory_path() / ("effects_report_" + std::to_string(::getpid()));
     fs::create_directories(o.tmp);
 
@@ -673,7 +662,7 @@ int main(int argc, char** argv) {
     char name[64];
     std::snprintf(name, sizeof name, "tz_midi (level %.2f)", double(tz::kDefaultReverbLevel));
     ReverbFigures ours, fluidFigures;
-    if (renderOurs(clickBytes, *bank, Effect::Reverb, r)) printReverb(name, ours = reverbFigures(r));
+    if (renderOurs(clickBytes, bank, Effect::Reverb, r)) printReverb(name, ours = reverbFigures(r));
     printReverb("  the same on impulses", reverbFigures(reverbOfImpulses(), kImpulses));
     const bool fluid = o.fluid && !o.sf2.empty(), spessa = !o.spessa.empty() && !o.sf2.empty();
     if (fluid) {
@@ -698,7 +687,7 @@ int main(int argc, char** argv) {
     std::printf("\n== Chorus on a held note (program %d, note %d)\n", kChorusProgram, kChorusNote);
     std::printf("%-28s %10s %10s %10s %10s\n", "", "cents", "rate Hz", "delay ms", "wet/dry dB");
     std::snprintf(name, sizeof name, "tz_midi (level %.2f)", double(tz::kDefaultChorusLevel));
-    if (renderOurs(heldBytes, *bank, Effect::Chorus, r)) printChorus(name, chorusFigures(r));
+    if (renderOurs(heldBytes, bank, Effect::Chorus, r)) printChorus(name, chorusFigures(r));
     if (fluid) {
         if (renderFluid(o, held, Effect::Chorus, r))
             printChorus("FluidSynth", chorusFigures(r));
@@ -712,8 +701,7 @@ int main(int argc, char** argv) {
             std::printf("SpessaSynth: could not render\n");
     }
 
-    printSpeed(o.speedSeconds, o.songs, *bank);
+    printSpeed(o.speedSeconds, o.songs, bank);
     fs::remove_all(o.tmp);
-    tz::releaseInstrumentConfiguration();
     return 0;
 }

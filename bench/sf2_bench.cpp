@@ -31,8 +31,10 @@
 #include "platform/paths.h"
 #include "records/midi_song.h"
 #include "song/song_assembly.h"
+#include "song/song_player.h"
 #include "soundfont/sf2_index.h"
 #include "synth/render.h"
+#include "tests/support/player.h"
 
 namespace fs = std::filesystem;
 
@@ -72,33 +74,14 @@ std::vector<uint8_t> fileBytes(const char* path) {
 
 // The song read, its instruments marked but not loaded.
 std::unique_ptr<tz::MidiSong> readSong(const std::vector<uint8_t>& midi) {
-    tz::StreamPtr stream(tz::createMemoryStream(midi.data(), midi.size()));
-    return tz::readSong(tz::SongOptions{}, stream.get(), nullptr);
+    return tz::readSong(tz::SongOptions{}, midi, tz::defaultInstrumentConfiguration());
 }
 
-// What loadMarkedInstruments does with a DLS bank, from the SoundFont: each
-// marked instrument, a melodic bank other than 0 falling back on bank 0.
-bool loadFromSoundFont(tz::MidiSong& song, const tz::SoundFontIndex& index, const tz::ByteSource& file) {
-    tz::DlsWaveAccess access;
-    access.file = &file;
-    for (int n = 127; n >= 0; --n) {
-        for (bool drum : {false, true}) {
-            tz::ToneBank* tones = drum ? song.drumSets[size_t(n)].get() : song.melodicBanks[size_t(n)].get();
-            if (!tones) continue;
-            for (int p = 0; p < 128; ++p) {
-                tz::InstrumentSlot& slot = tones->instruments[size_t(p)];
-                if (!slot.needsLoading) continue;
-                slot.needsLoading = false;
-                slot.instrument = tz::loadSoundFontInstrument(song, index, drum, n, p, access);
-                if (!slot.instrument && n != 0) {
-                    tz::ToneBank* fallback = drum ? song.drumSets[0].get() : song.melodicBanks[0].get();
-                    if (fallback && fallback->instruments[size_t(p)].empty())
-                        fallback->instruments[size_t(p)].needsLoading = true;
-                }
-            }
-        }
-    }
-    return !access.readFailed;
+// The song's instruments loaded from the SoundFont as a song's first read
+// loads them.
+bool loadFromSoundFont(tz::MidiSong& song, std::shared_ptr<const tz::SoundFontIndex> index, const tz::ByteSource& file) {
+    song.bank = std::make_shared<tz::SoundFontBank>(std::move(index));
+    return tz::loadSongInstruments(song, &file);
 }
 
 // The whole song rendered, kept as its length and a 64-bit FNV-1a hash of
@@ -109,11 +92,14 @@ struct Rendered {
     bool operator==(const Rendered&) const = default;
 };
 
-Rendered renderAll(tz::MidiSong& song) {
-    tz::startSong(song);
+// The whole song as the plug-in plays it from the SoundFont, and from the
+// DLS bank when one is named: the same bytes both ways.
+Rendered renderWithBank(const std::vector<uint8_t>& midi, const char* bank) {
     Rendered out;
+    std::unique_ptr<tz::SongPlayer> player = tz::SongPlayer::openMemory(midi, tz::test::bankSettings(bank));
+    if (!player) return out;
     uint8_t block[4096];
-    for (int32_t n; (n = tz::renderBlock(song, block)) > 0;) {
+    for (int32_t n; (n = player->read(block, int32_t(sizeof block))) > 0;) {
         out.bytes += uint64_t(n);
         for (int32_t i = 0; i < n; ++i) out.hash = (out.hash ^ block[i]) * 1099511628211ull;
     }
@@ -123,30 +109,15 @@ Rendered renderAll(tz::MidiSong& song) {
 int renderMode(const char* soundFont, const char* songPath, const char* dlsPath) {
     warm(soundFont);
     const std::vector<uint8_t> midi = fileBytes(songPath);
-    Rendered fromSoundFont;
-    {
-        std::unique_ptr<tz::FileSource> file = tz::FileSource::open(tz::utf8ToUtf16(soundFont));
-        std::unique_ptr<tz::SoundFontIndex> index = file ? tz::indexSoundFont(*file) : nullptr;
-        std::unique_ptr<tz::MidiSong> song = readSong(midi);
-        if (!index || !song || !loadFromSoundFont(*song, *index, *file)) {
-            std::fprintf(stderr, "sf2_bench: %s or %s cannot be read\n", soundFont, songPath);
-            return 1;
-        }
-        fromSoundFont = renderAll(*song);
+    const Rendered fromSoundFont = renderWithBank(midi, soundFont);
+    if (fromSoundFont.bytes == 0) {
+        std::fprintf(stderr, "sf2_bench: %s or %s cannot be read\n", soundFont, songPath);
+        return 1;
     }
     std::printf("%s from %s: %.1f s of audio, peak resident memory %.1f MB\n", fs::path(songPath).filename().c_str(),
                 soundFont, double(fromSoundFont.bytes) / (4.0 * 44100.0), statusMb("VmHWM:"));
     if (!dlsPath) return 0;
-    std::unique_ptr<tz::FileSource> bankFile = tz::FileSource::open(tz::utf8ToUtf16(dlsPath));
-    std::unique_ptr<tz::DlsCollection> dls = bankFile ? tz::indexDlsCollection(*bankFile) : nullptr;
-    tz::StreamPtr stream(tz::createMemoryStream(midi.data(), midi.size()));
-    std::unique_ptr<tz::MidiSong> song = dls ? tz::createSong(tz::SongOptions{}, stream.get(), dls.get(), bankFile.get())
-                                             : nullptr;
-    if (!song) {
-        std::fprintf(stderr, "sf2_bench: %s cannot be read\n", dlsPath);
-        return 1;
-    }
-    const bool same = renderAll(*song) == fromSoundFont;
+    const bool same = renderWithBank(midi, dlsPath) == fromSoundFont;
     std::printf("  the same bytes as from %s: %s\n", dlsPath, same ? "yes" : "NO");
     return same ? 0 : 1;
 }
@@ -154,7 +125,6 @@ int renderMode(const char* soundFont, const char* songPath, const char* dlsPath)
 }  // namespace
 
 int main(int argc, char** argv) {
-    tz::acquireInstrumentConfiguration();
     if (argc >= 4 && std::strcmp(argv[1], "--render") == 0) return renderMode(argv[2], argv[3], argc > 4 ? argv[4] : nullptr);
     if (argc < 3) {
         std::fprintf(stderr, "usage: sf2_bench SOUNDFONT.sf2 SONG.mid...\n       sf2_bench --render SOUNDFONT.sf2 SONG.mid [BANK.dls]\n");
@@ -172,7 +142,7 @@ int main(int argc, char** argv) {
     // The index.
     std::vector<double> indexTimes;
     const double before = statusMb("VmRSS:");
-    std::unique_ptr<tz::SoundFontIndex> index;
+    std::shared_ptr<tz::SoundFontIndex> index;
     for (int round = 0; round < 20; ++round) {
         index.reset();
         auto start = Clock::now();
@@ -197,7 +167,7 @@ int main(int argc, char** argv) {
         for (double& time : times) {
             auto start = Clock::now();
             std::unique_ptr<tz::MidiSong> song = readSong(midi);
-            if (!song || !loadFromSoundFont(*song, *index, *file)) {
+            if (!song || !loadFromSoundFont(*song, index, *file)) {
                 std::fprintf(stderr, "sf2_bench: %s cannot be played\n", argv[i]);
                 return 1;
             }
