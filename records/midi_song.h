@@ -1,5 +1,6 @@
-// The per-song record every part of the engine works on: output parameters,
-// banks, channels, voices and the playback events.
+// The per-song records the engine works on: the song's data (output,
+// settings, banks, events), apart from what playing changes (position,
+// channels, voices) and from the render loop's work memory.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -76,13 +77,18 @@ constexpr int kMaxVoices = 48;
 // of loud voices clips in the conversion instead of wrapping.
 using ConvertOutputFn = void (*)(void* destination, const int64_t* mix, int32_t count);
 
-struct MidiSong {
-    int32_t playing = 0;
+// What reading a song and loading its instruments make of it: the output
+// it renders, the engine's settings for it, its banks and instruments, its
+// events and texts. Playing never changes it.
+struct SongData {
     int32_t outputRate = 0;
     SampleFormat format;
     int32_t bytesPerFrame = 0;
-    float masterVolume = 0.0f;
-    int32_t amplification = 0;
+    ConvertOutputFn convertOutput = nullptr;
+    int32_t bufferFrames = 0;  // frames per mix chunk
+    int32_t controlRatio = 0;  // output frames per control block
+    int32_t voiceCount = 0;    // voice slots in use, at most kMaxVoices
+    uint32_t drumChannelMask = 0;
     // The bank the song's instruments come from first (a DLS collection or a
     // SoundFont), shared with the other songs on it. Null: patches only.
     std::shared_ptr<const InstrumentBank> bank;
@@ -93,28 +99,40 @@ struct MidiSong {
     std::array<std::unique_ptr<ToneBank>, 128> drumSets;
     std::unique_ptr<Instrument> defaultInstrument;
     int32_t defaultProgram = 0;
-    ConvertOutputFn convertOutput = nullptr;
-    int32_t bufferFrames = 0;
-    std::vector<int16_t> resampleBuffer;  // bufferFrames values
-    std::vector<int64_t> mixBuffer;       // 2 x bufferFrames values
-    // 2 x bufferFrames values: the 32-bit sums of a group of voices on their
-    // way into mixBuffer; all 0 between chunks.
-    std::vector<int32_t> groupMix;
-    Channel channels[16] = {};
-    Voice voices[kMaxVoices] = {};
-    int32_t voiceCount = 0;
-    uint32_t drumChannelMask = 0;
-    int32_t controlRatio = 0;
-    int32_t lostNoteCount = 0;
-    int32_t stolenNoteCount = 0;
     std::vector<MidiEvent> events;  // leading None ... EndOfSong, whose time is the song's length
-    size_t currentEvent = 0;        // index of the next event to dispatch
-    int32_t currentTime = 0;
     std::array<std::string, 2> texts;  // 0: last text meta (type 1), 1: last copyright (type 2)
 };
 
+// What playing changes: the position, the channels' controllers, the
+// voices, the level. Starting, seeking and resetting set this, and only
+// this.
+struct PlaybackState {
+    int32_t playing = 0;
+    int32_t currentTime = 0;  // output frames from the start
+    size_t currentEvent = 0;  // index of the next event to dispatch
+    float masterVolume = 0.0f;
+    int32_t amplification = 0;
+    Channel channels[16] = {};
+    Voice voices[kMaxVoices] = {};
+    int32_t lostNoteCount = 0;
+    int32_t stolenNoteCount = 0;
+};
+
+// The render loop's work memory, sized at creation; what it holds between
+// two chunks means nothing (the group sums are 0 then).
+struct MixBuffers {
+    std::vector<int16_t> resampleBuffer;  // bufferFrames values
+    std::vector<int64_t> mixBuffer;       // 2 x bufferFrames values
+    // 2 x bufferFrames values: the 32-bit sums of a group of voices on their
+    // way into mixBuffer.
+    std::vector<int32_t> groupMix;
+};
+
+// The per-song record every part of the engine works on.
+struct MidiSong : SongData, PlaybackState, MixBuffers {};
+
 // Channels whose notes play drum kits (channels 10 and 16 by default).
-inline bool isDrumChannel(const MidiSong& song, int channel) {
+inline bool isDrumChannel(const SongData& song, int channel) {
     return ((song.drumChannelMask >> channel) & 1u) != 0;
 }
 

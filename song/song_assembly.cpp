@@ -104,7 +104,7 @@ void startSong(MidiSong& song) {
     song.playing = 1;
     song.masterVolume = float(song.amplification) / 100.0f;
     if (song.currentTime > 0) song.currentTime = 0;
-    resetPlaybackState(song);
+    resetPlaybackState(song, song);
     song.currentEvent = 0;
 }
 

@@ -82,8 +82,8 @@ void applyEvent(MidiSong& song, const MidiEvent& event) {
     }
 }
 
-void freeAllVoices(MidiSong& song) {
-    for (Voice& voice : song.voices) voice.state = VoiceState::Free;
+void freeAllVoices(PlaybackState& state) {
+    for (Voice& voice : state.voices) voice.state = VoiceState::Free;
 }
 
 // Mixes `frames` (at most one chunk) into the mix buffer and advances the
@@ -167,8 +167,8 @@ void startPlayback(MidiSong& song) {
     }
 }
 
-void resetPlaybackState(MidiSong& song) {
-    for (Channel& channel : song.channels) {
+void resetPlaybackState(PlaybackState& state, const SongData& song) {
+    for (Channel& channel : state.channels) {
         channel.bank = 0;
         channel.program = song.defaultProgram;
         channel.volume = 90;
@@ -179,7 +179,7 @@ void resetPlaybackState(MidiSong& song) {
         channel.bendRange = 2;
         channel.bendFactor = 0.0f;
     }
-    freeAllVoices(song);
+    freeAllVoices(state);
 }
 
 int32_t renderBlock(MidiSong& song, uint8_t* out) {
@@ -219,7 +219,7 @@ void seekPlayback(MidiSong& song, uint32_t milliseconds) {
     const int64_t framesPer10ms = std::max<int32_t>(song.outputRate / 100, 0);
     const int64_t target = std::min<int64_t>(int64_t(milliseconds) * framesPer10ms / 10, INT32_MAX);
     if (song.currentTime > target) song.currentTime = 0;
-    resetPlaybackState(song);
+    resetPlaybackState(song, song);
     song.currentEvent = 0;
     if (target != 0) applyEventsSilently(song, int32_t(target));
 }

@@ -5,6 +5,8 @@
 namespace tz {
 
 struct MidiSong;
+struct PlaybackState;
+struct SongData;
 
 constexpr int32_t kBlockBytes = 4096;
 
@@ -17,7 +19,8 @@ int32_t renderBlock(MidiSong& song, uint8_t* out);
 // Moves the play position to the given time; the song's playing flag is
 // left as it is.
 void seekPlayback(MidiSong& song, uint32_t milliseconds);
-// Channels to their start values, every voice slot Free.
-void resetPlaybackState(MidiSong& song);
+// Channels to their start values, every voice slot Free; nothing of the
+// song's data changes.
+void resetPlaybackState(PlaybackState& state, const SongData& song);
 
 }  // namespace tz

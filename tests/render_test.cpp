@@ -158,7 +158,7 @@ TEST(SynthControlRender, ResetGivesStartValues) {
     auto song = makeSong();
     song->defaultProgram = 0;
     song->voices[40].state = VoiceState::Playing;  // beyond voiceCount, still freed
-    resetPlaybackState(*song);
+    resetPlaybackState(*song, *song);
     for (const Channel& c : song->channels) {
         EXPECT_EQ(c.bank, 0);
         EXPECT_EQ(c.volume, 90);
