@@ -53,7 +53,9 @@ std::unique_ptr<Instrument> loadDlsInstrument(MidiSong& song, const DlsCollectio
 
 // Fills `sample` from region `region` of `instrument`. False (sample
 // unusable) when the region's header, wave link, wave sample or wave is
-// missing or out of range.
+// missing or out of range. Envelope and pan come from the region's blocks
+// for the classic sound (kDlsClassicArticulationList) where it has them,
+// else from its articulation, else from the instrument's.
 bool convertDlsRegion(const MidiSong& song, const DlsCollection& dls, const DlsInstrument& instrument,
                       const DlsRegion& region, Sample& sample, DlsWaveAccess& access);
 
