@@ -7,6 +7,8 @@
 #include <map>
 #include <tuple>
 
+#include "soundfont/sf2_articulation.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -67,6 +69,7 @@ struct PendingZone {
     Sf2VolumeEnvelope envelope;  // hold and decay before their key scaling
     int32_t holdPerKey = 0, decayPerKey = 0;
     int32_t delay = -12000;  // of the volume envelope, timecents
+    Sf2ZoneArticulation articulation;  // as the DLS model plays it
     bool truncated = false;
     double power = 0;  // heard power of the first second, envelope and attenuation applied
     bool played = false;
@@ -90,6 +93,7 @@ struct PendingRegion {
     int32_t pan = 0;
     int32_t unityNote = 60;
     uint32_t sampleRate = 0;  // with the tuning beyond whole semitones
+    double referenceKey = 60;  // where unity note, fine tune and rate give the zone's pitch
 };
 
 int64_t clamp64(int64_t v, int64_t lo, int64_t hi) { return std::max(lo, std::min(hi, v)); }
@@ -324,15 +328,51 @@ struct Converter {
         r.exclusiveClass = ig.value(Sf2GenExclusiveClass, 0);
 
         auto summed = [&](uint16_t op, int32_t fallback) { return ig.value(op, fallback) + pg.value(op, 0); };
-        r.envelope.attack = summed(Sf2GenAttackVolEnv, -12000);
-        r.envelope.hold = summed(Sf2GenHoldVolEnv, -12000);
-        r.envelope.decay = summed(Sf2GenDecayVolEnv, -12000);
-        r.envelope.sustain = std::clamp(summed(Sf2GenSustainVolEnv, 0), 0, 1440);
-        r.envelope.release = summed(Sf2GenReleaseVolEnv, -12000);
-        r.holdPerKey = summed(Sf2GenKeynumToVolEnvHold, 0);
-        r.decayPerKey = summed(Sf2GenKeynumToVolEnvDecay, 0);
-        r.delay = summed(Sf2GenDelayVolEnv, -12000);
+        Sf2ZoneArticulation& a = r.articulation;
+        a.volume = envelopeGenerators(summed, Sf2GenDelayVolEnv);
+        a.modulation = envelopeGenerators(summed, Sf2GenDelayModEnv);
+        a.modEnvToPitch = summed(Sf2GenModEnvToPitch, 0);
+        a.modEnvToFilterFc = summed(Sf2GenModEnvToFilterFc, 0);
+        a.modLfoDelay = summed(Sf2GenDelayModLfo, -12000);
+        a.modLfoFrequency = summed(Sf2GenFreqModLfo, 0);
+        a.modLfoToPitch = summed(Sf2GenModLfoToPitch, 0);
+        a.modLfoToFilterFc = summed(Sf2GenModLfoToFilterFc, 0);
+        a.modLfoToVolume = summed(Sf2GenModLfoToVolume, 0);
+        a.vibLfoDelay = summed(Sf2GenDelayVibLfo, -12000);
+        a.vibLfoFrequency = summed(Sf2GenFreqVibLfo, 0);
+        a.vibLfoToPitch = summed(Sf2GenVibLfoToPitch, 0);
+        a.filterFc = summed(Sf2GenInitialFilterFc, 13500);
+        a.filterQ = summed(Sf2GenInitialFilterQ, 0);
+        a.chorusSend = summed(Sf2GenChorusEffectsSend, 0);
+        a.reverbSend = summed(Sf2GenReverbEffectsSend, 0);
+        a.scaleTuning = r.scaleTuning;
+
+        r.envelope.attack = a.volume.attack;
+        r.envelope.hold = a.volume.hold;
+        r.envelope.decay = a.volume.decay;
+        r.envelope.sustain = std::clamp(a.volume.sustain, 0, 1440);
+        r.envelope.release = a.volume.release;
+        r.holdPerKey = a.volume.holdPerKey;
+        r.decayPerKey = a.volume.decayPerKey;
+        r.delay = a.volume.delay;
         return true;
+    }
+
+    // The eight generators of an envelope, which follow one another from its
+    // delay: delay, attack, hold, decay, sustain, release, key to hold, key
+    // to decay.
+    template <typename Summed>
+    static Sf2EnvelopeGenerators envelopeGenerators(Summed summed, uint16_t delayOp) {
+        Sf2EnvelopeGenerators e;
+        e.delay = summed(delayOp, -12000);
+        e.attack = summed(uint16_t(delayOp + 1), -12000);
+        e.hold = summed(uint16_t(delayOp + 2), -12000);
+        e.decay = summed(uint16_t(delayOp + 3), -12000);
+        e.sustain = summed(uint16_t(delayOp + 4), 0);
+        e.release = summed(uint16_t(delayOp + 5), -12000);
+        e.holdPerKey = summed(uint16_t(delayOp + 6), 0);
+        e.decayPerKey = summed(uint16_t(delayOp + 7), 0);
+        return e;
     }
 
     // The zone with its power, read from its sample points.
@@ -495,6 +535,7 @@ struct Converter {
         double rate = std::round(double(z.sampleRate) * std::exp2(rest / 1200.0));
         r.unityNote = unity;
         r.sampleRate = uint32_t(std::clamp(rate, 1.0, double(INT32_MAX)));
+        r.referenceKey = middle;
     }
 
     uint32_t waveFor(const PendingRegion& r, const DlsWaveSampleDesc& ws) {
@@ -547,7 +588,7 @@ struct Converter {
         d.keyHigh = uint16_t(r.keyHigh);
         d.velLow = uint16_t(r.velLow);
         d.velHigh = uint16_t(r.velHigh);
-        d.keyGroup = uint16_t(z.exclusiveClass >= 1 && z.exclusiveClass <= 15 ? z.exclusiveClass : 0);
+        d.keyGroup = uint16_t(z.exclusiveClass >= 1 && z.exclusiveClass <= 127 ? z.exclusiveClass : 0);
         // Fine tune and attenuation are in the wave's rate and values.
         DlsWaveSampleDesc& ws = d.waveSample;
         ws.unityNote = uint16_t(r.unityNote);
@@ -558,11 +599,13 @@ struct Converter {
             ws.loops.push_back(DlsLoopDesc{0, length + kSilentLoopOffset, kSilentTailValues - kSilentLoopOffset});
         d.waveIndex = waveFor(r, ws);
         d.hasArticulation = true;
+        d.articulationLevel2 = true;
+        d.articulation = sf2ArticulationConnections(z.articulation, r.pan, r.referenceKey);
         Sf2VolumeEnvelope env = z.envelope;
         int32_t keyFromMiddle = 60 - (r.keyLow + r.keyHigh) / 2;
         env.hold += z.holdPerKey * keyFromMiddle;
         env.decay += z.decayPerKey * keyFromMiddle;
-        d.articulation = volumeEnvelopeConnections(env, r.pan);
+        d.classicArticulation = volumeEnvelopeConnections(env, r.pan);
         return d;
     }
 

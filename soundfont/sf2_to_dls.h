@@ -1,5 +1,7 @@
-// Conversion of a SoundFont 2 bank into a DLS Level 1 bank description that
-// sounds like the SoundFont under our engine.
+// Conversion of a SoundFont 2 bank into a DLS bank description that sounds
+// like the SoundFont under our engine's classic sound and, through its
+// articulation as the DLS model states it, under the standard sound and
+// other DLS players.
 //
 // Presets of banks 0..127 become melodic instruments (ulBank = bank << 8),
 // presets of bank 128 drum kits (ulBank bit 31); other banks are skipped.
@@ -19,6 +21,12 @@
 //   release apply.
 // Waves are shared by every region that plays the same slice at the same
 // rate, level and ending.
+//
+// Each region carries two articulations: the classic sound's envelope and
+// pan blocks (volumeEnvelopeConnections) in a list only it reads
+// (kDlsClassicArticulationList), and the zone's articulation as DLS Level 2
+// blocks (sf2ArticulationConnections) in the region's "lar2", which every
+// other player reads. A region's key group is the zone's exclusive class.
 #pragma once
 #include <cstdint>
 #include <functional>
