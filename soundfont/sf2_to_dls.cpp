@@ -62,6 +62,7 @@ struct PendingZone {
     uint32_t sampleRate = 0;
     int32_t rootKey = 60;
     int32_t tuneCents = 0;     // at the root key, relative to the sample as recorded
+    int32_t coarseTune = 0;    // the semitones of tuneCents the coarse tune gives
     int32_t scaleTuning = 100; // cents per key
     int32_t attenuation = 0;   // centibels, nominal
     int32_t pan = 0;
@@ -93,6 +94,7 @@ struct PendingRegion {
     int32_t pan = 0;
     int32_t unityNote = 60;
     uint32_t sampleRate = 0;  // with the tuning beyond whole semitones
+    int32_t fineTune = 0;     // cents, in the wave sample (tuningInWaveSample)
     double referenceKey = 60;  // where unity note, fine tune and rate give the zone's pitch
 };
 
@@ -183,6 +185,7 @@ struct Converter {
     double gainDb = 0.0;
     // When set, waves are left without data and this says how to make them.
     std::vector<Sf2WaveValues>* deferred = nullptr;
+    bool tuningInWaveSample = false;  // Sf2ConvertOptions::tuningInWaveSample
     bool failed = false;  // sample points could not be read
     std::map<WaveKey, uint32_t> waveIndex;
     std::map<std::tuple<uint32_t, uint32_t, bool, uint32_t, uint32_t, uint32_t>, double> powerCache;
@@ -319,8 +322,9 @@ struct Converter {
         int32_t rootKey = ig.value(Sf2GenOverridingRootKey, -1);
         if (rootKey < 0 || rootKey > 127) rootKey = s.originalPitch <= 127 ? s.originalPitch : 60;
         r.rootKey = rootKey;
+        r.coarseTune = ig.value(Sf2GenCoarseTune, 0) + pg.value(Sf2GenCoarseTune, 0);
         r.tuneCents = int32_t(s.pitchCorrection) + ig.value(Sf2GenFineTune, 0) + pg.value(Sf2GenFineTune, 0) +
-                      100 * (ig.value(Sf2GenCoarseTune, 0) + pg.value(Sf2GenCoarseTune, 0));
+                      100 * r.coarseTune;
         r.scaleTuning = std::clamp(ig.value(Sf2GenScaleTuning, 100) + pg.value(Sf2GenScaleTuning, 0), 0, 1200);
 
         r.attenuation = std::clamp(ig.value(Sf2GenInitialAttenuation, 0) + pg.value(Sf2GenInitialAttenuation, 0), 0, 1440);
@@ -491,7 +495,8 @@ struct Converter {
                 PendingZone& z = zones[size_t(cell.zone)];
                 z.played = true;
                 double drift = std::fabs(100.0 - z.scaleTuning);
-                int32_t runKeys = drift > 0 ? 1 + int32_t(2.0 * kKeyRunToleranceCents / drift) : 128;
+                int32_t runKeys =
+                    drift > 0 && !tuningInWaveSample ? 1 + int32_t(2.0 * kKeyRunToleranceCents / drift) : 128;
                 if (runKeys <= stripe.keyHigh - stripe.keyLow) split[size_t(cell.zone)] = true;
                 for (int32_t low = stripe.keyLow; low <= stripe.keyHigh; low += runKeys) {
                     PendingRegion r;
@@ -526,8 +531,19 @@ struct Converter {
     // engine 100 cents a key from the unity note at the wave's rate. Exact
     // at the middle of the keys; the whole semitones go into the unity note
     // as far as it reaches and the rest into the rate.
+    // With tuningInWaveSample the wave keeps the sample's rate: the unity
+    // note is the root key moved by the coarse tune as far as it reaches,
+    // the rest of the tuning is the wave sample's fine tune.
     void tune(PendingRegion& r) {
         const PendingZone& z = *r.zone;
+        if (tuningInWaveSample) {
+            const int32_t unity = std::clamp(z.rootKey - z.coarseTune, 0, 127);
+            r.unityNote = unity;
+            r.fineTune = std::clamp(z.tuneCents - 100 * (z.rootKey - unity), -32768, 32767);
+            r.sampleRate = z.sampleRate;
+            r.referenceKey = z.rootKey;
+            return;
+        }
         double middle = 0.5 * (r.keyLow + r.keyHigh);
         double cents = z.scaleTuning * (middle - z.rootKey) + z.tuneCents;
         int32_t unity = int32_t(std::clamp(std::lround(middle - cents / 100.0), 0L, 127L));
@@ -538,10 +554,18 @@ struct Converter {
         r.referenceKey = middle;
     }
 
+    // The region's level in dB: the zone's attenuation, the power of the
+    // zones merged into it and the bank's gain.
+    double levelOf(const PendingRegion& r) const {
+        return gainDb + attenuationDb(r.zone->attenuation) + 20.0 * std::log10(r.gain);
+    }
+
     uint32_t waveFor(const PendingRegion& r, const DlsWaveSampleDesc& ws) {
         const PendingZone& z = *r.zone;
-        double levelDb = gainDb + attenuationDb(z.attenuation) + 20.0 * std::log10(r.gain);
-        WaveKey key{z.start, z.end, r.sampleRate, std::llround(levelDb / kLevelStepDb), !z.loops};
+        // With tuningInWaveSample the values are the sample's own.
+        double levelDb = tuningInWaveSample ? 0.0 : levelOf(r);
+        const bool silentTail = !z.loops && !tuningInWaveSample;
+        WaveKey key{z.start, z.end, r.sampleRate, std::llround(levelDb / kLevelStepDb), silentTail};
         auto found = waveIndex.find(key);
         if (found != waveIndex.end()) return found->second;
         const Sf2Sample& s = bank.samples[z.sampleIndex];
@@ -589,13 +613,19 @@ struct Converter {
         d.velLow = uint16_t(r.velLow);
         d.velHigh = uint16_t(r.velHigh);
         d.keyGroup = uint16_t(z.exclusiveClass >= 1 && z.exclusiveClass <= 127 ? z.exclusiveClass : 0);
-        // Fine tune and attenuation are in the wave's rate and values.
+        // Fine tune and attenuation are in the wave's rate and values, or
+        // with tuningInWaveSample here (gain in 1/65536 of 1/10 dB, kept to
+        // whole tenths).
         DlsWaveSampleDesc& ws = d.waveSample;
         ws.unityNote = uint16_t(r.unityNote);
+        if (tuningInWaveSample) {
+            ws.fineTune = int16_t(r.fineTune);
+            ws.attenuation = int32_t(std::clamp(std::lround(10.0 * levelOf(r)), -32767L, 32767L) * 65536);
+        }
         const uint32_t length = z.end - z.start;
         if (z.loops)
             ws.loops.push_back(DlsLoopDesc{0, z.loopStart - z.start, z.loopEnd - z.loopStart});
-        else
+        else if (!tuningInWaveSample)
             ws.loops.push_back(DlsLoopDesc{0, length + kSilentLoopOffset, kSilentTailValues - kSilentLoopOffset});
         d.waveIndex = waveFor(r, ws);
         d.hasArticulation = true;
@@ -790,6 +820,7 @@ bool convertSf2ToDls(const Sf2Bank& bank, DlsBankDesc& out, Sf2ConvertStats& sta
     out.name = bank.name;
     PointsInMemory points(bank);
     Converter conv{bank, out, stats, points, options.gainDb};
+    conv.tuningInWaveSample = options.tuningInWaveSample;
 
     const size_t total = bank.presets.size();
     size_t done = 0;

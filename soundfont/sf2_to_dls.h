@@ -76,6 +76,14 @@ struct Sf2ConvertOptions {
     std::function<void(size_t done, size_t total)> progress;
     // Gain in dB applied to every sample value.
     double gainDb = kDefaultBankGainDb;
+    // Waves keep each sample's own rate and values, as other converters
+    // write them: the pitch correction and fine tune go into the region's
+    // wave sample fine tune, the coarse tune into its unity note, the level
+    // (attenuation, merged zones' power, gainDb) into its gain, scale tuning
+    // into key-to-pitch blocks instead of runs of keys, and one-shot waves
+    // end without a loop. The classic sound plays such a bank out of tune
+    // and level; it is a bank for testing the standard sound.
+    bool tuningInWaveSample = false;
 };
 
 // The envelope parameters of one region, as the SoundFont states them.

@@ -730,6 +730,51 @@ TEST(Sf2Convert, RegionsStateTheZonesArticulationAsDls) {
     EXPECT_EQ(scaleIn(low, SrcEg2, SrcNone, DstFilterCutoff), -99999);
 }
 
+TEST(Sf2Convert, TuningInWaveSampleKeepsTheSamplesOwnRateAndValues) {
+    Sf2Builder sf;
+    Sf2BuilderSample a;
+    a.name = "a";
+    a.values = ramp(1000);
+    a.sampleRate = 32000;
+    a.originalPitch = 62;
+    a.pitchCorrection = -20;
+    int s = sf.sample(a);
+    int i = sf.instrument("I", {sf2Zone({sf2Gen(Sf2GenFineTune, 37), sf2Gen(Sf2GenCoarseTune, 2),
+                                         sf2Gen(Sf2GenInitialAttenuation, 100), sf2Gen(Sf2GenScaleTuning, 50)},
+                                        s)});
+    sf.preset("P", 0, 0, {sf2Zone({}, i)});
+    Sf2Bank bank = parse(sf);
+    DlsBankDesc dls;
+    Sf2ConvertStats stats;
+    std::string error;
+    Sf2ConvertOptions options;
+    options.gainDb = -9.0;
+    options.tuningInWaveSample = true;
+    ASSERT_TRUE(convertSf2ToDls(bank, dls, stats, error, options)) << error;
+
+    // One region for all keys, its wave the sample as recorded: no silent
+    // tail, no loop.
+    ASSERT_EQ(dls.instruments.at(0).regions.size(), 1u);
+    const DlsRegionDesc& r = dls.instruments[0].regions[0];
+    ASSERT_EQ(dls.waves.size(), 1u);
+    EXPECT_EQ(dls.waves[0].sampleRate, 32000u);
+    EXPECT_EQ(waveValues(dls.waves[0]), ramp(1000));
+    EXPECT_TRUE(r.waveSample.loops.empty());
+    // Coarse tune in the unity note, the cents in the fine tune, and the
+    // level (-9 dB of bank gain, 0.4 x 10 dB of attenuation) in the gain.
+    EXPECT_EQ(r.waveSample.unityNote, 60);
+    EXPECT_EQ(r.waveSample.fineTune, 17);
+    EXPECT_EQ(r.waveSample.attenuation, -130 * 65536);
+    std::vector<std::shared_ptr<const Articulation>> resolved = resolvedRegions(dls);
+    ASSERT_EQ(resolved.size(), 1u);
+    EXPECT_EQ(resolved[0]->attenuationCb, 130);
+    EXPECT_EQ(resolved[0]->fineTuneCents, 17);
+    // 50 cents a key, and key 62 where the unity note and fine tune put it:
+    // 50 x 62 + 3100 - 100 x 60 + 17 = 217 cents over the recording.
+    EXPECT_EQ(scaleIn(*resolved[0], dls::SrcKeyNumber, dls::SrcNone, dls::DstPitch), 50 * 128);
+    EXPECT_EQ(scaleIn(*resolved[0], dls::SrcNone, dls::SrcNone, dls::DstPitch), 3100);
+}
+
 // What a listener hears of each mapping, through the engine.
 
 TEST(Sf2ConvertSound, TuningBeyondWholeSemitonesIsInTheWavesRate) {
@@ -866,6 +911,10 @@ TEST(Sf2Command, ConvertsAndReportsErrors) {
     EXPECT_EQ(std::string(written.begin() + 8, written.begin() + 12), "DLS ");
 
     EXPECT_EQ(run({"bank", in, "-o", out, "--gain", "-6.5", "--quiet"}), 0);
+    EXPECT_EQ(run({"bank", in, "-o", out, "--tuning-in-wsmp", "--quiet"}), 0);
+    std::unique_ptr<DlsCollection> raw = indexDlsCollection(test::readFileBytes(out));
+    ASSERT_TRUE(raw && raw->waves.size() == 1u);
+    EXPECT_EQ(raw->waves[0].dataLength, 200u);  // the sample's values, no silent tail
     EXPECT_EQ(run({"bank", in}), 2);
     EXPECT_EQ(run({"bank", in, "-o", out, "--loud"}), 2);
     EXPECT_EQ(run({"bank", in, "-o", out, "--gain", "loud"}), 2);
