@@ -137,7 +137,6 @@ std::shared_ptr<const Articulation> resolveArticulation(const DlsInstrument& ins
     const bool wheel = wheelReachesPitch(bank);
     art->connections.reserve(defaultConnections().size() + bank.size());
     for (const ArticulationConnection& d : defaultConnections()) {
-        if (wheel && d.source == SrcVibrato && d.control == SrcCc1) continue;
         // A bank connection with the same source, control and destination
         // takes the default's place; several add up.
         bool replaced = false;
@@ -146,7 +145,8 @@ std::shared_ptr<const Articulation> resolveArticulation(const DlsInstrument& ins
                 art->connections.push_back(b);
                 replaced = true;
             }
-        if (!replaced) art->connections.push_back(d);
+        const bool wheelVibrato = d.source == SrcVibrato && d.control == SrcCc1;
+        if (!replaced && !(wheel && wheelVibrato)) art->connections.push_back(d);
     }
     for (const ArticulationConnection& b : bank) {
         const bool isDefault = std::any_of(defaultConnections().begin(), defaultConnections().end(),

@@ -131,6 +131,8 @@ struct Walker {
                 region.waveSample = waveSample(c);
             } else if (id == fourCC("lart") || id == fourCC("lar2")) {
                 articulation(c, region.articulation);
+            } else if (id == fourCC(kDlsClassicArticulationList)) {
+                articulation(c, region.classicArticulation);
             }
         });
     }

@@ -30,6 +30,10 @@ constexpr uint16_t kDlsDestHoldTime = 0x020C;
 constexpr int32_t kDlsTimeZero = int32_t(0x80000000u);
 constexpr size_t kDlsConnectionSize = 12;  // one connection block
 constexpr size_t kDlsLoopSize = 16;        // one wave-sample loop record
+// The type of a region's "LIST" that holds an "art1" for the classic sound
+// alone, beside the articulation every player reads: banks `tzmidi bank`
+// makes keep there the blocks tuned for the classic sound's envelope.
+inline constexpr char kDlsClassicArticulationList[5] = "tzca";
 
 // An "art1"/"art2" chunk: the connection blocks that lie within it.
 struct DlsArticulation {
@@ -67,6 +71,7 @@ struct DlsRegion {
     uint32_t waveIndex = 0;
     DlsWaveSample waveSample;
     DlsArticulation articulation;
+    DlsArticulation classicArticulation;  // from a kDlsClassicArticulationList list
 };
 
 struct DlsInstrument {

@@ -123,7 +123,11 @@ std::shared_ptr<int16_t[]> waveData(const DlsCollection& dls, uint32_t index, in
     return dls.sharedWaves.offer(index, std::move(data));
 }
 
+// The classic sound's own blocks where the bank gives them, else the
+// region's, else the instrument's.
 const DlsArticulation* chooseBlocks(const DlsInstrument& instrument, const DlsRegion& region) {
+    if (region.classicArticulation.present && region.classicArticulation.connectionCount > 0)
+        return &region.classicArticulation;
     if (region.articulation.present && region.articulation.connectionCount > 0) return &region.articulation;
     if (instrument.articulation.present && instrument.articulation.connectionCount > 0)
         return &instrument.articulation;

@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 sf2=${1:-$TZ_FLUIDR3_SF2}
 out=${2:-${TZMIDI_DEFAULT_BANK:-${XDG_DATA_HOME:-$HOME/.local/share}/tz_midi/gm.dls}}
 # What the bank was made from: the SoundFont and the converter's sources.
-made_from="$sf2 $(stat -c %s "$sf2") $(cat "$root"/soundfont/{sf2_reader,sf2_to_dls,dls_writer}.{h,cpp} | sha256sum | cut -c1-16)"
+made_from="$sf2 $(stat -c %s "$sf2") $(cat "$root"/soundfont/{sf2_reader,sf2_to_dls,sf2_articulation,dls_writer}.{h,cpp} | sha256sum | cut -c1-16)"
 if [ -s "$out" ] && [ "$(cat "$out.made-from" 2>/dev/null)" = "$made_from" ]; then
   echo "Default bank: $out (already made)"
   exit 0

@@ -32,7 +32,7 @@ std::vector<uint8_t> waveSampleChunk(const DlsWaveSampleDesc& ws) {
     return riffChunk("wsmp", d);
 }
 
-std::vector<uint8_t> articulationList(const std::vector<DlsConnectionDesc>& blocks) {
+std::vector<uint8_t> articulationChunk(const std::vector<DlsConnectionDesc>& blocks, bool level2) {
     std::vector<uint8_t> d;
     putU32le(d, 8);
     putU32le(d, uint32_t(blocks.size()));
@@ -43,7 +43,11 @@ std::vector<uint8_t> articulationList(const std::vector<DlsConnectionDesc>& bloc
         putU16le(d, c.transform);
         putU32le(d, uint32_t(c.scale));
     }
-    return riffList("LIST", "lart", riffChunk("art1", d));
+    return riffChunk(level2 ? "art2" : "art1", d);
+}
+
+std::vector<uint8_t> articulationList(const std::vector<DlsConnectionDesc>& blocks, bool level2) {
+    return riffList("LIST", level2 ? "lar2" : "lart", articulationChunk(blocks, level2));
 }
 
 std::vector<uint8_t> regionList(const DlsRegionDesc& r) {
@@ -63,7 +67,9 @@ std::vector<uint8_t> regionList(const DlsRegionDesc& r) {
     putU32le(link, 1);  // ulChannel: left/mono
     putU32le(link, r.waveIndex);
     putBytes(body, riffChunk("wlnk", link));
-    if (r.hasArticulation) putBytes(body, articulationList(r.articulation));
+    if (r.hasArticulation) putBytes(body, articulationList(r.articulation, r.articulationLevel2));
+    if (!r.classicArticulation.empty())
+        putBytes(body, riffList("LIST", kDlsClassicArticulationList, articulationChunk(r.classicArticulation, false)));
     return riffList("LIST", "rgn ", body);
 }
 
@@ -77,7 +83,7 @@ std::vector<uint8_t> instrumentList(const DlsInstrumentDesc& ins) {
     std::vector<uint8_t> regions;
     for (const DlsRegionDesc& r : ins.regions) putBytes(regions, regionList(r));
     putBytes(body, riffList("LIST", "lrgn", regions));
-    if (ins.hasArticulation) putBytes(body, articulationList(ins.articulation));
+    if (ins.hasArticulation) putBytes(body, articulationList(ins.articulation, ins.articulationLevel2));
     if (!ins.name.empty()) putBytes(body, infoList(ins.name));
     return riffList("LIST", "ins ", body);
 }

@@ -1,5 +1,8 @@
-// Writes DLS Level 1 banks from an in-memory description. Used by the bank
-// converter and by the tests that build banks.
+// Writes DLS banks from an in-memory description: Level 1 articulation
+// ("lart"/"art1"), or Level 2 ("lar2"/"art2") whose transform words shape
+// both source and control, and a region's blocks for the classic sound in a
+// list of our own. Used by the bank converter and by the tests that build
+// banks.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -13,7 +16,7 @@ namespace tz {
 // ulBank bit that marks a drum kit.
 constexpr uint32_t kDlsDrumBank = kDlsDrumBit;
 
-// One connection block of an articulation ("art1").
+// One connection block of an articulation.
 struct DlsConnectionDesc {
     uint16_t source = 0;
     uint16_t control = 0;
@@ -21,6 +24,18 @@ struct DlsConnectionDesc {
     uint16_t transform = 0;
     int32_t scale = 0;
 };
+
+// Transform curves of a Level 2 block.
+enum DlsCurve : uint16_t { DlsCurveLinear = 0, DlsCurveConcave = 1, DlsCurveConvex = 2, DlsCurveSwitch = 3 };
+
+// A Level 2 transform word: the source's curve in bits 10..13, bipolar in
+// bit 14 and inverted in bit 15; the control's in bits 4..7, 8 and 9.
+constexpr uint16_t dlsTransform(uint16_t sourceCurve, bool sourceBipolar, bool sourceInvert,
+                                uint16_t controlCurve = DlsCurveLinear, bool controlBipolar = false,
+                                bool controlInvert = false) {
+    return uint16_t((sourceCurve & 0xF) << 10 | uint16_t(sourceBipolar) << 14 | uint16_t(sourceInvert) << 15 |
+                    (controlCurve & 0xF) << 4 | uint16_t(controlBipolar) << 8 | uint16_t(controlInvert) << 9);
+}
 
 struct DlsLoopDesc {
     uint32_t type = 0;  // 0: forward
@@ -48,7 +63,12 @@ struct DlsRegionDesc {
     bool hasWaveSample = true;     // write the region's "wsmp"
     DlsWaveSampleDesc waveSample;
     bool hasArticulation = false;  // write a region "lart"/"art1"
+    bool articulationLevel2 = false;  // as "lar2"/"art2" instead
     std::vector<DlsConnectionDesc> articulation;
+    // Blocks the classic sound reads in place of `articulation`, in a
+    // "LIST" of type kDlsClassicArticulationList holding an "art1": other
+    // players skip a list they do not know. Not written when empty.
+    std::vector<DlsConnectionDesc> classicArticulation;
 };
 
 struct DlsInstrumentDesc {
@@ -57,6 +77,7 @@ struct DlsInstrumentDesc {
     std::string name;  // empty: no INFO list
     std::vector<DlsRegionDesc> regions;
     bool hasArticulation = false;  // write an instrument "lart"/"art1"
+    bool articulationLevel2 = false;  // as "lar2"/"art2" instead
     std::vector<DlsConnectionDesc> articulation;
 };
 

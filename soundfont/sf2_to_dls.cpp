@@ -7,6 +7,8 @@
 #include <map>
 #include <tuple>
 
+#include "soundfont/sf2_articulation.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -60,6 +62,7 @@ struct PendingZone {
     uint32_t sampleRate = 0;
     int32_t rootKey = 60;
     int32_t tuneCents = 0;     // at the root key, relative to the sample as recorded
+    int32_t coarseTune = 0;    // the semitones of tuneCents the coarse tune gives
     int32_t scaleTuning = 100; // cents per key
     int32_t attenuation = 0;   // centibels, nominal
     int32_t pan = 0;
@@ -67,6 +70,7 @@ struct PendingZone {
     Sf2VolumeEnvelope envelope;  // hold and decay before their key scaling
     int32_t holdPerKey = 0, decayPerKey = 0;
     int32_t delay = -12000;  // of the volume envelope, timecents
+    Sf2ZoneArticulation articulation;  // as the DLS model plays it
     bool truncated = false;
     double power = 0;  // heard power of the first second, envelope and attenuation applied
     bool played = false;
@@ -90,6 +94,8 @@ struct PendingRegion {
     int32_t pan = 0;
     int32_t unityNote = 60;
     uint32_t sampleRate = 0;  // with the tuning beyond whole semitones
+    int32_t fineTune = 0;     // cents, in the wave sample (tuningInWaveSample)
+    double referenceKey = 60;  // where unity note, fine tune and rate give the zone's pitch
 };
 
 int64_t clamp64(int64_t v, int64_t lo, int64_t hi) { return std::max(lo, std::min(hi, v)); }
@@ -179,6 +185,7 @@ struct Converter {
     double gainDb = 0.0;
     // When set, waves are left without data and this says how to make them.
     std::vector<Sf2WaveValues>* deferred = nullptr;
+    bool tuningInWaveSample = false;  // Sf2ConvertOptions::tuningInWaveSample
     bool failed = false;  // sample points could not be read
     std::map<WaveKey, uint32_t> waveIndex;
     std::map<std::tuple<uint32_t, uint32_t, bool, uint32_t, uint32_t, uint32_t>, double> powerCache;
@@ -315,8 +322,9 @@ struct Converter {
         int32_t rootKey = ig.value(Sf2GenOverridingRootKey, -1);
         if (rootKey < 0 || rootKey > 127) rootKey = s.originalPitch <= 127 ? s.originalPitch : 60;
         r.rootKey = rootKey;
+        r.coarseTune = ig.value(Sf2GenCoarseTune, 0) + pg.value(Sf2GenCoarseTune, 0);
         r.tuneCents = int32_t(s.pitchCorrection) + ig.value(Sf2GenFineTune, 0) + pg.value(Sf2GenFineTune, 0) +
-                      100 * (ig.value(Sf2GenCoarseTune, 0) + pg.value(Sf2GenCoarseTune, 0));
+                      100 * r.coarseTune;
         r.scaleTuning = std::clamp(ig.value(Sf2GenScaleTuning, 100) + pg.value(Sf2GenScaleTuning, 0), 0, 1200);
 
         r.attenuation = std::clamp(ig.value(Sf2GenInitialAttenuation, 0) + pg.value(Sf2GenInitialAttenuation, 0), 0, 1440);
@@ -324,15 +332,51 @@ struct Converter {
         r.exclusiveClass = ig.value(Sf2GenExclusiveClass, 0);
 
         auto summed = [&](uint16_t op, int32_t fallback) { return ig.value(op, fallback) + pg.value(op, 0); };
-        r.envelope.attack = summed(Sf2GenAttackVolEnv, -12000);
-        r.envelope.hold = summed(Sf2GenHoldVolEnv, -12000);
-        r.envelope.decay = summed(Sf2GenDecayVolEnv, -12000);
-        r.envelope.sustain = std::clamp(summed(Sf2GenSustainVolEnv, 0), 0, 1440);
-        r.envelope.release = summed(Sf2GenReleaseVolEnv, -12000);
-        r.holdPerKey = summed(Sf2GenKeynumToVolEnvHold, 0);
-        r.decayPerKey = summed(Sf2GenKeynumToVolEnvDecay, 0);
-        r.delay = summed(Sf2GenDelayVolEnv, -12000);
+        Sf2ZoneArticulation& a = r.articulation;
+        a.volume = envelopeGenerators(summed, Sf2GenDelayVolEnv);
+        a.modulation = envelopeGenerators(summed, Sf2GenDelayModEnv);
+        a.modEnvToPitch = summed(Sf2GenModEnvToPitch, 0);
+        a.modEnvToFilterFc = summed(Sf2GenModEnvToFilterFc, 0);
+        a.modLfoDelay = summed(Sf2GenDelayModLfo, -12000);
+        a.modLfoFrequency = summed(Sf2GenFreqModLfo, 0);
+        a.modLfoToPitch = summed(Sf2GenModLfoToPitch, 0);
+        a.modLfoToFilterFc = summed(Sf2GenModLfoToFilterFc, 0);
+        a.modLfoToVolume = summed(Sf2GenModLfoToVolume, 0);
+        a.vibLfoDelay = summed(Sf2GenDelayVibLfo, -12000);
+        a.vibLfoFrequency = summed(Sf2GenFreqVibLfo, 0);
+        a.vibLfoToPitch = summed(Sf2GenVibLfoToPitch, 0);
+        a.filterFc = summed(Sf2GenInitialFilterFc, 13500);
+        a.filterQ = summed(Sf2GenInitialFilterQ, 0);
+        a.chorusSend = summed(Sf2GenChorusEffectsSend, 0);
+        a.reverbSend = summed(Sf2GenReverbEffectsSend, 0);
+        a.scaleTuning = r.scaleTuning;
+
+        r.envelope.attack = a.volume.attack;
+        r.envelope.hold = a.volume.hold;
+        r.envelope.decay = a.volume.decay;
+        r.envelope.sustain = std::clamp(a.volume.sustain, 0, 1440);
+        r.envelope.release = a.volume.release;
+        r.holdPerKey = a.volume.holdPerKey;
+        r.decayPerKey = a.volume.decayPerKey;
+        r.delay = a.volume.delay;
         return true;
+    }
+
+    // The eight generators of an envelope, which follow one another from its
+    // delay: delay, attack, hold, decay, sustain, release, key to hold, key
+    // to decay.
+    template <typename Summed>
+    static Sf2EnvelopeGenerators envelopeGenerators(Summed summed, uint16_t delayOp) {
+        Sf2EnvelopeGenerators e;
+        e.delay = summed(delayOp, -12000);
+        e.attack = summed(uint16_t(delayOp + 1), -12000);
+        e.hold = summed(uint16_t(delayOp + 2), -12000);
+        e.decay = summed(uint16_t(delayOp + 3), -12000);
+        e.sustain = summed(uint16_t(delayOp + 4), 0);
+        e.release = summed(uint16_t(delayOp + 5), -12000);
+        e.holdPerKey = summed(uint16_t(delayOp + 6), 0);
+        e.decayPerKey = summed(uint16_t(delayOp + 7), 0);
+        return e;
     }
 
     // The zone with its power, read from its sample points.
@@ -451,7 +495,8 @@ struct Converter {
                 PendingZone& z = zones[size_t(cell.zone)];
                 z.played = true;
                 double drift = std::fabs(100.0 - z.scaleTuning);
-                int32_t runKeys = drift > 0 ? 1 + int32_t(2.0 * kKeyRunToleranceCents / drift) : 128;
+                int32_t runKeys =
+                    drift > 0 && !tuningInWaveSample ? 1 + int32_t(2.0 * kKeyRunToleranceCents / drift) : 128;
                 if (runKeys <= stripe.keyHigh - stripe.keyLow) split[size_t(cell.zone)] = true;
                 for (int32_t low = stripe.keyLow; low <= stripe.keyHigh; low += runKeys) {
                     PendingRegion r;
@@ -486,8 +531,19 @@ struct Converter {
     // engine 100 cents a key from the unity note at the wave's rate. Exact
     // at the middle of the keys; the whole semitones go into the unity note
     // as far as it reaches and the rest into the rate.
+    // With tuningInWaveSample the wave keeps the sample's rate: the unity
+    // note is the root key moved by the coarse tune as far as it reaches,
+    // the rest of the tuning is the wave sample's fine tune.
     void tune(PendingRegion& r) {
         const PendingZone& z = *r.zone;
+        if (tuningInWaveSample) {
+            const int32_t unity = std::clamp(z.rootKey - z.coarseTune, 0, 127);
+            r.unityNote = unity;
+            r.fineTune = std::clamp(z.tuneCents - 100 * (z.rootKey - unity), -32768, 32767);
+            r.sampleRate = z.sampleRate;
+            r.referenceKey = z.rootKey;
+            return;
+        }
         double middle = 0.5 * (r.keyLow + r.keyHigh);
         double cents = z.scaleTuning * (middle - z.rootKey) + z.tuneCents;
         int32_t unity = int32_t(std::clamp(std::lround(middle - cents / 100.0), 0L, 127L));
@@ -495,12 +551,21 @@ struct Converter {
         double rate = std::round(double(z.sampleRate) * std::exp2(rest / 1200.0));
         r.unityNote = unity;
         r.sampleRate = uint32_t(std::clamp(rate, 1.0, double(INT32_MAX)));
+        r.referenceKey = middle;
+    }
+
+    // The region's level in dB: the zone's attenuation, the power of the
+    // zones merged into it and the bank's gain.
+    double levelOf(const PendingRegion& r) const {
+        return gainDb + attenuationDb(r.zone->attenuation) + 20.0 * std::log10(r.gain);
     }
 
     uint32_t waveFor(const PendingRegion& r, const DlsWaveSampleDesc& ws) {
         const PendingZone& z = *r.zone;
-        double levelDb = gainDb + attenuationDb(z.attenuation) + 20.0 * std::log10(r.gain);
-        WaveKey key{z.start, z.end, r.sampleRate, std::llround(levelDb / kLevelStepDb), !z.loops};
+        // With tuningInWaveSample the values are the sample's own.
+        double levelDb = tuningInWaveSample ? 0.0 : levelOf(r);
+        const bool silentTail = !z.loops && !tuningInWaveSample;
+        WaveKey key{z.start, z.end, r.sampleRate, std::llround(levelDb / kLevelStepDb), silentTail};
         auto found = waveIndex.find(key);
         if (found != waveIndex.end()) return found->second;
         const Sf2Sample& s = bank.samples[z.sampleIndex];
@@ -547,22 +612,30 @@ struct Converter {
         d.keyHigh = uint16_t(r.keyHigh);
         d.velLow = uint16_t(r.velLow);
         d.velHigh = uint16_t(r.velHigh);
-        d.keyGroup = uint16_t(z.exclusiveClass >= 1 && z.exclusiveClass <= 15 ? z.exclusiveClass : 0);
-        // Fine tune and attenuation are in the wave's rate and values.
+        d.keyGroup = uint16_t(z.exclusiveClass >= 1 && z.exclusiveClass <= 127 ? z.exclusiveClass : 0);
+        // Fine tune and attenuation are in the wave's rate and values, or
+        // with tuningInWaveSample here (gain in 1/65536 of 1/10 dB, kept to
+        // whole tenths).
         DlsWaveSampleDesc& ws = d.waveSample;
         ws.unityNote = uint16_t(r.unityNote);
+        if (tuningInWaveSample) {
+            ws.fineTune = int16_t(r.fineTune);
+            ws.attenuation = int32_t(std::clamp(std::lround(10.0 * levelOf(r)), -32767L, 32767L) * 65536);
+        }
         const uint32_t length = z.end - z.start;
         if (z.loops)
             ws.loops.push_back(DlsLoopDesc{0, z.loopStart - z.start, z.loopEnd - z.loopStart});
-        else
+        else if (!tuningInWaveSample)
             ws.loops.push_back(DlsLoopDesc{0, length + kSilentLoopOffset, kSilentTailValues - kSilentLoopOffset});
         d.waveIndex = waveFor(r, ws);
         d.hasArticulation = true;
+        d.articulationLevel2 = true;
+        d.articulation = sf2ArticulationConnections(z.articulation, r.pan, r.referenceKey);
         Sf2VolumeEnvelope env = z.envelope;
         int32_t keyFromMiddle = 60 - (r.keyLow + r.keyHigh) / 2;
         env.hold += z.holdPerKey * keyFromMiddle;
         env.decay += z.decayPerKey * keyFromMiddle;
-        d.articulation = volumeEnvelopeConnections(env, r.pan);
+        d.classicArticulation = volumeEnvelopeConnections(env, r.pan);
         return d;
     }
 
@@ -747,6 +820,7 @@ bool convertSf2ToDls(const Sf2Bank& bank, DlsBankDesc& out, Sf2ConvertStats& sta
     out.name = bank.name;
     PointsInMemory points(bank);
     Converter conv{bank, out, stats, points, options.gainDb};
+    conv.tuningInWaveSample = options.tuningInWaveSample;
 
     const size_t total = bank.presets.size();
     size_t done = 0;

@@ -1,5 +1,7 @@
-// Conversion of a SoundFont 2 bank into a DLS Level 1 bank description that
-// sounds like the SoundFont under our engine.
+// Conversion of a SoundFont 2 bank into a DLS bank description that sounds
+// like the SoundFont under our engine's classic sound and, through its
+// articulation as the DLS model states it, under the standard sound and
+// other DLS players.
 //
 // Presets of banks 0..127 become melodic instruments (ulBank = bank << 8),
 // presets of bank 128 drum kits (ulBank bit 31); other banks are skipped.
@@ -19,6 +21,12 @@
 //   release apply.
 // Waves are shared by every region that plays the same slice at the same
 // rate, level and ending.
+//
+// Each region carries two articulations: the classic sound's envelope and
+// pan blocks (volumeEnvelopeConnections) in a list only it reads
+// (kDlsClassicArticulationList), and the zone's articulation as DLS Level 2
+// blocks (sf2ArticulationConnections) in the region's "lar2", which every
+// other player reads. A region's key group is the zone's exclusive class.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -68,6 +76,14 @@ struct Sf2ConvertOptions {
     std::function<void(size_t done, size_t total)> progress;
     // Gain in dB applied to every sample value.
     double gainDb = kDefaultBankGainDb;
+    // Waves keep each sample's own rate and values, as other converters
+    // write them: the pitch correction and fine tune go into the region's
+    // wave sample fine tune, the coarse tune into its unity note, the level
+    // (attenuation, merged zones' power, gainDb) into its gain, scale tuning
+    // into key-to-pitch blocks instead of runs of keys, and one-shot waves
+    // end without a loop. The classic sound plays such a bank out of tune
+    // and level; it is a bank for testing the standard sound.
+    bool tuningInWaveSample = false;
 };
 
 // The envelope parameters of one region, as the SoundFont states them.

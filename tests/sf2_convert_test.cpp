@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "instruments/config.h"
+#include "instruments/dls_articulation.h"
 #include "instruments/dls_collection.h"
 #include "platform/input_stream.h"
 #include "records/midi_song.h"
@@ -152,8 +153,9 @@ double silentAfterMs(const std::vector<int16_t>& pcm, int threshold = 8) {
     return double(last) / 44.1;
 }
 
-int32_t scaleOf(const DlsRegionDesc& r, uint16_t destination) {
-    for (const DlsConnectionDesc& c : r.articulation)
+// The constant block for `destination` among the classic sound's blocks.
+int32_t scaleOf(const std::vector<DlsConnectionDesc>& blocks, uint16_t destination) {
+    for (const DlsConnectionDesc& c : blocks)
         if (c.destination == destination && c.source == 0 && c.control == 0 && c.transform == 0) return c.scale;
     ADD_FAILURE() << "no block for destination " << destination;
     return 0;
@@ -293,7 +295,7 @@ TEST(Sf2Convert, InstrumentValuesAreAbsoluteAndPresetValuesAdd) {
     EXPECT_EQ(regions[0].waveSample.unityNote, 60);
     EXPECT_EQ(regions[0].waveSample.fineTune, 0);
     EXPECT_EQ(dls.waves.at(regions[0].waveIndex).sampleRate, rateFor(22050, 20));
-    EXPECT_EQ(scaleOf(regions[0], kDlsDestPan), 200 * 65536);
+    EXPECT_EQ(scaleOf(regions[0].classicArticulation, kDlsDestPan), 200 * 65536);
     // Sample modes at preset level are ignored: a one-shot, looping only in
     // its silent tail.
     ASSERT_EQ(regions[0].waveSample.loops.size(), 1u);
@@ -301,9 +303,8 @@ TEST(Sf2Convert, InstrumentValuesAreAbsoluteAndPresetValuesAdd) {
     // Release 0 + 1200 tc (2 s per 100 dB) at full sustain.
     Sf2VolumeEnvelope env;
     env.release = 1200;
-    DlsRegionDesc expected;
-    expected.articulation = volumeEnvelopeConnections(env, 0);
-    EXPECT_EQ(scaleOf(regions[0], kDlsDestReleaseTime), scaleOf(expected, kDlsDestReleaseTime));
+    EXPECT_EQ(scaleOf(regions[0].classicArticulation, kDlsDestReleaseTime),
+              scaleOf(volumeEnvelopeConnections(env, 0), kDlsDestReleaseTime));
     // The preset's start offset was ignored: every wave holds the whole sample.
     for (const DlsRegionDesc& r : regions) {
         std::vector<int16_t> values = waveValues(dls.waves.at(r.waveIndex));
@@ -544,7 +545,7 @@ TEST(Sf2Convert, OverlappingZonesBecomeRegionsThatNeverOverlap) {
     // The pair: one region in the middle, 3 dB up.
     const auto& p = dls.instruments[1].regions;
     ASSERT_EQ(p.size(), 1u);
-    EXPECT_EQ(scaleOf(p[0], kDlsDestPan), 0);
+    EXPECT_EQ(scaleOf(p[0].classicArticulation, kDlsDestPan), 0);
     EXPECT_NEAR(levelOf(dls.waves.at(p[0].waveIndex), std::vector<int16_t>(1000, 1000)), 3.0, kLevelStep);
     EXPECT_EQ(stats.stereoSidesDropped, 1u);
     EXPECT_EQ(stats.layersDropped, 0u);
@@ -557,8 +558,7 @@ TEST(Sf2Convert, EnvelopeBlocksInTheReadersUnits) {
     env.decay = 2400;    // 4 s per 100 dB
     env.sustain = 180;   // 18 dB down: half of the engine's 36 dB range
     env.release = -12000;
-    DlsRegionDesc r;
-    r.articulation = volumeEnvelopeConnections(env, -250);
+    std::vector<DlsConnectionDesc> r = volumeEnvelopeConnections(env, -250);
     EXPECT_EQ(scaleOf(r, kDlsDestAttackTime), -1200 * 65536);
     EXPECT_EQ(scaleOf(r, kDlsDestHoldTime), 1);
     EXPECT_EQ(scaleOf(r, kDlsDestSustainLevel), 500 * 65536);
@@ -572,11 +572,11 @@ TEST(Sf2Convert, EnvelopeBlocksInTheReadersUnits) {
               int32_t(std::lround(-12000 + 1200 * std::log2(releaseDb / 100))) * 65536);
 
     env.sustain = 0;
-    r.articulation = volumeEnvelopeConnections(env, 0);
+    r = volumeEnvelopeConnections(env, 0);
     EXPECT_EQ(scaleOf(r, kDlsDestSustainLevel), 1000 * 65536);
     env.sustain = 1440;
     env.attack = -32768;
-    r.articulation = volumeEnvelopeConnections(env, 900);
+    r = volumeEnvelopeConnections(env, 900);
     EXPECT_EQ(scaleOf(r, kDlsDestSustainLevel), 0);
     EXPECT_EQ(scaleOf(r, kDlsDestAttackTime), kDlsTimeZero);
     EXPECT_EQ(scaleOf(r, kDlsDestPan), 500 * 65536);
@@ -613,22 +613,161 @@ TEST(Sf2Convert, WrittenBankReadsBack) {
     ASSERT_EQ(r.waveSample.loopCount, 1u);
     EXPECT_EQ(r.waveSample.loop.start, 200u);
     EXPECT_EQ(r.waveSample.loop.length, 700u);
-    ASSERT_TRUE(r.articulation.present);
-    bool sawSustain = false;
-    for (uint32_t k = 0; k < r.articulation.connectionCount; ++k) {
-        DlsConnection c = dlsConnection(r.articulation, k);
-        if (c.destination == kDlsDestSustainLevel) {
-            EXPECT_EQ(c.scale, 750 * 65536);  // 9 dB of 36
-            sawSustain = true;
+    // The sustain of 90 cB twice: on the classic sound's 36 dB envelope, and
+    // as the DLS model states it, in the region's Level 2 articulation.
+    auto sustainOf = [](const DlsArticulation& a) {
+        int32_t found = -1;
+        for (uint32_t k = 0; k < a.connectionCount; ++k) {
+            DlsConnection c = dlsConnection(a, k);
+            if (c.destination == kDlsDestSustainLevel && c.source == 0) found = c.scale;
         }
-    }
-    EXPECT_TRUE(sawSustain);
+        return found;
+    };
+    ASSERT_TRUE(r.classicArticulation.present);
+    EXPECT_FALSE(r.classicArticulation.level2);
+    EXPECT_EQ(sustainOf(r.classicArticulation), 750 * 65536);  // 9 dB of 36
+    ASSERT_TRUE(r.articulation.present);
+    EXPECT_TRUE(r.articulation.level2);
+    EXPECT_EQ(sustainOf(r.articulation), 910 * 65536);
     ASSERT_EQ(dls->waves.size(), 1u);
     EXPECT_EQ(dls->waves[0].sampleRate, 32000u);
     ASSERT_EQ(dls->waves[0].dataLength, 2000u);
     uint8_t first[4];
     ASSERT_TRUE(readDlsWaveData(*dls, dls->waves[0], nullptr, first, sizeof first));
     EXPECT_EQ(int16_t(first[2] | first[3] << 8), ramp(1000)[1]);
+}
+
+// The whole scale of the resolved connection from `source` under `control`
+// into `destination`; -99999 when there is none.
+double scaleIn(const Articulation& a, uint16_t source, uint16_t control, uint16_t destination) {
+    for (const ArticulationConnection& c : a.connections)
+        if (c.source == source && c.control == control && c.destination == destination) return c.scale / 65536.0;
+    return -99999;
+}
+
+// The articulation the standard sound resolves for each region of the first
+// instrument of the bank as written.
+std::vector<std::shared_ptr<const Articulation>> resolvedRegions(const DlsBankDesc& desc) {
+    std::vector<std::shared_ptr<const Articulation>> out;
+    std::unique_ptr<DlsCollection> dls = indexDlsCollection(writeDlsBank(desc));
+    EXPECT_TRUE(dls && !dls->instruments.empty());
+    if (!dls || dls->instruments.empty()) return out;
+    const DlsInstrument& ins = dls->instruments[0];
+    for (const DlsRegion& r : ins.regions) out.push_back(resolveArticulation(ins, r, dls->waves.at(r.waveIndex), false));
+    return out;
+}
+
+TEST(Sf2Convert, RegionsStateTheZonesArticulationAsDls) {
+    using namespace dls;
+    Sf2Builder sf;
+    int s = sf.sample(loopedSine("a"));
+    int i = sf.instrument(
+        "I", {sf2Zone({sf2Range(Sf2GenKeyRange, 0, 59), sf2Gen(Sf2GenSampleModes, 1), sf2Gen(Sf2GenSustainVolEnv, 300),
+                       sf2Gen(Sf2GenDecayVolEnv, 0), sf2Gen(Sf2GenInitialFilterFc, 5000),
+                       sf2Gen(Sf2GenInitialFilterQ, 60), sf2Gen(Sf2GenExclusiveClass, 1),
+                       sf2Gen(Sf2GenModLfoToVolume, -30), sf2Gen(Sf2GenFreqModLfo, -1200),
+                       sf2Gen(Sf2GenReverbEffectsSend, 150)},
+                      s),
+              sf2Zone({sf2Range(Sf2GenKeyRange, 60, 127), sf2Gen(Sf2GenSampleModes, 1),
+                       sf2Gen(Sf2GenHoldVolEnv, -1200), sf2Gen(Sf2GenKeynumToVolEnvHold, -100),
+                       sf2Gen(Sf2GenSustainModEnv, 250), sf2Gen(Sf2GenModEnvToFilterFc, -3000)},
+                      s)});
+    // The preset's value adds to the instrument's.
+    sf.preset("P", 0, 0, {sf2Zone({sf2Gen(Sf2GenInitialFilterQ, 20)}, i)});
+    std::vector<std::shared_ptr<const Articulation>> regions = resolvedRegions(convert(sf));
+    ASSERT_EQ(regions.size(), 2u);
+    const Articulation& low = *regions[0];
+    const Articulation& high = *regions[1];
+
+    // 300 cB down is a sustain of 70 %, on an envelope of 96 dB that decays
+    // in 1 s (0 timecents) and sets out after 1 ms.
+    EXPECT_EQ(scaleIn(low, SrcNone, SrcNone, DstEg1Sustain), 700);
+    EXPECT_EQ(scaleIn(low, SrcNone, SrcNone, DstEg1Decay), 0);
+    EXPECT_EQ(scaleIn(low, SrcNone, SrcNone, DstEg1Delay), -12000);
+    EXPECT_EQ(scaleIn(low, SrcNone, SrcNone, DstFilterCutoff), 5000);
+    EXPECT_EQ(scaleIn(low, SrcNone, SrcNone, DstFilterQ), 80);
+    EXPECT_EQ(low.keyGroup, 1);
+    EXPECT_EQ(high.keyGroup, 0);
+    // Velocity leaves the cutoff alone, as in the SoundFont player.
+    for (const Articulation* a : {&low, &high})
+        EXPECT_TRUE(std::none_of(a->connections.begin(), a->connections.end(), [](const ArticulationConnection& c) {
+            return c.source == SrcVelocity && c.destination == DstFilterCutoff;
+        }));
+    // The LFO swings the gain 3 dB, quieter at its peak, at 4.088 Hz; the
+    // vibrato keeps the SoundFont's 8.176 Hz for the modulation wheel's 50
+    // cents.
+    EXPECT_EQ(scaleIn(low, SrcLfo, SrcNone, DstGain), -30);
+    for (const ArticulationConnection& c : low.connections) {
+        if (c.source == SrcLfo || c.source == SrcVibrato) {
+            EXPECT_EQ(c.sourceShape, (Shape{Curve::Linear, true, false}));
+        }
+    }
+    EXPECT_EQ(scaleIn(low, SrcNone, SrcNone, DstLfoFrequency), -1200);
+    EXPECT_EQ(scaleIn(high, SrcLfo, SrcNone, DstGain), -99999);
+    EXPECT_EQ(scaleIn(high, SrcNone, SrcNone, DstVibratoFrequency), 0);
+    EXPECT_EQ(scaleIn(high, SrcVibrato, SrcCc1, DstPitch), 50);
+    EXPECT_EQ(scaleIn(high, SrcVibrato, SrcChannelPressure, DstPitch), 50);
+    // Sends: the controllers' 20 %, and the zone's own 15 %.
+    EXPECT_EQ(scaleIn(low, SrcCc91, SrcNone, DstReverb), 200);
+    EXPECT_EQ(scaleIn(low, SrcCc93, SrcNone, DstChorus), 200);
+    EXPECT_EQ(scaleIn(low, SrcNone, SrcNone, DstReverb), 150);
+    EXPECT_EQ(scaleIn(high, SrcNone, SrcNone, DstReverb), -99999);
+
+    // Hold 0.5 s at key 60, 100 timecents longer a key lower: the base is
+    // the hold at key 0.
+    EXPECT_EQ(scaleIn(high, SrcNone, SrcNone, DstEg1Hold), -1200 - 6000);
+    EXPECT_EQ(scaleIn(high, SrcKeyNumber, SrcNone, DstEg1Hold), 12800);
+    EXPECT_EQ(scaleIn(high, SrcNone, SrcNone, DstEg1Sustain), 1000);
+    EXPECT_EQ(scaleIn(high, SrcNone, SrcNone, DstFilterCutoff), 13500);
+    // The modulation envelope, 25 % down at its sustain, closes the filter.
+    EXPECT_EQ(scaleIn(high, SrcNone, SrcNone, DstEg2Sustain), 750);
+    EXPECT_EQ(scaleIn(high, SrcEg2, SrcNone, DstFilterCutoff), -3000);
+    EXPECT_EQ(scaleIn(low, SrcEg2, SrcNone, DstFilterCutoff), -99999);
+}
+
+TEST(Sf2Convert, TuningInWaveSampleKeepsTheSamplesOwnRateAndValues) {
+    Sf2Builder sf;
+    Sf2BuilderSample a;
+    a.name = "a";
+    a.values = ramp(1000);
+    a.sampleRate = 32000;
+    a.originalPitch = 62;
+    a.pitchCorrection = -20;
+    int s = sf.sample(a);
+    int i = sf.instrument("I", {sf2Zone({sf2Gen(Sf2GenFineTune, 37), sf2Gen(Sf2GenCoarseTune, 2),
+                                         sf2Gen(Sf2GenInitialAttenuation, 100), sf2Gen(Sf2GenScaleTuning, 50)},
+                                        s)});
+    sf.preset("P", 0, 0, {sf2Zone({}, i)});
+    Sf2Bank bank = parse(sf);
+    DlsBankDesc dls;
+    Sf2ConvertStats stats;
+    std::string error;
+    Sf2ConvertOptions options;
+    options.gainDb = -9.0;
+    options.tuningInWaveSample = true;
+    ASSERT_TRUE(convertSf2ToDls(bank, dls, stats, error, options)) << error;
+
+    // One region for all keys, its wave the sample as recorded: no silent
+    // tail, no loop.
+    ASSERT_EQ(dls.instruments.at(0).regions.size(), 1u);
+    const DlsRegionDesc& r = dls.instruments[0].regions[0];
+    ASSERT_EQ(dls.waves.size(), 1u);
+    EXPECT_EQ(dls.waves[0].sampleRate, 32000u);
+    EXPECT_EQ(waveValues(dls.waves[0]), ramp(1000));
+    EXPECT_TRUE(r.waveSample.loops.empty());
+    // Coarse tune in the unity note, the cents in the fine tune, and the
+    // level (-9 dB of bank gain, 0.4 x 10 dB of attenuation) in the gain.
+    EXPECT_EQ(r.waveSample.unityNote, 60);
+    EXPECT_EQ(r.waveSample.fineTune, 17);
+    EXPECT_EQ(r.waveSample.attenuation, -130 * 65536);
+    std::vector<std::shared_ptr<const Articulation>> resolved = resolvedRegions(dls);
+    ASSERT_EQ(resolved.size(), 1u);
+    EXPECT_EQ(resolved[0]->attenuationCb, 130);
+    EXPECT_EQ(resolved[0]->fineTuneCents, 17);
+    // 50 cents a key, and key 62 where the unity note and fine tune put it:
+    // 50 x 62 + 3100 - 100 x 60 + 17 = 217 cents over the recording.
+    EXPECT_EQ(scaleIn(*resolved[0], dls::SrcKeyNumber, dls::SrcNone, dls::DstPitch), 50 * 128);
+    EXPECT_EQ(scaleIn(*resolved[0], dls::SrcNone, dls::SrcNone, dls::DstPitch), 3100);
 }
 
 // What a listener hears of each mapping, through the engine.
@@ -767,6 +906,10 @@ TEST(Sf2Command, ConvertsAndReportsErrors) {
     EXPECT_EQ(std::string(written.begin() + 8, written.begin() + 12), "DLS ");
 
     EXPECT_EQ(run({"bank", in, "-o", out, "--gain", "-6.5", "--quiet"}), 0);
+    EXPECT_EQ(run({"bank", in, "-o", out, "--tuning-in-wsmp", "--quiet"}), 0);
+    std::unique_ptr<DlsCollection> raw = indexDlsCollection(test::readFileBytes(out));
+    ASSERT_TRUE(raw && raw->waves.size() == 1u);
+    EXPECT_EQ(raw->waves[0].dataLength, 200u);  // the sample's values, no silent tail
     EXPECT_EQ(run({"bank", in}), 2);
     EXPECT_EQ(run({"bank", in, "-o", out, "--loud"}), 2);
     EXPECT_EQ(run({"bank", in, "-o", out, "--gain", "loud"}), 2);

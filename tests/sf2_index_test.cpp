@@ -1,5 +1,7 @@
 // A SoundFont played preset by preset: the same engine instruments as the
 // bank `tzmidi bank` makes of it, and a file that changes under the index.
+// The classic sound's part of those instruments is also what the bank gave
+// before it carried a second articulation.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -8,12 +10,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "instruments/dls_collection.h"
 #include "instruments/dls_convert.h"
 #include "platform/byte_source.h"
 #include "platform/paths.h"
+#include "records/articulation.h"
 #include "records/midi_song.h"
 #include "soundfont/dls_writer.h"
 #include "soundfont/sf2_index.h"
@@ -33,8 +37,26 @@ using test::sf2Range;
 using test::sf2Zone;
 using test::Sf2Builder;
 
-// Every field and every data value, guard and read-ahead values included.
-bool sameSample(const Sample& a, const Sample& b) {
+bool sameArticulation(const Articulation* a, const Articulation* b) {
+    if (!a || !b) return !a && !b;
+    auto fields = [](const Articulation& x) {
+        return std::make_tuple(x.unityNote, x.fineTuneCents, x.attenuationCb, x.keyGroup, x.selfNonExclusive,
+                               x.oneShot, x.connections.size());
+    };
+    auto connection = [](const ArticulationConnection& c) {
+        return std::make_tuple(c.source, c.control, c.destination, c.scale, c.sourceShape.curve, c.sourceShape.bipolar,
+                               c.sourceShape.invert, c.controlShape.curve, c.controlShape.bipolar,
+                               c.controlShape.invert);
+    };
+    if (fields(*a) != fields(*b)) return false;
+    for (size_t i = 0; i < a->connections.size(); ++i)
+        if (connection(a->connections[i]) != connection(b->connections[i])) return false;
+    return true;
+}
+
+// Every field and every data value, guard and read-ahead values included;
+// the standard sound's articulation too unless `classicOnly`.
+bool sameSample(const Sample& a, const Sample& b, bool classicOnly) {
     auto fields = [](const Sample& s) {
         return std::make_tuple(s.loopStart, s.loopEnd, s.dataLength, s.sampleRate, s.lowVelocity, s.highVelocity,
                                s.lowFrequency, s.highFrequency, s.rootFrequency, s.volume, s.tremoloSweepStep,
@@ -44,15 +66,16 @@ bool sameSample(const Sample& a, const Sample& b) {
     if (fields(a) != fields(b) || !a.data != !b.data) return false;
     for (int i = 0; i < 6; ++i)
         if (a.envelopeRate[i] != b.envelopeRate[i] || a.envelopeTarget[i] != b.envelopeTarget[i]) return false;
+    if (!classicOnly && !sameArticulation(a.articulation.get(), b.articulation.get())) return false;
     const size_t values = sampleDataSize(a.dataLength >> kFractionBits);
     return !a.data || std::equal(a.data.get(), a.data.get() + values, b.data.get());
 }
 
-bool sameInstrument(const Instrument* a, const Instrument* b) {
+bool sameInstrument(const Instrument* a, const Instrument* b, bool classicOnly = false) {
     if (!a || !b) return !a && !b;
     if (a->samples.size() != b->samples.size()) return false;
     for (size_t i = 0; i < a->samples.size(); ++i)
-        if (!sameSample(a->samples[i], b->samples[i])) return false;
+        if (!sameSample(a->samples[i], b->samples[i], classicOnly)) return false;
     return true;
 }
 
@@ -64,14 +87,16 @@ std::unique_ptr<MidiSong> bareSong() {
 }
 
 // Every melodic bank and program and every drum set and note, asked of the
-// bank `tzmidi bank` writes and of the SoundFont preset by preset.
+// bank `tzmidi bank` writes and of the SoundFont preset by preset; and of
+// the bank as it was written before, each region's classic blocks as its
+// one articulation ("lart"/"art1"), for the classic sound.
 void expectSameAsConvertedBank(const char* path) {
     if (std::FILE* f = std::fopen(path, "rb"))
         std::fclose(f);
     else
         TZ_SKIP_WITHOUT_DATA(path << " is not installed");
     const auto started = std::chrono::steady_clock::now();
-    std::unique_ptr<DlsCollection> dls;
+    std::unique_ptr<DlsCollection> dls, before;
     {
         Sf2Bank bank;
         DlsBankDesc desc;
@@ -80,8 +105,15 @@ void expectSameAsConvertedBank(const char* path) {
         ASSERT_TRUE(loadSf2File(path, bank, error)) << error;
         ASSERT_TRUE(convertSf2ToDls(bank, desc, stats, error)) << error;
         dls = indexDlsCollection(writeDlsBank(desc));
+        for (DlsInstrumentDesc& ins : desc.instruments)
+            for (DlsRegionDesc& r : ins.regions) {
+                r.articulation = std::move(r.classicArticulation);
+                r.articulationLevel2 = false;
+                r.classicArticulation.clear();
+            }
+        before = indexDlsCollection(writeDlsBank(desc));
     }
-    ASSERT_TRUE(dls);
+    ASSERT_TRUE(dls && before);
     std::unique_ptr<FileSource> file = FileSource::open(utf8ToUtf16(path));
     ASSERT_TRUE(file);
     std::unique_ptr<SoundFontIndex> index = indexSoundFont(*file);
@@ -94,26 +126,32 @@ void expectSameAsConvertedBank(const char* path) {
         EXPECT_EQ(index->instruments[i].program, dls->instruments[i].program) << i;
     }
 
-    std::unique_ptr<MidiSong> fromBank = bareSong(), fromSoundFont = bareSong();
-    int asked = 0, found = 0, mismatches = 0;
+    std::unique_ptr<MidiSong> fromBank = bareSong(), fromSoundFont = bareSong(), fromBefore = bareSong();
+    int asked = 0, found = 0, mismatches = 0, classicMismatches = 0;
     auto ask = [&](bool drum, int bank, int program) {
-        DlsWaveAccess bankAccess, sfAccess;
+        DlsWaveAccess bankAccess, sfAccess, beforeAccess;
         sfAccess.file = file.get();
         std::unique_ptr<Instrument> a = loadDlsInstrument(*fromBank, *dls, drum, bank, program, bankAccess);
         std::unique_ptr<Instrument> b = loadSoundFontInstrument(*fromSoundFont, *index, drum, bank, program, sfAccess);
+        std::unique_ptr<Instrument> c = loadDlsInstrument(*fromBefore, *before, drum, bank, program, beforeAccess);
         ++asked;
         found += a != nullptr;
         EXPECT_FALSE(sfAccess.readFailed);
+        const char* what = drum ? "drum set " : "bank ";
         if (!sameInstrument(a.get(), b.get()) && ++mismatches <= 5)
-            ADD_FAILURE() << (drum ? "drum set " : "bank ") << bank << (drum ? " note " : " program ") << program
-                          << ": " << (a ? a->samples.size() : 0) << " samples from the bank, "
+            ADD_FAILURE() << what << bank << (drum ? " note " : " program ") << program << ": "
+                          << (a ? a->samples.size() : 0) << " samples from the bank, "
                           << (b ? b->samples.size() : 0) << " from the SoundFont";
+        if (!sameInstrument(a.get(), c.get(), true) && ++classicMismatches <= 5)
+            ADD_FAILURE() << what << bank << (drum ? " note " : " program ") << program
+                          << ": the classic sound plays it otherwise than from the bank as written before";
     };
     for (int bank = 0; bank < 128; ++bank)
         for (int program = 0; program < 128; ++program) ask(false, bank, program);
     for (int set = 0; set < 128; ++set)
         for (int note = 0; note < 128; ++note) ask(true, set, note);
     EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(classicMismatches, 0);
     EXPECT_GT(found, 128);
     std::printf("%s: %d requests, %d instruments, the same from the SoundFont, %.1f s\n", path, asked, found,
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());

@@ -46,6 +46,9 @@ void addBankOptions(CLI::App& cmd, BankOptions& o) {
     char gainHelp[80];
     std::snprintf(gainHelp, sizeof gainHelp, "level of every sample in dB, -60..60 (default %g)", kDefaultBankGainDb);
     cmd.add_option("--gain", o.gainDb, gainHelp)->check(CLI::Range(-60.0, 60.0))->option_text("DB");
+    cmd.add_flag("--tuning-in-wsmp", o.tuningInWaveSample,
+                 "keep each sample's own rate and values, with tuning and level in the wave sample headers "
+                 "(a bank as other converters write it, for testing)");
     cmd.add_flag("-q,--quiet", o.quiet, "print nothing but errors");
 }
 
@@ -83,6 +86,7 @@ int convertBank(const BankOptions& o) {
     Sf2ConvertStats stats;
     Sf2ConvertOptions options;
     options.gainDb = o.gainDb;
+    options.tuningInWaveSample = o.tuningInWaveSample;
     options.progress = [&](size_t done, size_t total) {
         if (total > 0) progress.show("Converting", double(done) / double(total));
     };

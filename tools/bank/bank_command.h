@@ -1,4 +1,4 @@
-// `tzmidi bank IN.sf2 -o OUT.dls [--gain DB] [--quiet]`: converts a SoundFont 2 bank into
+// `tzmidi bank IN.sf2 -o OUT.dls [--gain DB] [--tuning-in-wsmp] [--quiet]`: converts a SoundFont 2 bank into
 // a DLS bank for the player.
 #pragma once
 #include <string>
@@ -14,6 +14,7 @@ struct BankOptions {
     std::string input;
     std::string output;
     double gainDb = kDefaultBankGainDb;
+    bool tuningInWaveSample = false;
     bool quiet = false;
 };
 
