@@ -15,6 +15,8 @@ namespace tz {
 
 class InstrumentBank;
 struct InstrumentConfiguration;
+struct Reverb;
+struct Chorus;
 
 // The output sample format: a code with the bits per sample in its low byte,
 // kSigned for signed samples and kBigEndian for the high byte first, and the
@@ -94,6 +96,7 @@ struct MidiEvent {
 // the standard sound's 256.
 constexpr int kMaxVoices = 256;
 constexpr int kClassicVoices = 32;
+constexpr int kStandardVoices = 64;
 
 // Converts `count` mixed values (interleaved when stereo) to output samples.
 // The mix buffer holds the exact sum of the voices in 64 bits, so any number
@@ -140,6 +143,11 @@ struct PlaybackState {
     Voice voices[kMaxVoices] = {};
     int32_t lostNoteCount = 0;
     int32_t stolenNoteCount = 0;
+    int32_t stolenAudibleCount = 0;  // voices stolen while louder than -40 dB
+    // The standard sound's effects, made at creation when they are on; their
+    // delay lines are what playing changes.
+    std::shared_ptr<Reverb> reverb;
+    std::shared_ptr<Chorus> chorus;
 };
 
 // The render loop's work memory, sized at creation; what it holds between
@@ -150,6 +158,12 @@ struct MixBuffers {
     // 2 x bufferFrames values: the 32-bit sums of a group of voices on their
     // way into mixBuffer.
     std::vector<int32_t> groupMix;
+    // The standard sound's: the filtered frames of a voice (bufferFrames
+    // values), and the reverb's and chorus's sends, a group's 32-bit sums and
+    // the chunk's 64-bit bus (2 x bufferFrames values each).
+    std::vector<int16_t> filterBuffer;
+    std::vector<int32_t> reverbGroup, chorusGroup;
+    std::vector<int64_t> reverbBus, chorusBus;
 };
 
 // The per-song record every part of the engine works on.

@@ -23,7 +23,6 @@
 namespace tz {
 
 // Defaults of the standard sound.
-constexpr int32_t kStandardVoices = 64;
 constexpr double kDefaultTailSeconds = 1.0;
 constexpr double kMaxTailSeconds = 5.0;
 constexpr int32_t kMinVoices = 16;
