@@ -346,6 +346,16 @@ bool controlBlock(Voice& v, int32_t outputRate) {
     s.reverbRight = gainFor(level * s.panRight * s.reverbSend);
     s.chorusLeft = gainFor(level * s.panLeft * s.chorusSend);
     s.chorusRight = gainFor(level * s.panRight * s.chorusSend);
+    // A voice that adds nothing any more and can only grow quieter has ended:
+    // its gains are all 0 and its envelope is past the attack and no higher
+    // than where it goes.
+    if ((v.leftGain | v.rightGain | s.reverbLeft | s.reverbRight | s.chorusLeft | s.chorusRight) == 0 &&
+        s.modLfoToGainDb == 0.0) {
+        const EnvelopeStage stage = s.volume.stage;
+        if (stage == EnvelopeStage::Release ||
+            ((stage == EnvelopeStage::Decay || stage == EnvelopeStage::Sustain) && s.volume.sustain >= envelopeDb))
+            return false;
+    }
 
     if (s.pitchMoves) {
         const double cents =

@@ -63,9 +63,9 @@ std::vector<int16_t> readWav(const fs::path& path) {
     return pcm;
 }
 
-double infoLength(const std::string& song, const std::string& bank) {
+double infoLength(const std::string& song, const std::string& bank, const std::string& sound = "classic") {
     std::string out;
-    if (run(tzmidi() + " info '" + song + "' --bank " + bank, &out) != 0) {
+    if (run(tzmidi() + " info '" + song + "' --bank " + bank + " --sound " + sound, &out) != 0) {
         ADD_FAILURE() << out;
         return -1;
     }
@@ -121,7 +121,9 @@ TEST_P(EndToEndSong, ReportsItsLengthAndSoundsThroughout) {
 
     fs::path wav = scratch() / (GetParam() + ".wav");
     std::string out;
-    ASSERT_EQ(run(tzmidi() + " render '" + song + "' -o " + wav.string() + " --quiet --bank " + bank, &out), 0) << out;
+    ASSERT_EQ(run(tzmidi() + " render '" + song + "' -o " + wav.string() + " --quiet --sound classic --bank " + bank, &out),
+              0)
+        << out;
     std::vector<int16_t> pcm = readWav(wav);
     fs::remove(wav);
     // Every sample up to the end is delivered.
@@ -137,6 +139,20 @@ TEST_P(EndToEndSong, ReportsItsLengthAndSoundsThroughout) {
     }
     // Loud passages may clip for a moment, never for long.
     EXPECT_LT(longestFullScaleRun(pcm), 441u);
+
+    // The standard sound: a second of tail after the last event, the whole
+    // of it delivered, sounding, and without clipping.
+    const double standardLength = infoLength(song, bank, "standard");
+    EXPECT_NEAR(standardLength, length + 1.0, 0.002);
+    ASSERT_EQ(run(tzmidi() + " render '" + song + "' -o " + wav.string() + " --quiet --sound standard --bank " + bank, &out),
+              0)
+        << out;
+    std::vector<int16_t> standard = readWav(wav);
+    fs::remove(wav);
+    EXPECT_NEAR(double(standard.size() / 2) / 44100.0, standardLength, 0.001);
+    EXPECT_GT(rms(standard, 0, standard.size() / 2), 100.0);
+    EXPECT_LE(std::count_if(standard.begin(), standard.end(), [](int16_t v) { return v == 32767 || v == -32768; }),
+              100);
 }
 
 INSTANTIATE_TEST_SUITE_P(OpenMsx, EndToEndSong, ::testing::ValuesIn(songs()),
@@ -156,7 +172,9 @@ protected:
     std::vector<int16_t> render(const std::string& song, const std::string& extra) {
         fs::path wav = scratch() / ("render-" + std::to_string(::getpid()) + ".wav");
         std::string out;
-        EXPECT_EQ(run(tzmidi() + " render '" + song + "' -o " + wav.string() + " --quiet --bank " + bank + " " + extra, &out), 0)
+        EXPECT_EQ(run(tzmidi() + " render '" + song + "' -o " + wav.string() + " --quiet --sound classic --bank " + bank + " " + extra,
+                      &out),
+                  0)
             << out;
         std::vector<int16_t> pcm = readWav(wav);
         fs::remove(wav);
@@ -180,7 +198,7 @@ TEST_F(EndToEnd, ASoundFontPlaysExactlyAsTheBankMadeFromIt) {
         const std::string song = std::string(kSongDir) + "/" + name;
         for (const std::string extra : {"", "--seek 20.5"}) {
             const std::vector<int16_t> fromBank = render(song, extra);
-            const std::string direct = std::string("--bank ") + kSoundFont + " " + extra;
+            const std::string direct = std::string("--sound classic --bank ") + kSoundFont + " " + extra;
             fs::path wav = scratch() / ("direct-" + std::to_string(::getpid()) + ".wav");
             std::string out;
             ASSERT_EQ(run(tzmidi() + " render '" + song + "' -o " + wav.string() + " --quiet " + direct, &out), 0) << out;
@@ -253,7 +271,8 @@ TEST(EndToEndPatches, FreepatsAloneOpensAndPlaysEverySong) {
     for (const std::string& name : songs()) {
         const std::vector<int16_t> pcm = readWav(out / (name.substr(0, name.size() - 4) + ".wav"));
         const test::SongTiming timing = test::readSongTiming(std::string(kSongDir) + "/" + name);
-        EXPECT_NEAR(double(pcm.size() / 2) / 44100.0, timing.lengthSeconds, 0.005) << name;
+        // The standard sound, tzmidi's default: a second of tail.
+        EXPECT_NEAR(double(pcm.size() / 2) / 44100.0, timing.lengthSeconds + 1.0, 0.005) << name;
         // At the patches' level songs sound without clipping.
         EXPECT_GT(rms(pcm, 0, pcm.size() / 2), 300.0) << name;
         EXPECT_LE(std::count_if(pcm.begin(), pcm.end(), [](int16_t v) { return v == 32767 || v == -32768; }), 100)
