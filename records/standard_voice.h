@@ -33,11 +33,12 @@ struct LfoState {
 };
 
 // A two-pole low-pass in 32-bit fixed point: coefficients with
-// kFilterFractionBits, the state with kFilterStateBits below the sample.
+// kFilterFractionBits (b1 = 2 b0 and b2 = b0, as for any low-pass of this
+// form), the last inputs and outputs with kFilterStateBits below the sample.
 constexpr int kFilterFractionBits = 28;
 constexpr int kFilterStateBits = 8;
 struct FilterState {
-    int32_t b0 = 0, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+    int32_t b0 = 0, a1 = 0, a2 = 0;
     int32_t x1 = 0, x2 = 0, y1 = 0, y2 = 0;
 };
 
@@ -69,13 +70,19 @@ struct StandardVoice {
     double panLeft = 0.0;     // constant-power pan factors
     double panRight = 0.0;
     double amplitude = 0.0;   // the linear level of the last control block
+    bool gainsKnown = false;  // the gains below are those of this attenuation and amplitude
+    double gainsAttenuation = 0.0;
+    double gainsAmplitude = 0.0;
     // The voice's gains into the reverb and chorus sums, left and right.
     int32_t reverbLeft = 0, reverbRight = 0;
     int32_t chorusLeft = 0, chorusRight = 0;
     bool pitchMoves = false;     // an LFO or the modulation envelope reaches the pitch
     bool filtered = false;       // the filter is closed enough to run
     bool filterMoves = false;    // an LFO or the modulation envelope reaches the cutoff
-    double lastCutoff = -1.0;    // the cutoff the coefficients were made for
+    int32_t filterIndex = -1;    // the cutoff step the coefficients were made for
+    double filterResonanceDb = -1.0;  // the resonance the next two were made for
+    double filterAlphaScale = 0.0;
+    double filterGain = 0.0;
     FilterState filter;
     int64_t startTime = 0;       // the song frame the note began at, for stealing the oldest
     uint16_t keyGroup = 0;

@@ -15,6 +15,7 @@
 #include "synth/output_convert.h"
 #include "synth/render.h"
 #include "synth/reverb.h"
+#include "synth/standard_voice.h"
 
 namespace tz {
 
@@ -113,7 +114,8 @@ void prepareSong(MidiSong& song, const SongOptions& options) {
 
     if (standard) {
         const size_t values = 2 * size_t(options.bufferFrames);
-        song.filterBuffer.assign(size_t(options.bufferFrames), 0);
+        song.filterBuffer.assign(size_t(kStandardLaneValues), 0);
+        prepareStandardSound(song.outputRate);
         song.reverbGroup.assign(values, 0);
         song.chorusGroup.assign(values, 0);
         song.reverbBus.assign(values, 0);

@@ -5,6 +5,7 @@
 
 #include "records/midi_song.h"
 #include "synth/chorus.h"
+#include "synth/filter_lanes.h"
 #include "synth/mixer.h"
 #include "synth/recompute.h"
 #include "synth/reverb.h"
@@ -183,14 +184,31 @@ void mixStandardFrames(MidiSong& song, int32_t frames) {
         }
         inGroup = 0;
     };
+    // Voices with their filter open mix one by one; those whose filter runs
+    // go after them, side by side.
+    static_assert(kFilterLanes <= kVoicesPerGroup);
+    Voice* filtered[kMaxVoices];
+    int filteredCount = 0;
     for (int i = 0; i < activeVoiceCount(song); ++i) {
         Voice& voice = song.voices[i];
         if (voice.state == VoiceState::Free) continue;
-        if (voice.standard.active && voice.state != VoiceState::Dying)
-            mixStandardVoice(voice, context, song.filterBuffer, group, sends, frames);
-        else
+        if (voice.standard.active && voice.state != VoiceState::Dying) {
+            if (standardVoiceFiltered(voice)) {
+                filtered[filteredCount++] = &voice;
+                continue;
+            }
+            mixStandardVoice(voice, context, group, sends, song.currentTime, frames);
+        } else {
             mixVoice(voice, context, group, frames);
+        }
         if (++inGroup == kVoicesPerGroup) flush();
+    }
+    for (int i = 0; i < filteredCount; i += kFilterLanes) {
+        const int count = std::min(kFilterLanes, filteredCount - i);
+        if (inGroup + count > kVoicesPerGroup) flush();
+        mixFilteredVoices(filtered + i, count, context, song.filterBuffer, group, sends, song.currentTime, frames);
+        inGroup += count;
+        if (inGroup == kVoicesPerGroup) flush();
     }
     if (inGroup > 0 || first) flush();
     if (song.reverb) runReverb(*song.reverb, reverbFirst ? nullptr : song.reverbBus.data(), mix, frames);

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "platform/portable_math.h"
 #include "records/midi_song.h"
+#include "synth/filter_lanes.h"
 #include "synth/mixer.h"
 #include "synth/resampler.h"
 
@@ -13,6 +16,8 @@ namespace tz {
 namespace {
 
 using namespace dls;
+
+static_assert(kStandardBlockFrames == kFilterLaneFrames && kStandardLaneValues == 2 * kFilterLanes * kFilterLaneFrames);
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kFullRangeDb = 96.0;
@@ -283,45 +288,65 @@ void beginRelease(EnvelopeState& e, bool volume) {
     e.stage = EnvelopeStage::Release;
 }
 
-// The low-pass coefficients for a cutoff (absolute cents) and resonance.
-void setFilter(FilterState& f, double cutoffCents, double resonanceDb, int32_t outputRate) {
-    const double nyquistShare = 0.45;
-    const double fc = std::min(hertz(cutoffCents), nyquistShare * outputRate);
-    const double w0 = 2.0 * kPi * std::max(fc, 5.0) / outputRate;
-    // A resonance of 0 is the flat (Butterworth) response; a peak is not
-    // made louder than the pass band.
-    const double qDb = std::clamp(resonanceDb, 0.0, 96.0) - 3.0103;
-    const double q = exp2(qDb / 20.0 * kLog2Of10);
-    const double gain = q > 1.0 ? 1.0 / std::sqrt(q) : 1.0;
-    const double c = cosine(w0), alpha = portableSin(w0) / (2.0 * q);
-    const double a0 = 1.0 + alpha;
-    auto fixed = [](double v) { return int32_t(std::clamp(v * double(1 << kFilterFractionBits), -2147483647.0, 2147483647.0)); };
-    f.b0 = fixed((1.0 - c) / 2.0 / a0 * gain);
-    f.b1 = fixed((1.0 - c) / a0 * gain);
-    f.b2 = f.b0;
-    f.a1 = fixed(-2.0 * c / a0);
-    f.a2 = fixed((1.0 - alpha) / a0);
+// Cutoffs are taken to the nearest kCutoffStepCents within the SoundFont's
+// range (about 20 Hz to 20 kHz); below half the output rate's 0.45 the
+// filter's angle comes from a table made once for the usual output rate.
+constexpr double kLowestCutoffCents = 1500.0;
+constexpr double kHighestCutoffCents = 13500.0;
+constexpr double kCutoffStepCents = 2.0;
+constexpr int kCutoffEntries = int((kHighestCutoffCents - kLowestCutoffCents) / kCutoffStepCents) + 1;
+constexpr int32_t kTableRate = 44100;
+
+struct FilterAngle {
+    double cosine = 1.0, sine = 0.0;
+};
+
+FilterAngle angleAt(int index, int32_t outputRate) {
+    const double fc = std::min(hertz(kLowestCutoffCents + index * kCutoffStepCents), 0.45 * outputRate);
+    const double w0 = 2.0 * kPi * fc / outputRate;
+    return {cosine(w0), portableSin(w0)};
 }
 
-// The filter over n frames, from `in` into `out`.
-void runFilter(FilterState& f, const int16_t* in, int16_t* out, int32_t n) {
-    int64_t x1 = f.x1, x2 = f.x2, y1 = f.y1, y2 = f.y2;
-    const int64_t b0 = f.b0, b1 = f.b1, b2 = f.b2, a1 = f.a1, a2 = f.a2;
-    for (int32_t i = 0; i < n; ++i) {
-        const int64_t x = int64_t(in[i]) * (1 << kFilterStateBits);
-        int64_t y = (b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2) >> kFilterFractionBits;
-        y = std::clamp<int64_t>(y, -(int64_t(1) << 30), int64_t(1) << 30);
-        x2 = x1;
-        x1 = x;
-        y2 = y1;
-        y1 = y;
-        out[i] = int16_t(std::clamp<int64_t>(y >> kFilterStateBits, -32768, 32767));
-    }
-    f.x1 = int32_t(x1);
-    f.x2 = int32_t(x2);
-    f.y1 = int32_t(y1);
-    f.y2 = int32_t(y2);
+const std::vector<FilterAngle>& tableAngles() {
+    static const std::vector<FilterAngle> table = [] {
+        std::vector<FilterAngle> t(kCutoffEntries);
+        for (int i = 0; i < kCutoffEntries; ++i) t[size_t(i)] = angleAt(i, kTableRate);
+        return t;
+    }();
+    return table;
 }
+
+int cutoffIndex(double cutoffCents) {
+    const double c = std::clamp(cutoffCents, kLowestCutoffCents, kHighestCutoffCents);
+    return std::clamp(int((c - kLowestCutoffCents) / kCutoffStepCents + 0.5), 0, kCutoffEntries - 1);
+}
+
+// The parts of the coefficients the resonance (dB) sets: 1 / 2Q and the
+// gain that keeps a resonant peak no louder than the pass band. A
+// resonance of 0 is the flat (Butterworth) response.
+void setResonance(StandardVoice& s, double resonanceDb) {
+    const double qDb = std::clamp(resonanceDb, 0.0, 96.0) - 3.0103;
+    const double q = exp2(qDb / 20.0 * kLog2Of10);
+    s.filterGain = q > 1.0 ? 1.0 / std::sqrt(q) : 1.0;
+    s.filterAlphaScale = 1.0 / (2.0 * q);
+}
+
+// The low-pass coefficients for a cutoff (absolute cents), when the cutoff
+// moved to another step.
+void setFilter(StandardVoice& s, double cutoffCents, int32_t outputRate) {
+    const int index = cutoffIndex(cutoffCents);
+    if (index == s.filterIndex) return;
+    s.filterIndex = index;
+    const FilterAngle angle = outputRate == kTableRate ? tableAngles()[size_t(index)] : angleAt(index, outputRate);
+    const double alpha = angle.sine * s.filterAlphaScale;
+    const double inverse = 1.0 / (1.0 + alpha);
+    setFilterCoefficients(s.filter, (1.0 - angle.cosine) * 0.5 * inverse * s.filterGain, -2.0 * angle.cosine * inverse,
+                          (1.0 - alpha) * inverse);
+}
+
+// Frames from the song frame `now` to the end of its control block: the
+// blocks of every voice end on the same frames.
+int32_t framesToBlockEnd(int64_t now) { return kStandardBlockFrames - int32_t(now % kStandardBlockFrames); }
 
 int32_t gainFor(double amplitude) { return gainOfAmplitude(float(amplitude)); }
 
@@ -338,14 +363,21 @@ bool controlBlock(Voice& v, int32_t outputRate) {
     double amplitude = 0.0, envelopeDb = 0.0;
     volumeLevel(s.volume, amplitude, envelopeDb);
     const double attenuation = s.attenuationDb + envelopeDb - modLfo * s.modLfoToGainDb;
-    const double level = attenuation >= 144.0 ? 0.0 : amplitude * exp2(-attenuation / 20.0 * kLog2Of10);
-    s.amplitude = level;
-    v.leftGain = gainFor(level * s.panLeft);
-    v.rightGain = gainFor(level * s.panRight);
-    s.reverbLeft = gainFor(level * s.panLeft * s.reverbSend);
-    s.reverbRight = gainFor(level * s.panRight * s.reverbSend);
-    s.chorusLeft = gainFor(level * s.panLeft * s.chorusSend);
-    s.chorusRight = gainFor(level * s.panRight * s.chorusSend);
+    // The gains hold while the level does (a sustain, a hold).
+    if (!s.gainsKnown || attenuation != s.gainsAttenuation || amplitude != s.gainsAmplitude) {
+        const double level = attenuation >= 144.0 ? 0.0 : amplitude * exp2(-attenuation / 20.0 * kLog2Of10);
+        s.amplitude = level;
+        s.gainsKnown = true;
+        s.gainsAttenuation = attenuation;
+        s.gainsAmplitude = amplitude;
+        const double left = level * s.panLeft, right = level * s.panRight;
+        v.leftGain = gainFor(left);
+        v.rightGain = gainFor(right);
+        s.reverbLeft = s.reverbSend > 0.0 ? gainFor(left * s.reverbSend) : 0;
+        s.reverbRight = s.reverbSend > 0.0 ? gainFor(right * s.reverbSend) : 0;
+        s.chorusLeft = s.chorusSend > 0.0 ? gainFor(left * s.chorusSend) : 0;
+        s.chorusRight = s.chorusSend > 0.0 ? gainFor(right * s.chorusSend) : 0;
+    }
     // A voice that adds nothing any more and can only grow quieter has ended:
     // its gains are all 0 and its envelope is past the attack and no higher
     // than where it goes.
@@ -363,13 +395,7 @@ bool controlBlock(Voice& v, int32_t outputRate) {
         const double step = s.stepFactor * exp2(cents / 1200.0);
         v.step = step >= 2147483647.0 ? INT32_MAX : int32_t(step);
     }
-    if (s.filtered) {
-        const double cutoff = s.cutoffCents + modLfo * s.modLfoToCutoff + modEnv * s.modEnvToCutoff;
-        if (std::fabs(cutoff - s.lastCutoff) >= 1.0) {
-            setFilter(s.filter, cutoff, s.resonanceDb, outputRate);
-            s.lastCutoff = cutoff;
-        }
-    }
+    if (s.filterMoves) setFilter(s, s.cutoffCents + modLfo * s.modLfoToCutoff + modEnv * s.modEnvToCutoff, outputRate);
     return true;
 }
 
@@ -410,6 +436,7 @@ void refreshStandardVoice(Voice& v, const Channel& channel, int32_t outputRate) 
     // sample's attenuation and the master level.
     s.attenuationDb = -d.gain / 10.0 + art.attenuationCb / 10.0 - 20.0 * log10(kStandardMasterGain);
     s.modLfoToGainDb = d.modLfoGain / 10.0;
+    s.gainsKnown = false;
     s.pan = std::clamp(d.pan / 1000.0, -0.5, 0.5);
     const double angle = (s.pan + 0.5) * kPi / 2.0;
     s.panLeft = cosine(angle);
@@ -424,10 +451,12 @@ void refreshStandardVoice(Voice& v, const Channel& channel, int32_t outputRate) 
     s.filterMoves = d.modLfoCutoff != 0.0 || d.modEnvCutoff != 0.0;
     const bool wasFiltered = s.filtered;
     s.filtered = !d.cutoffOpen && (s.filterMoves || d.cutoff < kOpenCutoffCents || s.resonanceDb > 0.0);
-    if (s.filtered && !s.filterMoves && std::fabs(s.cutoffCents - s.lastCutoff) >= 1.0) {
-        setFilter(s.filter, s.cutoffCents, s.resonanceDb, outputRate);
-        s.lastCutoff = s.cutoffCents;
+    if (s.filtered && s.resonanceDb != s.filterResonanceDb) {
+        setResonance(s, s.resonanceDb);
+        s.filterResonanceDb = s.resonanceDb;
+        s.filterIndex = -1;
     }
+    if (s.filtered && !s.filterMoves) setFilter(s, s.cutoffCents, outputRate);
     if (s.filtered && !wasFiltered) s.filter.x1 = s.filter.x2 = s.filter.y1 = s.filter.y2 = 0;
 }
 
@@ -473,8 +502,14 @@ void cutStandardVoice(Voice& v, int32_t outputRate) {
 
 double standardVoiceLevel(const Voice& v) { return v.standard.amplitude; }
 
-void mixStandardVoice(Voice& v, const MixContext& context, std::span<int16_t> filterBuffer, int32_t* dry,
-                      StandardSends& sends, int32_t frames) {
+void prepareStandardSound(int32_t outputRate) {
+    if (outputRate == kTableRate) tableAngles();
+}
+
+bool standardVoiceFiltered(const Voice& v) { return v.standard.active && v.standard.filtered; }
+
+void mixStandardVoice(Voice& v, const MixContext& context, int32_t* dry, StandardSends& sends, int64_t now,
+                      int32_t frames) {
     const int stride = context.mono ? 1 : 2;
     int offset = 0;
     while (frames > 0) {
@@ -483,7 +518,7 @@ void mixStandardVoice(Voice& v, const MixContext& context, std::span<int16_t> fi
                 v.state = VoiceState::Free;
                 return;
             }
-            v.blockCountdown = kStandardBlockFrames;
+            v.blockCountdown = framesToBlockEnd(now);
         }
         // A voice whose pitch holds still resamples all the blocks of its
         // span at once; the gains still change at every block.
@@ -497,21 +532,75 @@ void mixStandardVoice(Voice& v, const MixContext& context, std::span<int16_t> fi
                     v.state = VoiceState::Free;
                     return;
                 }
-                v.blockCountdown = kStandardBlockFrames;
+                v.blockCountdown = framesToBlockEnd(now + done);
             }
             const int32_t part = std::min(n - done, v.blockCountdown);
-            const int16_t* frames16 = in + done;
-            if (v.standard.filtered) {
-                runFilter(v.standard.filter, frames16, filterBuffer.data(), part);
-                frames16 = filterBuffer.data();
-            }
-            addBlock(v, frames16, part, dry, sends, offset, context.mono);
+            addBlock(v, in + done, part, dry, sends, offset, context.mono);
             offset += part * stride;
             done += part;
             v.blockCountdown -= part;
         }
         frames -= want;
+        now += want;
         if (n < want) return;  // the wave ended: the resampler freed the voice
+    }
+}
+
+void mixFilteredVoices(Voice* const* voices, int count, const MixContext& context, std::span<int16_t> laneBuffer,
+                       int32_t* dry, StandardSends& sends, int64_t now, int32_t frames) {
+    count = std::clamp(count, 0, kFilterLanes);
+    if (laneBuffer.size() < size_t(kStandardLaneValues)) return;
+    const int stride = context.mono ? 1 : 2;
+    Voice* lanes[kFilterLanes] = {};
+    std::copy(voices, voices + count, lanes);
+    int offset = 0;
+    while (frames > 0) {
+        // Every voice's control blocks end where the song's do, so one run
+        // of the filters covers the same block of each.
+        const int32_t n = std::min(frames, framesToBlockEnd(now));
+        FilterState* filters[kFilterLanes];
+        const int16_t* in[kFilterLanes];
+        int16_t* out[kFilterLanes];
+        Voice* running[kFilterLanes];
+        int32_t got[kFilterLanes];
+        int k = 0;
+        for (int j = 0; j < count; ++j) {
+            Voice* v = lanes[j];
+            if (v == nullptr) continue;
+            if (v->blockCountdown <= 0) {
+                if (!controlBlock(*v, context.outputRate)) {
+                    v->state = VoiceState::Free;
+                    lanes[j] = nullptr;
+                    continue;
+                }
+                v->blockCountdown = framesToBlockEnd(now);
+            }
+            int16_t* buffer = laneBuffer.data() + size_t(j) * 2 * kFilterLaneFrames;
+            int32_t m = n;
+            const int16_t* frames16 = resampleVoice(*v, {buffer, size_t(kFilterLaneFrames)}, context.outputRate, m);
+            if (m < n) {
+                // The wave ended (the resampler freed the voice): the filter
+                // runs on over silence.
+                std::memmove(buffer, frames16, size_t(m) * sizeof(int16_t));
+                std::fill(buffer + m, buffer + n, int16_t(0));
+                frames16 = buffer;
+                lanes[j] = nullptr;
+            }
+            v->blockCountdown -= n;
+            filters[k] = &v->standard.filter;
+            in[k] = frames16;
+            out[k] = buffer + kFilterLaneFrames;
+            running[k] = v;
+            got[k] = m;
+            ++k;
+        }
+        if (k == 0) return;
+        runFilterLanes(filters, in, out, k, n);
+        for (int i = 0; i < k; ++i)
+            if (got[i] > 0) addBlock(*running[i], out[i], got[i], dry, sends, offset, context.mono);
+        offset += n * stride;
+        frames -= n;
+        now += n;
     }
 }
 

@@ -18,10 +18,13 @@ struct Voice;
 
 // Frames of one control block of the standard sound.
 constexpr int32_t kStandardBlockFrames = 64;
+// The working space of the filtered voices' mixing: each lane's resampled
+// and filtered frames of a block.
+constexpr int32_t kStandardLaneValues = 2 * 8 * kStandardBlockFrames;
 // The standard sound's master level: the linear gain of a note at full
-// velocity, volume and expression, before panning (at 1.0 such a note's
-// samples reach the output at half their value).
-constexpr double kStandardMasterGain = 1.0;
+// velocity, volume and expression, before panning. Dense songs at ordinary
+// levels stay some 5 dB below full scale with it.
+constexpr double kStandardMasterGain = 1.25;
 
 // Where a standard voice's frames go besides the dry sums.
 struct StandardSends {
@@ -45,9 +48,19 @@ void cutStandardVoice(Voice& voice, int32_t outputRate);
 // The linear level the voice sounds at now, for choosing one to steal.
 double standardVoiceLevel(const Voice& voice);
 
-// Adds the voice's next frames into the dry sums of its group and into the
-// send sums, stepping its control blocks; frees the voice when it ends.
-void mixStandardVoice(Voice& voice, const MixContext& context, std::span<int16_t> filterBuffer, int32_t* dry,
-                      StandardSends& sends, int32_t frames);
+// Makes the tables the standard sound plays from at this output rate, so
+// that rendering finds them made.
+void prepareStandardSound(int32_t outputRate);
+// Whether the voice runs its filter: then it mixes with the others that do.
+bool standardVoiceFiltered(const Voice& voice);
+// Adds the voice's next frames (its filter open) into the dry sums of its
+// group and into the send sums, stepping its control blocks; frees the voice
+// when it ends. `now` is the song frame of the first.
+void mixStandardVoice(Voice& voice, const MixContext& context, int32_t* dry, StandardSends& sends, int64_t now,
+                      int32_t frames);
+// The same for up to kFilterLanes voices whose filters run, side by side.
+// laneBuffer holds kStandardLaneValues values.
+void mixFilteredVoices(Voice* const* voices, int count, const MixContext& context, std::span<int16_t> laneBuffer,
+                       int32_t* dry, StandardSends& sends, int64_t now, int32_t frames);
 
 }  // namespace tz
