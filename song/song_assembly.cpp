@@ -114,7 +114,7 @@ void prepareSong(MidiSong& song, const SongOptions& options) {
 
     if (standard) {
         const size_t values = 2 * size_t(options.bufferFrames);
-        song.filterBuffer.assign(size_t(kStandardLaneValues), 0);
+        song.filterBuffer.assign(standardLaneValues(options.bufferFrames), 0);
         prepareStandardSound(song.outputRate);
         song.reverbGroup.assign(values, 0);
         song.chorusGroup.assign(values, 0);

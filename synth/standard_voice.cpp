@@ -17,7 +17,7 @@ namespace {
 
 using namespace dls;
 
-static_assert(kStandardBlockFrames == kFilterLaneFrames && kStandardLaneValues == 2 * kFilterLanes * kFilterLaneFrames);
+static_assert(kStandardBlockFrames == kFilterLaneFrames);
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kFullRangeDb = 96.0;
@@ -506,6 +506,10 @@ void prepareStandardSound(int32_t outputRate) {
     if (outputRate == kTableRate) tableAngles();
 }
 
+size_t standardLaneValues(int32_t bufferFrames) {
+    return size_t(kFilterLanes) * (size_t(kFilterLaneFrames) + size_t(std::max(bufferFrames, kFilterLaneFrames)));
+}
+
 bool standardVoiceFiltered(const Voice& v) { return v.standard.active && v.standard.filtered; }
 
 void mixStandardVoice(Voice& v, const MixContext& context, int32_t* dry, StandardSends& sends, int64_t now,
@@ -549,15 +553,36 @@ void mixStandardVoice(Voice& v, const MixContext& context, int32_t* dry, Standar
 void mixFilteredVoices(Voice* const* voices, int count, const MixContext& context, std::span<int16_t> laneBuffer,
                        int32_t* dry, StandardSends& sends, int64_t now, int32_t frames) {
     count = std::clamp(count, 0, kFilterLanes);
-    if (laneBuffer.size() < size_t(kStandardLaneValues)) return;
+    // Each lane's part of the buffer: its filtered block, then its
+    // resampled frames (a block, or the whole span).
+    const size_t laneValues = laneBuffer.size() / kFilterLanes;
+    if (laneValues < size_t(2 * kFilterLaneFrames) || frames <= 0) return;
+    const int32_t spanCapacity = int32_t(std::min<size_t>(laneValues - kFilterLaneFrames, INT32_MAX));
     const int stride = context.mono ? 1 : 2;
-    Voice* lanes[kFilterLanes] = {};
-    std::copy(voices, voices + count, lanes);
-    int offset = 0;
-    while (frames > 0) {
+    struct Lane {
+        Voice* voice = nullptr;
+        int16_t* filtered = nullptr;
+        int16_t* resampled = nullptr;
+        const int16_t* span = nullptr;  // the whole span's frames, for a voice whose pitch holds still
+        int32_t available = 0;          // of them
+    };
+    Lane lanes[kFilterLanes];
+    for (int j = 0; j < count; ++j) {
+        Lane& lane = lanes[j];
+        lane.voice = voices[j];
+        lane.filtered = laneBuffer.data() + size_t(j) * laneValues;
+        lane.resampled = lane.filtered + kFilterLaneFrames;
+        if (lane.voice->standard.pitchMoves || frames > spanCapacity) continue;
+        // Its step holds: the span resampled at once, as for an open voice.
+        int32_t m = frames;
+        lane.span = resampleVoice(*lane.voice, {lane.resampled, size_t(spanCapacity)}, context.outputRate, m);
+        lane.available = m;
+    }
+    int32_t done = 0;
+    while (done < frames) {
         // Every voice's control blocks end where the song's do, so one run
         // of the filters covers the same block of each.
-        const int32_t n = std::min(frames, framesToBlockEnd(now));
+        const int32_t n = std::min(frames - done, framesToBlockEnd(now + done));
         FilterState* filters[kFilterLanes];
         const int16_t* in[kFilterLanes];
         int16_t* out[kFilterLanes];
@@ -565,31 +590,38 @@ void mixFilteredVoices(Voice* const* voices, int count, const MixContext& contex
         int32_t got[kFilterLanes];
         int k = 0;
         for (int j = 0; j < count; ++j) {
-            Voice* v = lanes[j];
+            Lane& lane = lanes[j];
+            Voice* v = lane.voice;
             if (v == nullptr) continue;
             if (v->blockCountdown <= 0) {
                 if (!controlBlock(*v, context.outputRate)) {
                     v->state = VoiceState::Free;
-                    lanes[j] = nullptr;
+                    lane.voice = nullptr;
                     continue;
                 }
-                v->blockCountdown = framesToBlockEnd(now);
+                v->blockCountdown = framesToBlockEnd(now + done);
             }
-            int16_t* buffer = laneBuffer.data() + size_t(j) * 2 * kFilterLaneFrames;
+            const int16_t* frames16;
             int32_t m = n;
-            const int16_t* frames16 = resampleVoice(*v, {buffer, size_t(kFilterLaneFrames)}, context.outputRate, m);
+            if (lane.span != nullptr) {
+                m = std::clamp(lane.available - done, 0, n);
+                frames16 = lane.span + done;
+            } else {
+                frames16 = resampleVoice(*v, {lane.resampled, size_t(kFilterLaneFrames)}, context.outputRate, m);
+            }
             if (m < n) {
                 // The wave ended (the resampler freed the voice): the filter
                 // runs on over silence.
-                std::memmove(buffer, frames16, size_t(m) * sizeof(int16_t));
-                std::fill(buffer + m, buffer + n, int16_t(0));
-                frames16 = buffer;
-                lanes[j] = nullptr;
+                int16_t* pad = lane.span != nullptr ? lane.filtered : lane.resampled;
+                std::memmove(pad, frames16, size_t(m) * sizeof(int16_t));
+                std::fill(pad + m, pad + n, int16_t(0));
+                frames16 = pad;
+                lane.voice = nullptr;
             }
             v->blockCountdown -= n;
             filters[k] = &v->standard.filter;
             in[k] = frames16;
-            out[k] = buffer + kFilterLaneFrames;
+            out[k] = lane.filtered;
             running[k] = v;
             got[k] = m;
             ++k;
@@ -597,10 +629,8 @@ void mixFilteredVoices(Voice* const* voices, int count, const MixContext& contex
         if (k == 0) return;
         runFilterLanes(filters, in, out, k, n);
         for (int i = 0; i < k; ++i)
-            if (got[i] > 0) addBlock(*running[i], out[i], got[i], dry, sends, offset, context.mono);
-        offset += n * stride;
-        frames -= n;
-        now += n;
+            if (got[i] > 0) addBlock(*running[i], out[i], got[i], dry, sends, done * stride, context.mono);
+        done += n;
     }
 }
 

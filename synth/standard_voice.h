@@ -18,9 +18,6 @@ struct Voice;
 
 // Frames of one control block of the standard sound.
 constexpr int32_t kStandardBlockFrames = 64;
-// The working space of the filtered voices' mixing: each lane's resampled
-// and filtered frames of a block.
-constexpr int32_t kStandardLaneValues = 2 * 8 * kStandardBlockFrames;
 // The standard sound's master level: the linear gain of a note at full
 // velocity, volume and expression, before panning. Dense songs at ordinary
 // levels stay some 5 dB below full scale with it.
@@ -51,6 +48,9 @@ double standardVoiceLevel(const Voice& voice);
 // Makes the tables the standard sound plays from at this output rate, so
 // that rendering finds them made.
 void prepareStandardSound(int32_t outputRate);
+// The working space mixFilteredVoices takes for spans of up to
+// bufferFrames frames: each lane's filtered block and resampled span.
+size_t standardLaneValues(int32_t bufferFrames);
 // Whether the voice runs its filter: then it mixes with the others that do.
 bool standardVoiceFiltered(const Voice& voice);
 // Adds the voice's next frames (its filter open) into the dry sums of its
@@ -59,7 +59,7 @@ bool standardVoiceFiltered(const Voice& voice);
 void mixStandardVoice(Voice& voice, const MixContext& context, int32_t* dry, StandardSends& sends, int64_t now,
                       int32_t frames);
 // The same for up to kFilterLanes voices whose filters run, side by side.
-// laneBuffer holds kStandardLaneValues values.
+// laneBuffer holds standardLaneValues(bufferFrames) values.
 void mixFilteredVoices(Voice* const* voices, int count, const MixContext& context, std::span<int16_t> laneBuffer,
                        int32_t* dry, StandardSends& sends, int64_t now, int32_t frames);
 
