@@ -223,7 +223,9 @@ struct Figures {
     std::string lines;
     void add(const std::string& name, double value) {
         char text[64];
-        std::snprintf(text, sizeof text, "%.4g", value);
+        // Counts whole, measures to four places.
+        std::snprintf(text, sizeof text, std::floor(value) == value && std::fabs(value) < 1e12 ? "%.0f" : "%.4g",
+                      value);
         lines += name + " " + text + "\n";
     }
 };
