@@ -124,9 +124,9 @@ row "spectral centroid ratio to FluidSynth, every song" "0.85-1.15" \
 after=$(fig after_diff.standard.worst "$songfig")
 row "seconds after the last event, against FluidSynth's up to the tail" "within 0.5 s" \
   "worst song $(dec2 "$after") s off (tail $(fig tail "$songfig") s)" "a <= 0.5" -v a="$after"
-lost=$(fig voices.standard64.lost "$songfig") audible=$(fig voices.standard64.stolen_audible "$songfig")
+lost=$(fig voices.standard.lost "$songfig") audible=$(fig voices.standard.stolen_audible "$songfig")
 row "notes lost / stolen louder than -40 dB at 64 voices" "0 / 0" \
-  "$lost / $audible (stolen $(fig voices.standard64.stolen "$songfig"); 32 voices: $(fig voices.standard32.lost "$songfig") / $(fig voices.standard32.stolen_audible "$songfig"))" \
+  "$lost / $audible (stolen $(fig voices.standard.stolen "$songfig"); 32 voices: $(fig voices.standard32.lost "$songfig") / $(fig voices.standard32.stolen_audible "$songfig"))" \
   "l == 0 && a == 0" -v l="$lost" -v a="$audible"
 clipped=$(fig clipped.standard.worst "$songfig")
 row "clipped samples, any song" "<= 100" "$clipped" "c <= 100" -v c="$clipped"
