@@ -167,23 +167,28 @@ void startNote(Voice& voice, MidiSong& song, const MidiEvent& event) {
 
 // How readily a voice is taken for a new note when none is free: lower
 // first. A voice cut off goes first, then released ones, then those the
-// pedal holds, then held ones; drum voices after the others of their kind;
-// among released and pedalled voices the quietest, among held ones the
-// oldest.
+// pedal holds, then held ones. Among released and pedalled voices the
+// quietest goes first, a drum voice counting as 6 dB louder than it is:
+// drums are protected, but a cymbal ringing on far below the music (drum
+// kits often release over ten seconds and more) does not outlast a bass
+// note released a moment ago. Among held ones the oldest goes first, drum
+// voices after the others.
 struct StealOrder {
     int kind;
     double within;
     bool operator<(const StealOrder& o) const { return kind != o.kind ? kind < o.kind : within < o.within; }
 };
 
+constexpr double kDrumStealWeight = 2.0;  // +6 dB
+
 StealOrder stealOrder(const MidiSong& song, const Voice& v) {
     const bool drum = isDrumChannel(song, v.channel & 15);
     const double level = v.standard.active ? standardVoiceLevel(v) : double(loudness(v)) / 4096.0;
     switch (v.state) {
         case VoiceState::Dying: return {0, 0.0};
-        case VoiceState::Releasing: return {drum ? 2 : 1, level};
-        case VoiceState::Sustained: return {drum ? 4 : 3, level};
-        default: return {drum ? 6 : 5, double(v.standard.startTime)};
+        case VoiceState::Releasing: return {1, drum ? level * kDrumStealWeight : level};
+        case VoiceState::Sustained: return {2, drum ? level * kDrumStealWeight : level};
+        default: return {drum ? 4 : 3, double(v.standard.startTime)};
     }
 }
 
