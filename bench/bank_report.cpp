@@ -1,21 +1,34 @@
-// Bank report: how a bank made by `tzmidi bank` sounds next to FluidSynth
-// playing the SoundFont it was made from.
+// Bank report: how a bank made by `tzmidi bank` sounds in our two sounds
+// next to FluidSynth playing the SoundFont it was made from and SpessaSynth
+// playing the same bank, reverb and chorus off everywhere.
 //
-//   bank_report --sf2 FILE.sf2 --bank FILE.dls --tzmidi PATH [--out TABLE.txt]
+//   bank_report --sf2 FILE.sf2 --bank FILE.dls [--wsmp-bank FILE.dls] [--spessa render.mjs]
+//               [--out TABLE.txt] [--figures FILE] [--jobs N]
 //               [--dense] [--song FILE.mid ...] [--compare FILE.mid ...]
 //
-// Every General-MIDI program is played as one middle-C note held 1 s, every
-// General-MIDI drum note likewise on channel 10, each in its own 8 s slot, by
-// tzmidi (through the plug-in) and by FluidSynth with reverb and chorus off.
-// Per note it prints the pitch of tzmidi's note against FluidSynth's in cents,
-// the level of each against its own median over all notes, the difference of
-// those levels, and the time until the note has fallen 60 dB below its peak.
+// Every General-MIDI program (as middle C) and every General-MIDI drum note
+// (on channel 10) is played by each renderer: once held 1 s at velocity 100
+// in an 8 s slot, then as short notes (held 350 ms) at velocity 127, 100,
+// 64, 40 and 20, at CC7 100, 64, 50 and 26 and at CC11 100, 64, 50 and 26
+// (velocity 127, the other controller at 127), each slot opened by All Sound
+// Off so that no note rings into the next. Per note (programs numbered from
+// 1, drums by their note) it prints
+//   - the level at each velocity, CC7 and CC11 value against velocity 127
+//     (the mean power over 50..350 ms of the note), beside the law
+//     40 log10(x / 127) dB;
+//   - the pitch against FluidSynth's in cents (the long note's spectrum),
+//     also with --wsmp-bank, a bank made with --tuning-in-wsmp;
+//   - the long note's level against the renderer's median over all notes,
+//     less FluidSynth's, and the time until it has fallen 60 dB below its
+//     peak.
 // Songs named with --song (and with --dense a generated song in which fifteen
-// instruments and the drums play at once at ordinary levels) are rendered by
-// tzmidi and their clipped samples and peak counted; songs named with
-// --compare are also rendered by FluidSynth and the two loudness envelopes
-// correlated. The tables and a summary go to stdout, the tables also to --out.
+// instruments and the drums play at once at ordinary levels) are rendered in
+// both sounds and their clipped samples and peak counted; songs named with
+// --compare are also rendered by FluidSynth and the loudness envelopes
+// correlated. The tables go to stdout and --out, a summary to stdout, and
+// the summary's figures as `name value` lines to --figures.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -23,30 +36,43 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <numbers>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
-#include "platform/byte_reader.h"
-#include "platform/input_stream.h"
-#include "platform/riff_chunks.h"
+#include "bench/reference_renders.h"
 #include "tests/support/files.h"
+#include "tests/support/signal_analysis.h"
 #include "tests/support/smf_builder.h"
 #include "soundfont/sf2_reader.h"
 
 namespace fs = std::filesystem;
+using tz::test::StereoPcm;
+using tz::test::kPcmRate;
+using tz::test::levelDb;
+using tz::test::median;
 
 namespace {
 
-constexpr int kRate = 44100;
-constexpr int kSlotMs = 8000;
+// --- the note songs ------------------------------------------------------------
+
+constexpr int kOnsetMs = 20;  // from a slot's start (All Sound Off, controllers) to its note
+constexpr int kLongSlotMs = 8000;
 constexpr int kHoldMs = 1000;
 constexpr int kVelocity = 100;
+constexpr int kLevelSlotMs = 450;
+constexpr int kLevelHoldMs = 350;
+constexpr int kLevelFromMs = 50;  // the level is measured from here in the note to its end
+constexpr int kPitchSlotMs = 1200;
 constexpr int kFirstDrum = 35;
 constexpr int kLastDrum = 81;
 // Pitch is only trusted where the two spectra match this well.
 constexpr double kPitchConfidence = 0.5;
+// The law is measured on notes whose velocity-127 level stands this far
+// above one LSB, so that the quietest point (-32 dB) is still well above
+// the rounding.
+constexpr double kLawMinimumDb = 45.0;
 
 const char* const kDrumNames[] = {
     "Acoustic Bass Drum", "Bass Drum 1",    "Side Stick",     "Acoustic Snare", "Hand Clap",     "Electric Snare",
@@ -59,151 +85,81 @@ const char* const kDrumNames[] = {
     "Low Wood Block",     "Mute Cuica",     "Open Cuica",     "Mute Triangle",  "Open Triangle"};
 static_assert(std::size(kDrumNames) == kLastDrum - kFirstDrum + 1);
 
-struct Stereo {
-    std::vector<int16_t> pcm;  // interleaved left, right
-    size_t frames() const { return pcm.size() / 2; }
+// The controls whose law is measured, each at four values; slot 0 is the
+// reference (velocity, CC7 and CC11 at 127), slot 1 + 4c + j control c at
+// its value j.
+enum Control { kVelocityControl, kVolumeControl, kExpressionControl, kControlCount };
+constexpr int kPointsPerControl = 4;
+constexpr int kLevelSlots = 1 + kControlCount * kPointsPerControl;
+const char* const kControlNames[kControlCount] = {"velocity", "CC7", "CC11"};
+const char* const kControlKeys[kControlCount] = {"velocity", "cc7", "cc11"};
+constexpr int kControlValues[kControlCount][kPointsPerControl] = {{20, 40, 64, 100}, {26, 50, 64, 100}, {26, 50, 64, 100}};
+constexpr int kInstrumentMs = kLongSlotMs + kLevelSlots * kLevelSlotMs;
+
+struct SlotValues {
+    int velocity = 127, volume = 127, expression = 127;
 };
 
-// A 16-bit stereo WAV file at kRate, whatever chunks it holds.
-bool readWav(const fs::path& path, Stereo& out) {
-    // Renders here last minutes, not hours.
-    constexpr size_t kMaxBytes = size_t(1) << 30;
-    std::vector<uint8_t> b;
-    if (!tz::readWholeFile(path.string(), b, kMaxBytes)) return false;
-    tz::ByteReader in(b.data(), b.size());
-    if (!in.tag("RIFF") || !in.seek(8) || !in.tag("WAVE") || !in.skip(4)) return false;
-    bool formatOk = false;
-    tz::RiffChunkView chunk;
-    while (tz::nextRiffChunk(in, chunk)) {
-        tz::ByteReader body(chunk.data);
-        uint16_t channels = 0, bits = 0;
-        uint32_t rate = 0;
-        if (chunk.id == tz::fourCC("fmt ") && chunk.data.size() >= 16) {
-            formatOk = body.skip(2) && body.u16le(channels) && body.u32le(rate) && body.skip(6) && body.u16le(bits) &&
-                       channels == 2 && rate == uint32_t(kRate) && bits == 16;
-        } else if (chunk.id == tz::fourCC("data")) {
-            if (!formatOk) return false;
-            out.pcm.resize(chunk.data.size() / 2);
-            for (int16_t& v : out.pcm) body.i16le(v);
-            return true;
-        }
-    }
-    return false;
+SlotValues levelSlot(int slot) {
+    SlotValues v;
+    if (slot == 0) return v;
+    const int c = (slot - 1) / kPointsPerControl, value = kControlValues[c][(slot - 1) % kPointsPerControl];
+    (c == kVelocityControl ? v.velocity : c == kVolumeControl ? v.volume : v.expression) = value;
+    return v;
 }
 
-std::string quoted(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+// The law's level at a value, dB against 127.
+double lawDb(int value) { return 40.0 * std::log10(double(value) / 127.0); }
 
-struct Renderers {
-    std::string tzmidi, bank, sf2;
-
-    bool tz(const fs::path& midi, const fs::path& wav, Stereo& out) const {
-        std::string cmd = quoted(tzmidi) + " render " + quoted(midi) + " -o " + quoted(wav) + " --bank " +
-                          quoted(bank) + " --quiet";
-        if (std::system(cmd.c_str()) != 0 || !readWav(wav, out)) {
-            std::fprintf(stderr, "bank_report: tzmidi could not render %s\n", midi.c_str());
-            return false;
-        }
-        fs::remove(wav);
-        return true;
+// Writes the slots of a song, a tick being a millisecond: each slot opens
+// with All Sound Off, the program (when given) and CC7 and CC11, and its
+// note starts kOnsetMs later.
+class SlotWriter {
+public:
+    explicit SlotWriter(bool drums) : smf_(0, 1000), track_(smf_.track()), channel_(drums ? 9 : 0) {
+        track_.tempo(0, 1000000);
     }
-    // Single notes with as many voices as the engine has. Songs with
-    // FluidSynth's own polyphony: once a song has needed more voices than it
-    // has, FluidSynth 2.3 never ends the file (it keeps waiting for voices it
-    // has already taken).
-    bool fluid(const fs::path& midi, const fs::path& wav, Stereo& out, bool song = false) const {
-        std::string cmd = "timeout 1200 fluidsynth -ni -F " + quoted(wav) + " -r 44100 -R 0 -C 0 " +
-                          (song ? "" : "-o synth.polyphony=32 ") + quoted(sf2) + " " + quoted(midi) +
-                          " >/dev/null 2>&1";
-        if (std::system(cmd.c_str()) != 0 || !readWav(wav, out)) {
-            std::fprintf(stderr, "bank_report: FluidSynth could not render %s\n", midi.c_str());
-            return false;
-        }
-        fs::remove(wav);
-        return true;
-    }
-};
-
-// One note per slot: a program change (melodic) and the note held kHoldMs,
-// for `count` programs or drum notes from `first`. A tick is a millisecond.
-std::vector<uint8_t> slotSong(bool drums, int first, int count) {
-    tz::test::SmfBuilder smf(0, 1000);
-    tz::test::SmfTrack& t = smf.track();
-    t.tempo(0, 1000000);
-    uint32_t gap = 0;
-    for (int i = first; i < first + count; ++i) {
-        int channel = drums ? 9 : 0;
-        int note = drums ? i : 60;
-        if (!drums) {
-            t.program(gap, channel, i);
-            gap = 0;
-        }
-        t.noteOn(gap, channel, note, kVelocity).noteOff(kHoldMs, channel, note);
-        gap = kSlotMs - kHoldMs;
+    void slot(int program, int note, SlotValues v, int holdMs, int slotMs) {
+        track_.controller(gap_, channel_, 120, 0);
+        if (program >= 0) track_.program(0, channel_, program);
+        track_.controller(0, channel_, 7, v.volume).controller(0, channel_, 11, v.expression);
+        track_.noteOn(kOnsetMs, channel_, note, v.velocity).noteOff(uint32_t(holdMs), channel_, note);
+        gap_ = uint32_t(slotMs - kOnsetMs - holdMs);
     }
     // The last slot's tail is part of the song.
-    t.controller(gap, 0, 11, 127);
-    return smf.bytes();
+    std::vector<uint8_t> bytes() {
+        track_.controller(gap_, channel_, 120, 0);
+        return smf_.bytes();
+    }
+
+private:
+    tz::test::SmfBuilder smf_;
+    tz::test::SmfTrack& track_;
+    int channel_;
+    uint32_t gap_ = 0;
+};
+
+// `count` programs or drum notes from `first`, each as a long slot and the
+// level slots.
+std::vector<uint8_t> noteSong(bool drums, int first, int count) {
+    SlotWriter w(drums);
+    for (int i = first; i < first + count; ++i) {
+        w.slot(drums ? -1 : i, drums ? i : 60, {kVelocity, 127, 127}, kHoldMs, kLongSlotMs);
+        for (int s = 0; s < kLevelSlots; ++s) w.slot(-1, drums ? i : 60, levelSlot(s), kLevelHoldMs, kLevelSlotMs);
+    }
+    return w.bytes();
 }
 
-// Half a minute of tutti at 120 beats per minute: fifteen instruments each
-// strike a two-note chord every beat (velocity 80..110, volume and
-// expression at their defaults) and hold it for two beats, over kick, snare
-// and hi-hat: more notes than the engine has voices, as in a dense song.
-std::vector<uint8_t> denseSong() {
-    tz::test::SmfBuilder smf(1, 480);
-    smf.track().tempo(0, 500000);
-    const int programs[15] = {0, 4, 11, 19, 24, 33, 48, 52, 56, 61, 65, 71, 73, 80, 88};
-    uint32_t seed = 12;
-    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
-    for (int channel = 0; channel < 16; ++channel) {
-        tz::test::SmfTrack& t = smf.track();
-        const bool drums = channel == 9;
-        if (!drums) t.program(0, channel, programs[channel < 9 ? channel : channel - 1]);
-        std::vector<int> held;
-        for (int beat = 0; beat < 60; ++beat) {
-            std::vector<int> chord;
-            if (drums)
-                chord = {beat % 2 ? 38 : 36, 42};
-            else
-                chord = {48 + int(next() % 24), 0};
-            if (!drums) chord[1] = chord[0] + 3 + int(next() % 5);
-            for (int note : chord) t.noteOn(0, channel, note, 80 + int(next() % 31));
-            t.chordOff(480, channel, held);
-            if (held.empty()) t.controller(480, channel, 11, 127);
-            held = chord;
-        }
-        t.chordOff(960, channel, held);
-    }
-    return smf.bytes();
+// The long notes alone, for the bank with its tuning in the wave samples.
+std::vector<uint8_t> pitchSong(int first, int count) {
+    SlotWriter w(false);
+    for (int i = first; i < first + count; ++i) w.slot(i, 60, {kVelocity, 127, 127}, kHoldMs, kPitchSlotMs);
+    return w.bytes();
 }
 
-// In-place radix-2 FFT; the size is a power of two.
-void fft(std::vector<std::complex<double>>& a) {
-    const size_t n = a.size();
-    for (size_t i = 1, j = 0; i < n; ++i) {
-        size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1) j ^= bit;
-        j ^= bit;
-        if (i < j) std::swap(a[i], a[j]);
-    }
-    for (size_t len = 2; len <= n; len <<= 1) {
-        const double angle = -2.0 * M_PI / double(len);
-        const std::complex<double> w(std::cos(angle), std::sin(angle));
-        for (size_t i = 0; i < n; i += len) {
-            std::complex<double> wk(1.0);
-            for (size_t k = 0; k < len / 2; ++k) {
-                std::complex<double> u = a[i + k], v = a[i + k + len / 2] * wk;
-                a[i + k] = u + v;
-                a[i + k + len / 2] = u - v;
-                wk *= w;
-            }
-        }
-    }
-}
+size_t msFrames(int64_t ms) { return size_t(ms * kPcmRate / 1000); }
+
+// --- pitch -----------------------------------------------------------------------
 
 // The spectrum's fine structure on a grid of one cent from kLowHz: magnitude
 // in dB (floored 70 dB under its peak) less its mean over a 100-cent
@@ -212,15 +168,15 @@ constexpr double kLowHz = 30.0;
 constexpr double kHighHz = 12000.0;
 constexpr size_t kFftSize = 65536;
 
-std::vector<double> logSpectrum(const Stereo& s, size_t from, size_t count) {
+std::vector<double> logSpectrum(const StereoPcm& s, size_t from, size_t count) {
     std::vector<std::complex<double>> a(kFftSize);
     count = std::min({count, kFftSize, s.frames() > from ? s.frames() - from : 0});
     for (size_t i = 0; i < count; ++i) {
-        double w = 0.5 - 0.5 * std::cos(2.0 * M_PI * (double(i) + 0.5) / double(count));
-        a[i] = w * (double(s.pcm[2 * (from + i)]) + double(s.pcm[2 * (from + i) + 1]));
+        double w = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * (double(i) + 0.5) / double(count));
+        a[i] = w * (double(s.samples[2 * (from + i)]) + double(s.samples[2 * (from + i) + 1]));
     }
-    fft(a);
-    const double binHz = double(kRate) / double(kFftSize);
+    tz::test::fft(a);
+    const double binHz = double(kPcmRate) / double(kFftSize);
     const size_t cents = size_t(1200.0 * std::log2(kHighHz / kLowHz));
     std::vector<double> db(cents);
     double peak = -1e9;
@@ -254,6 +210,8 @@ std::vector<double> logSpectrum(const Stereo& s, size_t from, size_t count) {
 struct Pitch {
     double cents = 0;
     double confidence = 0;
+    bool measured = false;
+    bool pitched() const { return measured && confidence >= kPitchConfidence; }
 };
 
 Pitch pitchAgainst(const std::vector<double>& a, const std::vector<double>& b) {
@@ -278,6 +236,7 @@ Pitch pitchAgainst(const std::vector<double>& a, const std::vector<double>& b) {
         if (c[i] > c[near]) near = i;
     if (near > size_t(kSearch - 100) && near < size_t(kSearch + 100) && c[near] >= 0.8 * c[best]) best = near;
     Pitch p;
+    p.measured = true;
     p.confidence = c[best];
     double offset = 0;
     if (best > 0 && best + 1 < c.size()) {
@@ -289,102 +248,367 @@ Pitch pitchAgainst(const std::vector<double>& a, const std::vector<double>& b) {
     return p;
 }
 
-// Mean power of both channels over frames [from, from + count), in dB.
-double levelDb(const Stereo& s, size_t from, size_t count) {
-    double sum = 0;
-    size_t end = std::min(s.frames(), from + count);
-    for (size_t i = from; i < end; ++i) {
-        double l = s.pcm[2 * i], r = s.pcm[2 * i + 1];
-        sum += 0.5 * (l * l + r * r);
-    }
-    return 10.0 * std::log10(sum / double(count) + 1e-9);
+// The spectrum of the long note of a slot starting at `slotStart`.
+std::vector<double> noteSpectrum(const StereoPcm& s, size_t slotStart) {
+    const size_t skip = msFrames(kOnsetMs + 20);
+    return logSpectrum(s, slotStart + skip, msFrames(kHoldMs - 20));
 }
 
-// Time from `from` until the sound has last been within 60 dB of its peak,
-// in 10 ms frames, up to `count` frames.
-double lengthTo60(const Stereo& s, size_t from, size_t count) {
-    constexpr size_t kFrame = kRate / 100;
-    std::vector<double> db;
-    for (size_t at = from; at + kFrame <= from + count && at + kFrame <= s.frames(); at += kFrame)
-        db.push_back(levelDb(s, at, kFrame));
-    if (db.empty()) return 0;
-    double peak = *std::max_element(db.begin(), db.end());
-    size_t last = 0;
-    for (size_t i = 0; i < db.size(); ++i)
-        if (db[i] >= peak - 60.0) last = i;
-    return double(last + 1) * 0.01;
+// --- the renderers ---------------------------------------------------------------
+
+enum Renderer { kClassic, kStandard, kFluid, kSpessa, kRendererCount };
+const char* const kRendererNames[kRendererCount] = {"classic", "standard", "FluidSynth", "SpessaSynth"};
+const char* const kRendererKeys[kRendererCount] = {"classic", "standard", "fluidsynth", "spessasynth"};
+// The renderers measured against FluidSynth.
+constexpr Renderer kAgainstFluid[] = {kClassic, kStandard, kSpessa};
+
+struct Options {
+    std::string sf2, bank, wsmpBank, spessa, outPath, figuresPath;
+    std::vector<std::string> songs, compare;
+    bool dense = false;
+    int jobs = 2;
+    bool has(Renderer r) const { return r != kSpessa || !spessa.empty(); }
+};
+
+// The song through one renderer with the bank given (ours and SpessaSynth;
+// FluidSynth always plays the SoundFont).
+bool render(const Options& o, Renderer r, const std::string& bank, const std::vector<uint8_t>& midi,
+            const fs::path& work, const std::string& name, StereoPcm& out) {
+    if (r == kClassic || r == kStandard) {
+        tz::bench::OurRender ours;
+        const tz::SoundProfile sound = r == kClassic ? tz::SoundProfile::Classic : tz::SoundProfile::Standard;
+        if (!tz::bench::renderOurs(midi, tz::bench::ourSettings(bank, sound), ours)) return false;
+        out = std::move(ours.pcm);
+        return true;
+    }
+    const fs::path file = work / (name + ".mid");
+    if (!tz::test::writeFileBytes(file, midi)) return false;
+    const fs::path wav = work / (name + ".wav");
+    if (r == kFluid) return tz::bench::renderFluid(o.sf2, file.string(), wav, "-R 0 -C 0 -o synth.polyphony=32", out);
+    return tz::bench::renderSpessa(o.spessa, bank, file.string(), wav, "--no-reverb --no-chorus --tail 0.5", out);
 }
+
+// --- the notes -------------------------------------------------------------------
+
+struct RendererNote {
+    bool rendered = false, silent = false;
+    double level[kLevelSlots] = {};  // dB
+    double longLevel = 0;            // dB, the long note
+    double length = 0;               // s, to -60 dB
+    Pitch pitch, wsmpPitch;          // against FluidSynth
+};
 
 struct NoteFigures {
     std::string name;
-    Pitch pitch;
-    double tzLevel = 0, fsLevel = 0;  // absolute, dB
-    double tzLength = 0, fsLength = 0;
-    bool tzSilent = false, fsSilent = false;
+    bool drum = false;
+    RendererNote by[kRendererCount];
+    double relative(Renderer r, int slot) const { return by[r].level[slot] - by[r].level[0]; }
+    bool lawMeasured(Renderer r) const { return by[r].rendered && by[r].level[0] >= kLawMinimumDb; }
+    bool bothSound(Renderer r) const {
+        return by[r].rendered && !by[r].silent && by[kFluid].rendered && !by[kFluid].silent;
+    }
 };
 
-std::vector<NoteFigures> measureSlots(const Stereo& tz, const Stereo& fs, size_t count) {
-    std::vector<NoteFigures> notes(count);
-    const size_t slot = size_t(kSlotMs) * kRate / 1000;
-    const size_t hold = size_t(kHoldMs) * kRate / 1000;
-    for (size_t i = 0; i < count; ++i) {
-        NoteFigures& n = notes[i];
-        size_t from = i * slot;
-        n.tzLevel = levelDb(tz, from, hold);
-        n.fsLevel = levelDb(fs, from, hold);
-        n.tzSilent = n.tzLevel < 0;  // below one step of 16 bits
-        n.fsSilent = n.fsLevel < 0;
-        // The next note may begin a few frames early in one synth.
-        n.tzLength = lengthTo60(tz, from, slot - kRate / 10);
-        n.fsLength = lengthTo60(fs, from, slot - kRate / 10);
-        if (!n.tzSilent && !n.fsSilent) {
-            size_t skip = kRate / 50;
-            n.pitch = pitchAgainst(logSpectrum(fs, from + skip, hold - skip), logSpectrum(tz, from + skip, hold - skip));
-        }
+void measureNote(const StereoPcm& s, size_t start, RendererNote& n) {
+    n.rendered = true;
+    const size_t on = start + msFrames(kOnsetMs);
+    n.longLevel = levelDb(s, on, msFrames(kHoldMs));
+    n.silent = n.longLevel < 0;  // below one step of 16 bits
+    // The next slot may begin a few frames early in one synth.
+    n.length = tz::test::soundingSeconds(s, on, msFrames(kLongSlotMs - kOnsetMs - 100), 60.0);
+    for (int slot = 0; slot < kLevelSlots; ++slot) {
+        const size_t from = start + msFrames(kLongSlotMs + slot * kLevelSlotMs + kOnsetMs + kLevelFromMs);
+        n.level[slot] = levelDb(s, from, msFrames(kLevelHoldMs - kLevelFromMs));
     }
-    return notes;
 }
 
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    size_t m = v.size() / 2;
-    return v.size() % 2 ? v[m] : 0.5 * (v[m - 1] + v[m]);
+// Every General-MIDI program, then every drum note, through every renderer;
+// the programs' long notes also with the bank with tuning in the wave
+// samples.
+bool measureNotes(const Options& o, const fs::path& work, const std::vector<std::string>& programNames,
+                  std::vector<NoteFigures>& notes) {
+    // A few notes per render keeps the renders small.
+    constexpr int kBatch = 16;
+    for (bool drum : {false, true}) {
+        const int first = drum ? kFirstDrum : 0, end = drum ? kLastDrum + 1 : 128;
+        for (int batch = first; batch < end; batch += kBatch) {
+            const int count = std::min(kBatch, end - batch);
+            const std::vector<uint8_t> song = noteSong(drum, batch, count);
+            const std::vector<uint8_t> pitches = drum ? std::vector<uint8_t>() : pitchSong(batch, count);
+            StereoPcm pcm[kRendererCount], wsmp[kRendererCount];
+            std::vector<std::function<bool()>> tasks;
+            for (int r = 0; r < kRendererCount; ++r) {
+                if (!o.has(Renderer(r))) continue;
+                tasks.push_back([&, r] { return render(o, Renderer(r), o.bank, song, work, kRendererKeys[r], pcm[r]); });
+                if (!pitches.empty() && !o.wsmpBank.empty() && r != kFluid)
+                    tasks.push_back([&, r] {
+                        return render(o, Renderer(r), o.wsmpBank, pitches, work,
+                                      std::string(kRendererKeys[r]) + "-wsmp", wsmp[r]);
+                    });
+            }
+            if (!tz::bench::runTasks(tasks, o.jobs)) return false;
+            // The measures, a note per task.
+            std::vector<NoteFigures> measured(static_cast<size_t>(count));
+            tasks.clear();
+            for (int i = 0; i < count; ++i)
+                tasks.push_back([&, i] {
+                    NoteFigures& n = measured[size_t(i)];
+                    n.drum = drum;
+                    n.name = drum ? kDrumNames[batch + i - kFirstDrum] : programNames[size_t(batch + i)];
+                    const size_t start = msFrames(int64_t(i) * kInstrumentMs);
+                    for (int r = 0; r < kRendererCount; ++r)
+                        if (o.has(Renderer(r))) measureNote(pcm[r], start, n.by[r]);
+                    if (n.by[kFluid].silent) return true;
+                    const std::vector<double> reference = noteSpectrum(pcm[kFluid], start);
+                    for (Renderer r : kAgainstFluid) {
+                        if (!n.by[r].rendered) continue;
+                        if (!n.by[r].silent) n.by[r].pitch = pitchAgainst(reference, noteSpectrum(pcm[r], start));
+                        const size_t at = msFrames(int64_t(i) * kPitchSlotMs);
+                        if (!wsmp[r].samples.empty() && levelDb(wsmp[r], at + msFrames(kOnsetMs), msFrames(kHoldMs)) >= 0)
+                            n.by[r].wsmpPitch = pitchAgainst(reference, noteSpectrum(wsmp[r], at));
+                    }
+                    return true;
+                });
+            tz::bench::runTasks(tasks, o.jobs);
+            notes.insert(notes.end(), measured.begin(), measured.end());
+            std::fprintf(stderr, "\rbank_report: %zu of %d notes", notes.size(), 128 + kLastDrum - kFirstDrum + 1);
+        }
+    }
+    std::fprintf(stderr, "\n");
+    return true;
 }
+
+// --- tables ----------------------------------------------------------------------
+
+// The report's tables, as printed and written to --out.
+class Table {
+public:
+    template <typename... Args>
+    void line(const char* format, Args... args) {
+        char text[1024];
+        std::snprintf(text, sizeof text, format, args...);
+        text_ += text;
+    }
+    const std::string& text() const { return text_; }
+
+private:
+    std::string text_;
+};
+
+int noteNumber(const std::vector<NoteFigures>& notes, size_t i) {
+    return notes[i].drum ? kFirstDrum + int(i) - 128 : int(i) + 1;
+}
+
+// One table per control: each renderer's level at the four values against
+// its level at 127.
+void levelTables(Table& table, const Options& o, const std::vector<NoteFigures>& notes) {
+    for (int c = 0; c < kControlCount; ++c) {
+        table.line("-- %s: level against %s 127, dB; the law 40 log10(x/127): ", kControlNames[c], kControlNames[c]);
+        for (int j = 0; j < kPointsPerControl; ++j)
+            table.line(" %d: %+.1f", kControlValues[c][j], lawDb(kControlValues[c][j]));
+        table.line("\n%-4s %-22s", "note", "name");
+        for (int r = 0; r < kRendererCount; ++r) {
+            char head[32];
+            std::snprintf(head, sizeof head, "%s %d/%d/%d/%d", kRendererKeys[r], kControlValues[c][0],
+                          kControlValues[c][1], kControlValues[c][2], kControlValues[c][3]);
+            table.line(" | %-23.23s", head);
+        }
+        table.line("\n");
+        for (size_t i = 0; i < notes.size(); ++i) {
+            const NoteFigures& n = notes[i];
+            if (i == 0 || n.drum != notes[i - 1].drum) table.line("%s", n.drum ? "-- drums\n" : "-- programs\n");
+            table.line("%-4d %-22.22s", noteNumber(notes, i), n.name.c_str());
+            for (int r = 0; r < kRendererCount; ++r) {
+                table.line(" |");
+                for (int j = 0; j < kPointsPerControl; ++j) {
+                    if (!n.lawMeasured(Renderer(r)) || !o.has(Renderer(r)))
+                        table.line(" %5s", "-");
+                    else
+                        table.line(" %+5.1f", n.relative(Renderer(r), 1 + c * kPointsPerControl + j));
+                }
+                table.line("   ");
+            }
+            table.line("\n");
+        }
+    }
+}
+
+// What the summary tells of the notes.
+struct LawFigures {
+    std::vector<double> errors[kControlCount][kPointsPerControl];  // per note measured
+    double worst = 0;
+    std::string worstAt;
+    int measured = 0;
+    double medianWorst(int c) const {
+        double w = 0;
+        for (int j = 0; j < kPointsPerControl; ++j) w = std::max(w, std::fabs(median(errors[c][j])));
+        return w;
+    }
+};
+
+struct RendererSummary {
+    LawFigures law;
+    int pitched = 0, outOfTune = 0, wsmpPitched = 0, wsmpOutOfTune = 0;
+    int lengths = 0, lengthsOutside = 0;
+    int levelOff[2] = {0, 0};  // programs, drums
+    std::vector<double> levelDiffs[2];
+    int silent = 0;
+};
+
+bool lengthOutside(double ours, double fluid) { return ours < 0.67 * fluid || ours > 1.5 * fluid; }
+
+// The pitch, length and balance of each long note, and the summary's counts.
+void noteTable(Table& table, const std::vector<NoteFigures>& notes, RendererSummary sums[]) {
+    // Each renderer's median level over the notes that it and FluidSynth play.
+    double medians[kRendererCount] = {};
+    for (int r = 0; r < kRendererCount; ++r) {
+        std::vector<double> levels;
+        for (const NoteFigures& n : notes)
+            if (n.bothSound(Renderer(r))) levels.push_back(n.by[r].longLevel);
+        medians[r] = median(levels);
+    }
+    table.line("-- long notes (velocity %d, held 1 s): pitch against FluidSynth in cents (bracketed where the "
+               "spectra match too little), also with the bank with tuning in wsmp; length to -60 dB in s; level "
+               "against the renderer's median less FluidSynth's, dB\n",
+               kVelocity);
+    table.line("%-4s %-22s | %7s %7s %7s | %7s %7s %7s | %7s %7s %7s %7s | %6s %6s %6s\n", "note", "name", "classic",
+               "std", "spessa", "w:cl", "w:std", "w:sp", "classic", "std", "fluid", "spessa", "cl dB", "std dB",
+               "sp dB");
+    for (size_t i = 0; i < notes.size(); ++i) {
+        const NoteFigures& n = notes[i];
+        if (i == 0 || n.drum != notes[i - 1].drum) table.line("%s", n.drum ? "-- drums\n" : "-- programs\n");
+        table.line("%-4d %-22.22s |", noteNumber(notes, i), n.name.c_str());
+        auto cents = [&](const Pitch& p) {
+            if (!p.measured)
+                table.line(" %7s", "-");
+            else if (p.pitched())
+                table.line(" %+7.1f", p.cents);
+            else
+                table.line(" (%+5.0f)", p.cents);
+        };
+        for (Renderer r : kAgainstFluid) cents(n.by[r].pitch);
+        table.line(" |");
+        for (Renderer r : kAgainstFluid) cents(n.by[r].wsmpPitch);
+        table.line(" |");
+        for (int r = 0; r < kRendererCount; ++r) {
+            if (n.by[r].rendered)
+                table.line(" %7.2f", n.by[r].length);
+            else
+                table.line(" %7s", "-");
+        }
+        table.line(" |");
+        std::string flags;
+        for (Renderer r : kAgainstFluid) {
+            if (!n.bothSound(r)) {
+                table.line(" %6s", n.by[r].rendered && n.by[r].silent ? "silent" : "-");
+                continue;
+            }
+            const double diff = (n.by[r].longLevel - medians[r]) - (n.by[kFluid].longLevel - medians[kFluid]);
+            table.line(" %+6.1f", diff);
+        }
+        const RendererNote& s = n.by[kStandard];
+        if (s.pitch.pitched() && !n.drum && std::fabs(s.pitch.cents) > 10) flags += "  tune";
+        if (s.wsmpPitch.pitched() && std::fabs(s.wsmpPitch.cents) > 10) flags += "  tune-wsmp";
+        if (n.bothSound(kStandard) && lengthOutside(s.length, n.by[kFluid].length)) flags += "  length";
+        table.line("%s\n", flags.c_str());
+    }
+
+    for (Renderer r : {kClassic, kStandard, kFluid, kSpessa}) {
+        RendererSummary& sum = sums[r];
+        for (size_t i = 0; i < notes.size(); ++i) {
+            const NoteFigures& n = notes[i];
+            const RendererNote& x = n.by[r];
+            if (!x.rendered) continue;
+            if (n.lawMeasured(r)) {
+                ++sum.law.measured;
+                for (int c = 0; c < kControlCount; ++c)
+                    for (int j = 0; j < kPointsPerControl; ++j) {
+                        const double error = n.relative(r, 1 + c * kPointsPerControl + j) - lawDb(kControlValues[c][j]);
+                        sum.law.errors[c][j].push_back(error);
+                        if (std::fabs(error) > sum.law.worst) {
+                            sum.law.worst = std::fabs(error);
+                            char at[96];
+                            std::snprintf(at, sizeof at, "%s %d, %s %d", n.drum ? "drum" : "program",
+                                          noteNumber(notes, i), kControlNames[c], kControlValues[c][j]);
+                            sum.law.worstAt = at;
+                        }
+                    }
+            }
+            if (r == kFluid) continue;
+            if (!n.bothSound(r)) {
+                ++sum.silent;
+                continue;
+            }
+            if (!n.drum && x.pitch.pitched()) {
+                ++sum.pitched;
+                sum.outOfTune += std::fabs(x.pitch.cents) > 10;
+            }
+            if (x.wsmpPitch.pitched()) {
+                ++sum.wsmpPitched;
+                sum.wsmpOutOfTune += std::fabs(x.wsmpPitch.cents) > 10;
+            }
+            ++sum.lengths;
+            sum.lengthsOutside += lengthOutside(x.length, n.by[kFluid].length);
+            const double diff = (x.longLevel - medians[r]) - (n.by[kFluid].longLevel - medians[kFluid]);
+            sum.levelDiffs[n.drum].push_back(std::fabs(diff));
+            sum.levelOff[n.drum] += std::fabs(diff) > 6.0;
+        }
+    }
+}
+
+// --- songs -----------------------------------------------------------------------
+
+// Half a minute of tutti at 120 beats per minute: fifteen instruments each
+// strike a two-note chord every beat (velocity 80..110, volume and
+// expression at their defaults) and hold it for two beats, over kick, snare
+// and hi-hat: more notes than the engine has voices, as in a dense song.
+std::vector<uint8_t> denseSong() {
+    tz::test::SmfBuilder smf(1, 480);
+    smf.track().tempo(0, 500000);
+    const int programs[15] = {0, 4, 11, 19, 24, 33, 48, 52, 56, 61, 65, 71, 73, 80, 88};
+    uint32_t seed = 12;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+    for (int channel = 0; channel < 16; ++channel) {
+        tz::test::SmfTrack& t = smf.track();
+        const bool drums = channel == 9;
+        if (!drums) t.program(0, channel, programs[channel < 9 ? channel : channel - 1]);
+        std::vector<int> held;
+        for (int beat = 0; beat < 60; ++beat) {
+            std::vector<int> chord;
+            if (drums)
+                chord = {beat % 2 ? 38 : 36, 42};
+            else
+                chord = {48 + int(next() % 24), 0};
+            if (!drums) chord[1] = chord[0] + 3 + int(next() % 5);
+            for (int note : chord) t.noteOn(0, channel, note, 80 + int(next() % 31));
+            t.chordOff(480, channel, held);
+            if (held.empty()) t.controller(480, channel, 11, 127);
+            held = chord;
+        }
+        t.chordOff(960, channel, held);
+    }
+    return smf.bytes();
+}
+
+struct SoundSong {
+    uint64_t clipped = 0;
+    double peakDb = -99;  // against full scale
+    double correlation = 0;      // loudness in dB per 50 ms, against FluidSynth
+    double peakCorrelation = 0;  // amplitude per 10 ms
+    double seconds = 0;
+};
 
 struct SongFigures {
     std::string name;
-    uint64_t clipped = 0;
-    double peakDb = -99;  // tzmidi's peak against full scale
+    SoundSong sound[2];  // classic, standard
     bool compared = false;
-    double tzSeconds = 0, fsSeconds = 0;
-    double correlation = 0;      // loudness in dB per 50 ms
-    double peakCorrelation = 0;  // amplitude per 10 ms
+    double fsSeconds = 0;
 };
-
-double pearson(const std::vector<double>& x, const std::vector<double>& y) {
-    const size_t n = std::min(x.size(), y.size());
-    if (n < 2) return 0;
-    double mx = 0, my = 0;
-    for (size_t i = 0; i < n; ++i) {
-        mx += x[i];
-        my += y[i];
-    }
-    mx /= double(n);
-    my /= double(n);
-    double sxy = 0, sxx = 0, syy = 0;
-    for (size_t i = 0; i < n; ++i) {
-        sxy += (x[i] - mx) * (y[i] - my);
-        sxx += (x[i] - mx) * (x[i] - mx);
-        syy += (y[i] - my) * (y[i] - my);
-    }
-    return sxx > 0 && syy > 0 ? sxy / std::sqrt(sxx * syy) : 0;
-}
 
 // The loudness envelope: level in dB per `windowMs`, floored 60 dB under
 // the loudest window, or (`decibels` false) the amplitude per window.
-std::vector<double> envelope(const Stereo& s, size_t frames, int windowMs, bool decibels) {
-    const size_t window = size_t(kRate) * size_t(windowMs) / 1000;
+std::vector<double> envelope(const StereoPcm& s, size_t frames, int windowMs, bool decibels) {
+    const size_t window = size_t(kPcmRate) * size_t(windowMs) / 1000;
     std::vector<double> e(frames / window);
     for (size_t w = 0; w < e.size(); ++w) e[w] = levelDb(s, w * window, window);
     if (e.empty()) return e;
@@ -393,29 +617,189 @@ std::vector<double> envelope(const Stereo& s, size_t frames, int windowMs, bool 
     return e;
 }
 
-// FluidSynth renders on until its last voice has ended, so the envelopes
-// are compared over tzmidi's render, which ends with the song.
-void compareSongs(const Stereo& tz, const Stereo& fs, SongFigures& s) {
-    s.compared = true;
-    s.tzSeconds = double(tz.frames()) / kRate;
-    s.fsSeconds = double(fs.frames()) / kRate;
-    size_t frames = std::min(tz.frames(), fs.frames());
-    s.correlation = pearson(envelope(tz, frames, 50, true), envelope(fs, frames, 50, true));
-    s.peakCorrelation = pearson(envelope(tz, frames, 10, false), envelope(fs, frames, 10, false));
+// The songs named, the dense song when asked for and the songs to compare
+// (those not named already) in both sounds; the songs to compare also
+// through FluidSynth, whose envelopes are compared over our render.
+bool measureSongs(const Options& o, const fs::path& work, std::vector<SongFigures>& figures) {
+    std::vector<std::string> songs = o.songs;
+    if (o.dense) {
+        fs::path midi = work / "dense.mid";
+        if (!tz::test::writeFileBytes(midi, denseSong())) return false;
+        songs.push_back(midi.string());
+    }
+    for (const std::string& path : o.compare)
+        if (std::find(songs.begin(), songs.end(), path) == songs.end()) songs.push_back(path);
+    for (const std::string& path : songs) {
+        SongFigures s;
+        s.name = fs::path(path).filename().string();
+        const std::vector<uint8_t> midi = tz::test::readFileBytes(path);
+        const bool compare = std::find(o.compare.begin(), o.compare.end(), path) != o.compare.end();
+        StereoPcm pcm[2], fl;
+        std::vector<std::function<bool()>> tasks;
+        for (int k = 0; k < 2; ++k)
+            tasks.push_back([&, k] { return render(o, k ? kStandard : kClassic, o.bank, midi, work, "song", pcm[k]); });
+        if (compare)
+            tasks.push_back([&] {
+                return tz::bench::renderFluid(o.sf2, path, work / "song-fluid.wav", "-R 0 -C 0", fl);
+            });
+        if (midi.empty() || !tz::bench::runTasks(tasks, o.jobs)) return false;
+        for (int k = 0; k < 2; ++k) {
+            SoundSong& x = s.sound[k];
+            x.clipped = tz::test::clippedSamples(pcm[k]);
+            int peak = 0;
+            for (int16_t v : pcm[k].samples) peak = std::max(peak, std::abs(int(v)));
+            x.peakDb = 20.0 * std::log10(std::max(peak, 1) / 32767.0);
+            x.seconds = double(pcm[k].frames()) / kPcmRate;
+            if (!compare) continue;
+            const size_t frames = std::min(pcm[k].frames(), fl.frames());
+            x.correlation = tz::test::pearson(envelope(pcm[k], frames, 50, true), envelope(fl, frames, 50, true));
+            x.peakCorrelation =
+                tz::test::pearson(envelope(pcm[k], frames, 10, false), envelope(fl, frames, 10, false));
+        }
+        s.compared = compare;
+        s.fsSeconds = double(fl.frames()) / kPcmRate;
+        figures.push_back(s);
+    }
+    return true;
 }
+
+void songTable(Table& table, const std::vector<SongFigures>& songFigures) {
+    if (songFigures.empty()) return;
+    table.line("%s", "-- songs, classic | standard: clipped samples, peak dBFS, loudness correlation with FluidSynth "
+                     "(dB per 50 ms, amplitude per 10 ms)\n");
+    table.line("%-28s %8s %7s %6s %6s | %8s %7s %6s %6s | %7s %7s %7s\n", "song", "clipped", "peak", "corr",
+               "corr10", "clipped", "peak", "corr", "corr10", "cl s", "std s", "fs s");
+    for (const SongFigures& s : songFigures) {
+        table.line("%-28.28s", s.name.c_str());
+        for (const SoundSong& x : s.sound) {
+            table.line(" %8llu %+7.2f", (unsigned long long)x.clipped, x.peakDb);
+            if (s.compared)
+                table.line(" %6.3f %6.3f |", x.correlation, x.peakCorrelation);
+            else
+                table.line(" %6s %6s |", "-", "-");
+        }
+        table.line(" %7.1f %7.1f", s.sound[0].seconds, s.sound[1].seconds);
+        if (s.compared)
+            table.line(" %7.1f\n", s.fsSeconds);
+        else
+            table.line(" %7s\n", "-");
+    }
+}
+
+// --- the summary -----------------------------------------------------------------
+
+// The summary's figures, printed and written as `name value` lines.
+class Figures {
+public:
+    void add(const std::string& name, double value) {
+        char text[64];
+        // Counts whole, measures to four places.
+        std::snprintf(text, sizeof text, std::floor(value) == value && std::fabs(value) < 1e12 ? "%.0f" : "%.4g",
+                      value);
+        lines_ += name + " " + text + "\n";
+    }
+    void add(const std::string& name, const std::string& value) { lines_ += name + " " + value + "\n"; }
+    bool write(const std::string& path) const {
+        std::FILE* f = std::fopen(path.c_str(), "w");
+        if (!f || std::fputs(lines_.c_str(), f) < 0 || std::fclose(f) != 0) {
+            std::fprintf(stderr, "bank_report: cannot write %s\n", path.c_str());
+            return false;
+        }
+        return true;
+    }
+
+private:
+    std::string lines_;
+};
+
+void printSummary(const Options& o, const RendererSummary sums[], const std::vector<SongFigures>& songFigures,
+                  Figures& figures) {
+    std::printf("== %s\n", fs::path(o.sf2).filename().c_str());
+    std::printf("level against 127, error against the law 40 log10(x/127): the median over the notes at each value "
+                "(dB)\n");
+    for (int r = 0; r < kRendererCount; ++r) {
+        if (!o.has(Renderer(r))) continue;
+        const LawFigures& law = sums[r].law;
+        std::printf("  %-11s", kRendererNames[r]);
+        double worstMedian = 0;
+        for (int c = 0; c < kControlCount; ++c) {
+            std::printf(" %s", kControlNames[c]);
+            for (int j = 0; j < kPointsPerControl; ++j) std::printf(" %+.2f", median(law.errors[c][j]));
+            const double w = law.medianWorst(c);
+            worstMedian = std::max(worstMedian, w);
+            figures.add(std::string("law.") + kRendererKeys[r] + "." + kControlKeys[c], w);
+        }
+        std::printf("\n  %-11s worst median %.2f dB; worst note %.2f dB (%s); %d notes measured\n", "", worstMedian,
+                    law.worst, law.worstAt.c_str(), law.measured);
+        figures.add(std::string("law.") + kRendererKeys[r] + ".median", worstMedian);
+        figures.add(std::string("law.") + kRendererKeys[r] + ".worst", law.worst);
+        figures.add(std::string("law.") + kRendererKeys[r] + ".worst_at", "(" + law.worstAt + ")");
+    }
+    std::printf("programs more than 10 cents off FluidSynth (of those pitched):");
+    for (Renderer r : kAgainstFluid)
+        if (o.has(r)) std::printf(" %s %d of %d;", kRendererNames[r], sums[r].outOfTune, sums[r].pitched);
+    std::printf("\n");
+    if (!o.wsmpBank.empty()) {
+        std::printf("  with the bank with tuning in wsmp:");
+        for (Renderer r : kAgainstFluid)
+            if (o.has(r)) std::printf(" %s %d of %d;", kRendererNames[r], sums[r].wsmpOutOfTune, sums[r].wsmpPitched);
+        std::printf("\n");
+    }
+    std::printf("note length to -60 dB outside 0.67..1.5x FluidSynth's (programs and drum notes):");
+    for (Renderer r : kAgainstFluid)
+        if (o.has(r))
+            std::printf(" %s %d of %d (%.1f %%);", kRendererNames[r], sums[r].lengthsOutside, sums[r].lengths,
+                        100.0 * sums[r].lengthsOutside / std::max(sums[r].lengths, 1));
+    std::printf("\nlevel more than 6 dB off FluidSynth's balance, programs / drum notes (median difference):");
+    for (Renderer r : kAgainstFluid)
+        if (o.has(r))
+            std::printf(" %s %d / %d (%.2f / %.2f dB);", kRendererNames[r], sums[r].levelOff[0], sums[r].levelOff[1],
+                        median(sums[r].levelDiffs[0]), median(sums[r].levelDiffs[1]));
+    std::printf("\nnotes silent in one renderer or FluidSynth:");
+    for (Renderer r : kAgainstFluid)
+        if (o.has(r)) std::printf(" %s %d;", kRendererNames[r], sums[r].silent);
+    std::printf("\n");
+    for (Renderer r : kAgainstFluid) {
+        if (!o.has(r)) continue;
+        const std::string key = kRendererKeys[r];
+        figures.add("pitch." + key + ".off", sums[r].outOfTune);
+        figures.add("pitch." + key + ".pitched", sums[r].pitched);
+        if (!o.wsmpBank.empty()) {
+            figures.add("pitch_wsmp." + key + ".off", sums[r].wsmpOutOfTune);
+            figures.add("pitch_wsmp." + key + ".pitched", sums[r].wsmpPitched);
+        }
+        figures.add("length." + key + ".outside", sums[r].lengthsOutside);
+        figures.add("length." + key + ".measured", sums[r].lengths);
+        figures.add("balance." + key + ".programs_off", sums[r].levelOff[0]);
+        figures.add("balance." + key + ".drums_off", sums[r].levelOff[1]);
+    }
+    if (songFigures.empty()) return;
+    for (int k = 0; k < 2; ++k) {
+        const SongFigures* clip = &songFigures[0];
+        const SongFigures* corr = nullptr;
+        double peak = -99, worst10 = 1;
+        for (const SongFigures& s : songFigures) {
+            if (s.sound[k].clipped > clip->sound[k].clipped) clip = &s;
+            if (s.compared && (!corr || s.sound[k].correlation < corr->sound[k].correlation)) corr = &s;
+            if (s.compared) worst10 = std::min(worst10, s.sound[k].peakCorrelation);
+            peak = std::max(peak, s.sound[k].peakDb);
+        }
+        std::printf("%s: clipped samples, worst song: %llu (%s); highest peak %+.2f dBFS\n", k ? "standard" : "classic",
+                    (unsigned long long)clip->sound[k].clipped, clip->name.c_str(), peak);
+        if (corr)
+            std::printf("%s: loudness correlation, worst song: %.3f (%s); amplitude per 10 ms, worst: %.3f\n",
+                        k ? "standard" : "classic", corr->sound[k].correlation, corr->name.c_str(), worst10);
+    }
+}
+
+// --- the command line ------------------------------------------------------------
 
 void usage() {
     std::fprintf(stderr,
-                 "usage: bank_report --sf2 FILE.sf2 --bank FILE.dls --tzmidi PATH [--out TABLE.txt]\n"
+                 "usage: bank_report --sf2 FILE.sf2 --bank FILE.dls [--wsmp-bank FILE.dls] [--spessa render.mjs]\n"
+                 "                   [--out TABLE.txt] [--figures FILE] [--jobs N]\n"
                  "                   [--dense] [--song FILE.mid ...] [--compare FILE.mid ...]\n");
 }
-
-struct Options {
-    Renderers render;
-    std::string outPath;
-    std::vector<std::string> songs, compare;
-    bool dense = false;
-};
 
 // False (after the usage) for a bad command line.
 bool parseArguments(int argc, char** argv, Options& o) {
@@ -427,16 +811,23 @@ bool parseArguments(int argc, char** argv, Options& o) {
                 usage();
                 std::exit(2);
             }
+            list = nullptr;
             return argv[++i];
         };
         if (arg == "--sf2") {
-            o.render.sf2 = value();
+            o.sf2 = value();
         } else if (arg == "--bank") {
-            o.render.bank = value();
-        } else if (arg == "--tzmidi") {
-            o.render.tzmidi = value();
+            o.bank = value();
+        } else if (arg == "--wsmp-bank") {
+            o.wsmpBank = value();
+        } else if (arg == "--spessa") {
+            o.spessa = value();
         } else if (arg == "--out") {
             o.outPath = value();
+        } else if (arg == "--figures") {
+            o.figuresPath = value();
+        } else if (arg == "--jobs") {
+            o.jobs = std::max(1, std::atoi(value().c_str()));
         } else if (arg == "--dense") {
             o.dense = true;
         } else if (arg == "--song") {
@@ -450,7 +841,7 @@ bool parseArguments(int argc, char** argv, Options& o) {
             return false;
         }
     }
-    if (o.render.sf2.empty() || o.render.bank.empty() || o.render.tzmidi.empty()) {
+    if (o.sf2.empty() || o.bank.empty()) {
         usage();
         return false;
     }
@@ -472,189 +863,14 @@ bool readProgramNames(const std::string& path, std::vector<std::string>& names) 
     return true;
 }
 
-// Every General-MIDI program, then every drum note, through both synths.
-bool measureNotes(const Renderers& render, const fs::path& work, const std::vector<std::string>& programNames,
-                  std::vector<NoteFigures>& programs, std::vector<NoteFigures>& drums) {
-    // A few notes per render keeps the renders small.
-    constexpr int kBatch = 16;
-    for (bool drum : {false, true}) {
-        const int first = drum ? kFirstDrum : 0, end = drum ? kLastDrum + 1 : 128;
-        std::vector<NoteFigures>& group = drum ? drums : programs;
-        for (int batch = first; batch < end; batch += kBatch) {
-            const int count = std::min(kBatch, end - batch);
-            fs::path midi = work / "notes.mid";
-            if (!tz::test::writeFileBytes(midi, slotSong(drum, batch, count))) return false;
-            Stereo tz, fl;
-            if (!render.tz(midi, work / "tz.wav", tz) || !render.fluid(midi, work / "fs.wav", fl)) return false;
-            std::vector<NoteFigures> notes = measureSlots(tz, fl, size_t(count));
-            for (int i = 0; i < count; ++i)
-                notes[size_t(i)].name = drum ? kDrumNames[batch + i - kFirstDrum] : programNames[size_t(batch + i)];
-            group.insert(group.end(), notes.begin(), notes.end());
-        }
-    }
-    return true;
-}
-
-// The report's tables, as printed and written to --out.
-class Table {
-public:
-    template <typename... Args>
-    void line(const char* format, Args... args) {
-        char text[512];
-        std::snprintf(text, sizeof text, format, args...);
-        text_ += text;
-    }
-    const std::string& text() const { return text_; }
-
-private:
-    std::string text_;
-};
-
-// What the summary tells of one group of notes (the programs or the drums).
-struct Summary {
-    int pitched = 0, outOfTune = 0, levelOff = 0, silent = 0;
-    std::vector<double> levelDiffs;
-};
-
-// One line per note: its pitch and its level against each synth's median
-// over every note that both play, and its lengths.
-void noteTable(Table& table, const std::vector<NoteFigures>& programs, const std::vector<NoteFigures>& drums,
-               Summary sums[2]) {
-    std::vector<double> tzLevels, fsLevels;
-    for (const auto* group : {&programs, &drums})
-        for (const NoteFigures& n : *group)
-            if (!n.tzSilent && !n.fsSilent) {
-                tzLevels.push_back(n.tzLevel);
-                fsLevels.push_back(n.fsLevel);
-            }
-    const double tzMedian = median(tzLevels), fsMedian = median(fsLevels);
-
-    table.line("%-4s %-22s %8s %5s %7s %7s %7s %7s %7s\n", "note", "name", "cents", "conf", "tz dB", "fs dB", "diff",
-               "tz s", "fs s");
-    for (int g = 0; g < 2; ++g) {
-        const std::vector<NoteFigures>& group = g == 0 ? programs : drums;
-        Summary& sum = sums[g];
-        table.line("%s", g == 0 ? "-- programs (middle C, held 1 s)\n" : "-- drums (channel 10, held 1 s)\n");
-        for (size_t i = 0; i < group.size(); ++i) {
-            const NoteFigures& n = group[i];
-            int number = g == 0 ? int(i) + 1 : kFirstDrum + int(i);
-            if (n.tzSilent || n.fsSilent) {
-                ++sum.silent;
-                table.line("%-4d %-22.22s %8s %5s %7s %7s %7s %7.2f %7.2f  %s silent\n", number, n.name.c_str(), "-",
-                           "-", "-", "-", "-", n.tzLength, n.fsLength, n.tzSilent ? "tzmidi" : "FluidSynth");
-                continue;
-            }
-            double tzRel = n.tzLevel - tzMedian, fsRel = n.fsLevel - fsMedian, diff = tzRel - fsRel;
-            sum.levelDiffs.push_back(std::fabs(diff));
-            if (std::fabs(diff) > 6.0) ++sum.levelOff;
-            bool pitched = n.pitch.confidence >= kPitchConfidence;
-            if (pitched && g == 0) {
-                ++sum.pitched;
-                if (std::fabs(n.pitch.cents) > 10.0) ++sum.outOfTune;
-            }
-            char cents[16];
-            std::snprintf(cents, sizeof cents, pitched ? "%+8.1f" : "(%+6.0f)", n.pitch.cents);
-            const bool outOfTune = pitched && g == 0 && std::fabs(n.pitch.cents) > 10.0;
-            table.line("%-4d %-22.22s %8s %5.2f %+7.1f %+7.1f %+7.1f %7.2f %7.2f%s\n", number, n.name.c_str(), cents,
-                       n.pitch.confidence, tzRel, fsRel, diff, n.tzLength, n.fsLength,
-                       std::fabs(diff) > 6.0 ? "  level" : outOfTune ? "  tune" : "");
-        }
-    }
-}
-
-// The songs named, the dense song when asked for and the songs to compare
-// (those not named already) through tzmidi; the songs to compare also through
-// FluidSynth.
-bool measureSongs(const Options& o, const fs::path& work, std::vector<SongFigures>& figures) {
-    std::vector<std::string> songs = o.songs;
-    if (o.dense) {
-        fs::path midi = work / "dense.mid";
-        if (!tz::test::writeFileBytes(midi, denseSong())) return false;
-        songs.push_back(midi.string());
-    }
-    for (const std::string& path : o.compare)
-        if (std::find(songs.begin(), songs.end(), path) == songs.end()) songs.push_back(path);
-    for (const std::string& path : songs) {
-        SongFigures s;
-        s.name = fs::path(path).filename().string();
-        Stereo tz;
-        if (!o.render.tz(path, work / "tz.wav", tz)) return false;
-        int peak = 0;
-        for (int16_t v : tz.pcm) {
-            if (v >= 32767 || v <= -32768) ++s.clipped;
-            peak = std::max(peak, std::abs(int(v)));
-        }
-        s.peakDb = 20.0 * std::log10(std::max(peak, 1) / 32767.0);
-        if (std::find(o.compare.begin(), o.compare.end(), path) != o.compare.end()) {
-            Stereo fl;
-            if (!o.render.fluid(path, work / "fs.wav", fl, true)) return false;
-            compareSongs(tz, fl, s);
-        }
-        figures.push_back(s);
-    }
-    return true;
-}
-
-void songTable(Table& table, const std::vector<SongFigures>& songFigures) {
-    if (songFigures.empty()) return;
-    table.line("%s", "-- songs: clipped samples and peak (tzmidi); loudness correlation (dB per 50 ms, "
-                     "amplitude per 10 ms)\n");
-    table.line("%-32s %9s %8s %7s %7s %8s %8s\n", "song", "clipped", "peak dB", "corr", "corr10", "tz s", "fs s");
-    for (const SongFigures& s : songFigures) {
-        if (!s.compared) {
-            table.line("%-32.32s %9llu %+8.2f\n", s.name.c_str(), (unsigned long long)s.clipped, s.peakDb);
-            continue;
-        }
-        table.line("%-32.32s %9llu %+8.2f %7.3f %7.3f %8.1f %8.1f\n", s.name.c_str(), (unsigned long long)s.clipped,
-                   s.peakDb, s.correlation, s.peakCorrelation, s.tzSeconds, s.fsSeconds);
-    }
-}
-
-void printSummary(const std::string& sf2, const Summary sums[2], const std::vector<SongFigures>& songFigures) {
-    std::printf("== %s\n", fs::path(sf2).filename().c_str());
-    std::printf("programs more than 10 cents out of tune: %d of %d pitched\n", sums[0].outOfTune, sums[0].pitched);
-    std::printf("programs / drum notes more than 6 dB off: %d / %d\n", sums[0].levelOff, sums[1].levelOff);
-    std::printf("median level difference, programs / drums: %.2f / %.2f dB\n", median(sums[0].levelDiffs),
-                median(sums[1].levelDiffs));
-    std::printf("notes silent in one synth: %d programs, %d drums\n", sums[0].silent, sums[1].silent);
-    if (songFigures.empty()) return;
-    const SongFigures* clip = &songFigures[0];
-    const SongFigures* corr = nullptr;
-    for (const SongFigures& s : songFigures) {
-        if (s.clipped > clip->clipped) clip = &s;
-        if (s.compared && (!corr || s.correlation < corr->correlation)) corr = &s;
-    }
-    double peak = -99;
-    for (const SongFigures& s : songFigures) peak = std::max(peak, s.peakDb);
-    std::printf("clipped samples, worst song: %llu (%s); highest peak %+.2f dBFS\n", (unsigned long long)clip->clipped,
-                clip->name.c_str(), peak);
-    if (corr) {
-        double worst10 = 1;
-        for (const SongFigures& s : songFigures)
-            if (s.compared) worst10 = std::min(worst10, s.peakCorrelation);
-        std::printf("loudness correlation, worst song: %.3f (%s); amplitude per 10 ms, worst: %.3f\n",
-                    corr->correlation, corr->name.c_str(), worst10);
-    }
-}
-
-bool writeTable(const std::string& path, const Table& table) {
+bool writeText(const std::string& path, const std::string& text) {
     std::FILE* f = std::fopen(path.c_str(), "w");
-    if (!f || std::fputs(table.text().c_str(), f) < 0 || std::fclose(f) != 0) {
+    if (!f || std::fputs(text.c_str(), f) < 0 || std::fclose(f) != 0) {
         std::fprintf(stderr, "bank_report: cannot write %s\n", path.c_str());
         return false;
     }
     return true;
 }
-
-// The folder the renders are made in, removed when the report is done.
-struct WorkFolder {
-    fs::path path = fs::temp_directory_path() / ("bank-report-" + std::to_string(::getpid()));
-    WorkFolder() { fs::create_directories(path); }
-    ~WorkFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
 
 }  // namespace
 
@@ -662,20 +878,23 @@ int main(int argc, char** argv) {
     Options o;
     if (!parseArguments(argc, argv, o)) return 2;
     std::vector<std::string> programNames;
-    if (!readProgramNames(o.render.sf2, programNames)) return 1;
-    const WorkFolder work;
+    if (!readProgramNames(o.sf2, programNames)) return 1;
+    const tz::bench::WorkFolder work("bank-report-");
 
-    std::vector<NoteFigures> programs, drums;
-    if (!measureNotes(o.render, work.path, programNames, programs, drums)) return 1;
+    std::vector<NoteFigures> notes;
+    if (!measureNotes(o, work.path, programNames, notes)) return 1;
     Table table;
-    Summary sums[2];
-    noteTable(table, programs, drums, sums);
+    RendererSummary sums[kRendererCount];
+    levelTables(table, o, notes);
+    noteTable(table, notes, sums);
 
     std::vector<SongFigures> songFigures;
     if (!measureSongs(o, work.path, songFigures)) return 1;
     songTable(table, songFigures);
 
     std::printf("%s", table.text().c_str());
-    printSummary(o.render.sf2, sums, songFigures);
-    return o.outPath.empty() || writeTable(o.outPath, table) ? 0 : 1;
+    Figures figures;
+    printSummary(o, sums, songFigures, figures);
+    if (!o.outPath.empty() && !writeText(o.outPath, table.text())) return 1;
+    return o.figuresPath.empty() || figures.write(o.figuresPath) ? 0 : 1;
 }

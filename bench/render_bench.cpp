@@ -2,12 +2,17 @@
 // all 32 voices busy, and any MIDI files named on the command line, with the
 // baseline and the AVX2 path where the machine runs it (or the paths named).
 //
-//   render_bench [--bank FILE.dls] [--rounds N] [--path baseline|avx2|plain]... [FILE.mid ...]
+//   render_bench [--bank FILE.dls] [--sound classic|standard] [--reverb L] [--chorus L]
+//                [--rounds N] [--no-hash] [--path baseline|avx2|plain]... [FILE.mid ...]
 //
-// Without --bank the small test bank is used. Times are the thread's CPU
+// Without --bank the small test bank is used. --sound chooses the sound
+// (default classic); --reverb and --chorus set the standard sound's effects,
+// 0 (off) to 1 (default: the sound's own levels). Times are the thread's CPU
 // time, so a busy machine disturbs the figures less; the median of the
 // rounds is reported. Each song's line ends with a hash of the rendered
-// bytes, so a faster engine can show at once that it renders the same.
+// bytes, so a faster engine can show at once that it renders the same; the
+// hash takes a render of its own, which --no-hash leaves out (the lines then
+// show no hash).
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -78,8 +83,10 @@ bool renderOnce(const std::vector<uint8_t>& midi, const tz::Settings& bank, bool
 
 // The median of the rounds' CPU times; the other figures are the same in
 // every round.
-bool measure(const std::vector<uint8_t>& midi, const tz::Settings& bank, int rounds, Result& result) {
-    if (!renderOnce(midi, bank, true, result)) return false;
+bool measure(const std::vector<uint8_t>& midi, const tz::Settings& bank, int rounds, bool hash, Result& result) {
+    if (!renderOnce(midi, bank, hash, result)) return false;
+    if (!hash) result.hash = 0;
+    if (!hash && rounds == 1) return true;
     std::vector<double> times;
     for (int r = 0; r < rounds; ++r) {
         Result timed;
@@ -114,14 +121,21 @@ struct Totals {
 
 void printLine(const char* name, const Result& r) {
     const double seconds = std::max(r.seconds, 1e-9);
-    std::printf("%-36s %7.1f %7.1f %10.1f %9.1f  %016llx\n", name, r.musicSeconds, r.busyVoices,
-                r.musicSeconds / seconds, r.voiceFrames / seconds * 1e-6, static_cast<unsigned long long>(r.hash));
+    std::printf("%-36s %7.1f %7.1f %10.1f %9.1f  ", name, r.musicSeconds, r.busyVoices, r.musicSeconds / seconds,
+                r.voiceFrames / seconds * 1e-6);
+    if (r.hash != 0)
+        std::printf("%016llx\n", static_cast<unsigned long long>(r.hash));
+    else
+        std::printf("-\n");
 }
 
 bool readFile(const char* path, std::vector<uint8_t>& out) { return tz::readWholeFile(path, out, size_t(1) << 30); }
 
 struct Options {
     std::string bankPath;
+    tz::SoundProfile sound = tz::SoundProfile::Classic;
+    double reverb = -1.0, chorus = -1.0;  // negative: the sound's own
+    bool hash = true;
     int rounds = 3;
     std::vector<tz::SimdPath> paths;  // the baseline and AVX2 where available, unless named
     std::vector<std::string> files;
@@ -132,6 +146,14 @@ Options parseArguments(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--bank") && i + 1 < argc) {
             o.bankPath = argv[++i];
+        } else if (!std::strcmp(argv[i], "--sound") && i + 1 < argc) {
+            o.sound = !std::strcmp(argv[++i], "standard") ? tz::SoundProfile::Standard : tz::SoundProfile::Classic;
+        } else if (!std::strcmp(argv[i], "--reverb") && i + 1 < argc) {
+            o.reverb = std::clamp(std::atof(argv[++i]), 0.0, 1.0);
+        } else if (!std::strcmp(argv[i], "--chorus") && i + 1 < argc) {
+            o.chorus = std::clamp(std::atof(argv[++i]), 0.0, 1.0);
+        } else if (!std::strcmp(argv[i], "--no-hash")) {
+            o.hash = false;
         } else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc) {
             o.rounds = std::max(1, std::atoi(argv[++i]));
         } else if (!std::strcmp(argv[i], "--path") && i + 1 < argc) {
@@ -149,10 +171,14 @@ Options parseArguments(int argc, char** argv) {
     return o;
 }
 
-// Settings that play from the bank at `path`, or from the small test bank.
-// False (and a message) when it does not open.
-bool chooseBank(const std::string& path, tz::Settings& bank) {
+// Settings that play from the bank at `path`, or from the small test bank,
+// with the sound chosen. False (and a message) when it does not open.
+bool chooseBank(const Options& o, tz::Settings& bank) {
+    const std::string& path = o.bankPath;
     bank = tz::test::bankSettings(path.empty() ? tz::test::smallGmBankFile() : std::filesystem::path(path));
+    bank.sound = o.sound;
+    bank.reverb = o.reverb;
+    bank.chorus = o.chorus;
     if (tz::SongPlayer::openMemory(tz::test::denseSong(), bank)) return true;
     std::fprintf(stderr, "the bank %s cannot be played from\n", path.c_str());
     return false;
@@ -182,7 +208,7 @@ struct PathFigures {
 };
 
 // Every song with the path forced, a line each, and the files' total.
-PathFigures measurePath(tz::SimdPath path, const Songs& songs, const tz::Settings& bank, int rounds) {
+PathFigures measurePath(tz::SimdPath path, const Songs& songs, const tz::Settings& bank, int rounds, bool hash) {
     std::printf("\n%s\n%-36s %7s %7s %10s %9s  %s\n", tz::simdPathName(path), "song", "music s", "voices",
                 "x realtime", "Mvf/s", "output hash");
     PathFigures f{path, {}, {}};
@@ -190,7 +216,7 @@ PathFigures measurePath(tz::SimdPath path, const Songs& songs, const tz::Setting
     for (size_t i = 0; i < songs.size(); ++i) {
         const auto& [name, midi] = songs[i];
         Result result;
-        if (!measure(midi, bank, rounds, result)) {
+        if (!measure(midi, bank, rounds, hash, result)) {
             std::printf("%-36s not readable\n", name.c_str());
             continue;
         }
@@ -201,13 +227,14 @@ PathFigures measurePath(tz::SimdPath path, const Songs& songs, const tz::Setting
             set.add(result);
     }
     f.files = set.asResult();
+    if (!hash) f.files.hash = 0;
     if (songs.size() > 2) printLine("all files", f.files);
     return f;
 }
 
 // The paths side by side, as multiples of real time and Mvf/s (millions of
 // voice-frames per second); true when every path rendered the same bytes.
-bool printComparison(const std::vector<PathFigures>& figures) {
+bool printComparison(const std::vector<PathFigures>& figures, bool hashed) {
     std::printf("\n%-16s %14s %9s %14s %9s\n", "path", "dense x", "Mvf/s", "files x", "Mvf/s");
     bool same = true;
     for (const PathFigures& f : figures) {
@@ -220,7 +247,10 @@ bool printComparison(const std::vector<PathFigures>& figures) {
             std::printf(" %14s %9s\n", "-", "-");
         same = same && f.dense.hash == figures[0].dense.hash && f.files.hash == figures[0].files.hash;
     }
-    if (figures.size() > 1) std::printf("output: %s on every path\n", same ? "the same bytes" : "DIFFERENT BYTES");
+    if (!hashed)
+        std::printf("output: not hashed (--no-hash)\n");
+    else if (figures.size() > 1)
+        std::printf("output: %s on every path\n", same ? "the same bytes" : "DIFFERENT BYTES");
     return same;
 }
 
@@ -229,17 +259,23 @@ bool printComparison(const std::vector<PathFigures>& figures) {
 int main(int argc, char** argv) {
     const Options o = parseArguments(argc, argv);
     tz::Settings bank;
-    if (!chooseBank(o.bankPath, bank)) return 1;
+    if (!chooseBank(o, bank)) return 1;
     const Songs songs = readSongs(o.files);
 
     std::printf("bank: %s\n", o.bankPath.empty() ? "small test bank" : o.bankPath.c_str());
+    if (o.sound == tz::SoundProfile::Standard) {
+        const tz::EngineSettings engine = tz::engineSettings(bank, 44100);
+        std::printf("sound: standard, reverb %.2f, chorus %.2f\n", double(engine.reverb), double(engine.chorus));
+    } else {
+        std::printf("sound: classic\n");
+    }
     std::vector<PathFigures> figures;
     for (tz::SimdPath path : o.paths) {
         if (!tz::forceSimdPath(path)) {
             std::printf("\n%s: not available on this machine\n", tz::simdPathName(path));
             continue;
         }
-        figures.push_back(measurePath(path, songs, bank, o.rounds));
+        figures.push_back(measurePath(path, songs, bank, o.rounds, o.hash));
     }
-    return printComparison(figures) ? 0 : 1;
+    return printComparison(figures, o.hash) ? 0 : 1;
 }

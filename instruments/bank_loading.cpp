@@ -54,11 +54,6 @@ int32_t loadBankInstruments(MidiSong& song, bool drum, int bank, const Instrumen
     return failures;
 }
 
-int32_t loadBankInstruments(MidiSong& song, bool drum, int bank) {
-    DlsWaveAccess access;
-    return loadBankInstruments(song, drum, bank, *defaultInstrumentConfiguration(), access);
-}
-
 int32_t loadMarkedInstruments(MidiSong& song, const InstrumentConfiguration& config, DlsWaveAccess& access) {
     int32_t failures = 0;
     for (int n = 127; n >= 0; --n) {
@@ -66,27 +61,6 @@ int32_t loadMarkedInstruments(MidiSong& song, const InstrumentConfiguration& con
         if (song.drumSets[size_t(n)]) failures += loadBankInstruments(song, true, n, config, access);
     }
     return failures;
-}
-
-int32_t loadMarkedInstruments(MidiSong& song) {
-    DlsWaveAccess access;
-    return loadMarkedInstruments(song, *defaultInstrumentConfiguration(), access);
-}
-
-void freeBankInstruments(MidiSong& song, int bank, bool drum) {
-    ToneBank* tones = findBank(song, drum, bank);
-    if (!tones) return;
-    for (InstrumentSlot& slot : tones->instruments) {
-        slot.instrument.reset();
-        slot.needsLoading = false;
-    }
-}
-
-void freeSongInstruments(MidiSong& song) {
-    for (int n = 127; n >= 0; --n) {
-        freeBankInstruments(song, n, false);
-        freeBankInstruments(song, n, true);
-    }
 }
 
 }  // namespace tz

@@ -1,4 +1,4 @@
-// Loading the instruments a song's events marked, and releasing them.
+// Loading the instruments a song's events marked.
 #pragma once
 #include <cstdint>
 
@@ -15,18 +15,12 @@ struct DlsWaveAccess;
 // instrument. Waves of a collection indexed from a file are read through
 // `access`, which tells whether a read failed; patches are looked for along
 // the configuration's search path.
-int32_t loadMarkedInstruments(MidiSong& song);
 int32_t loadMarkedInstruments(MidiSong& song, const InstrumentConfiguration& config, DlsWaveAccess& access);
 
 // Loads the marked slots of one bank; 0 when the bank does not exist. Each
 // slot comes from the DLS collection, else from the patch its entry names;
 // a slot of a bank other than 0 with neither marks bank 0's slot instead.
-int32_t loadBankInstruments(MidiSong& song, bool drum, int bank);
 int32_t loadBankInstruments(MidiSong& song, bool drum, int bank, const InstrumentConfiguration& config,
                             DlsWaveAccess& access);
-
-// Empties every slot of every bank (loaded or marked); the banks stay.
-void freeSongInstruments(MidiSong& song);
-void freeBankInstruments(MidiSong& song, int bank, bool drum);
 
 }  // namespace tz

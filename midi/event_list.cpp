@@ -130,6 +130,20 @@ bool keepEvent(MidiSong& song, ChannelChoices& choices, MidiEvent& event) {
     }
 }
 
+// Events only the standard sound plays. They take their time from the song's
+// clock without moving it, so that every other event, and the song's end,
+// fall where they fall without them.
+bool standardOnly(EventOpcode opcode) {
+    switch (opcode) {
+    case EventOpcode::ModulationWheel:
+    case EventOpcode::ReverbSend:
+    case EventOpcode::ChorusSend:
+    case EventOpcode::ChannelPressure:
+    case EventOpcode::SystemReset: return true;
+    default: return false;
+    }
+}
+
 }  // namespace
 
 int64_t tickLength(int32_t rate, uint32_t tempo, int32_t division) {
@@ -148,6 +162,12 @@ bool buildEventList(MidiSong& song, const std::vector<TrackEvent>& list, int32_t
     std::vector<MidiEvent> events;
     events.reserve(list.size() + 1);
     for (const TrackEvent& node : list) {
+        if (standardOnly(node.opcode)) {
+            SongClock shadow = clock;
+            if (shadow.advanceTo(node))
+                events.push_back(MidiEvent{shadow.samples(), node.channel, node.opcode, node.a, node.b});
+            continue;
+        }
         if (!clock.advanceTo(node)) return false;
         if (node.opcode == EventOpcode::Tempo) {
             clock.setTempo(node.tempo);
@@ -160,6 +180,9 @@ bool buildEventList(MidiSong& song, const std::vector<TrackEvent>& list, int32_t
     MidiEvent end;
     end.time = clock.samples();
     end.opcode = EventOpcode::EndOfSong;
+    // What only the standard sound plays after the song's last event does
+    // not count.
+    while (!events.empty() && events.back().time > end.time) events.pop_back();
     events.push_back(end);
 
     song.events = std::move(events);

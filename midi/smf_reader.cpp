@@ -87,11 +87,36 @@ bool controllerEvent(SmfReaderState& state, uint8_t channel, uint8_t controller,
         state.rpnMsb[channel] = value;
         state.nrpnSelected = 0;
         return false;
+    case 1:
+    case 91:
+    case 93:
+        if (!state.standardEvents) return false;
+        out.opcode = controller == 1    ? EventOpcode::ModulationWheel
+                     : controller == 91 ? EventOpcode::ReverbSend
+                                        : EventOpcode::ChorusSend;
+        return true;
     case 120: out.opcode = EventOpcode::AllSoundsOff; return true;
     case 121: out.opcode = EventOpcode::ResetControllers; return true;
     case 123: out.opcode = EventOpcode::AllNotesOff; return true;
     default: return false;
     }
+}
+
+// The system-exclusive messages that reset a whole synthesizer: General
+// MIDI on, Roland GS reset, Yamaha XG system on (the bytes after F0).
+bool isSystemReset(std::span<const uint8_t> m) {
+    static constexpr uint8_t kGm[] = {0x7E, 0x7F, 0x09, 0x01, 0xF7};
+    static constexpr uint8_t kGm2[] = {0x7E, 0x7F, 0x09, 0x03, 0xF7};
+    static constexpr uint8_t kGs[] = {0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7};
+    static constexpr uint8_t kXg[] = {0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7};
+    auto is = [&](std::span<const uint8_t> k, size_t ignoreAt) {
+        if (m.size() < k.size()) return false;
+        for (size_t i = 0; i < k.size(); ++i)
+            if (i != ignoreAt && m[i] != k[i]) return false;
+        return true;
+    };
+    // The device byte (the second, or the XG's low nibble) may be any.
+    return is(kGm, 1) || is(kGm2, 1) || is(kGs, 1) || (m.size() >= sizeof kXg && (m[1] & 0xF0) == 0x10 && is(kXg, 1));
 }
 
 // Reads up to the next event the song keeps, or to the end of the track.
@@ -102,7 +127,14 @@ TrackStep readTrackEvent(ByteReader& in, SmfReaderState& state, MidiSong& song, 
         if (!in.u8(status)) return TrackStep::DataEnded;
 
         if (status == 0xF0 || status == 0xF7) {
-            skipClamped(in, in.varlen());
+            const uint32_t length = in.varlen();
+            if (state.standardEvents && status == 0xF0 && length <= in.remaining() &&
+                isSystemReset({in.current(), length})) {
+                in.skip(length);
+                out = TrackEvent{state.trackTime, 0, EventOpcode::SystemReset, 0, 0};
+                return TrackStep::Event;
+            }
+            skipClamped(in, length);
             continue;
         }
         if (status == 0xFF) {
@@ -160,7 +192,11 @@ TrackStep readTrackEvent(ByteReader& in, SmfReaderState& state, MidiSong& song, 
         case 4:
             out.opcode = EventOpcode::ProgramChange;
             return TrackStep::Event;
-        default:  // channel pressure and system messages: their byte is consumed
+        case 5:
+            if (!state.standardEvents) continue;  // its byte is consumed
+            out.opcode = EventOpcode::ChannelPressure;
+            return TrackStep::Event;
+        default:  // system messages: their byte is consumed
             continue;
         }
     }

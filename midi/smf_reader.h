@@ -48,6 +48,9 @@ struct SmfReaderState {
     std::array<uint8_t, 16> rpnMsb{};
     std::array<uint8_t, 16> rpnLsb{};
     uint8_t nrpnSelected = 0;
+    // Also keep what only the standard sound plays: the modulation wheel,
+    // the reverb and chorus sends, channel pressure and system resets.
+    bool standardEvents = false;
 };
 
 // Largest MIDI file (or RMID file) accepted from a stream.

@@ -219,4 +219,26 @@ double portableSin(double x) {
     }
 }
 
+double portableLog2(double x) {
+    if (std::isnan(x) || x < 0.0) return std::numeric_limits<double>::quiet_NaN();
+    if (x == 0.0) return -std::numeric_limits<double>::infinity();
+    if (std::isinf(x)) return x;
+    // x = m * 2^e with m in [sqrt(1/2), sqrt(2)): frexp is exact.
+    int e = 0;
+    double m = std::frexp(x, &e);  // m in [0.5, 1)
+    if (m < 0x1.6a09e667f3bcdp-1) {  // sqrt(1/2)
+        m *= 2.0;
+        --e;
+    }
+    // ln m = 2 atanh(s), s = (m - 1) / (m + 1), |s| < 0.172: the odd series
+    // converges to double precision in 11 terms.
+    const double s = (m - 1.0) / (m + 1.0);
+    const double s2 = s * s;
+    double sum = 0.0;
+    for (int k = 21; k >= 1; k -= 2) sum = sum * s2 + 1.0 / double(k);
+    const double lnM = 2.0 * s * sum;
+    constexpr double kLog2E = 1.4426950408889634074;  // 1 / ln 2
+    return double(e) + lnM * kLog2E;
+}
+
 }  // namespace tz

@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "records/standard_voice.h"
+
 namespace tz {
 
 struct Sample;
@@ -16,6 +18,11 @@ struct Channel {
     int32_t expression = 0;
     int32_t bendRange = 0;
     float bendFactor = 0.0f;
+    // Controllers only the standard sound plays.
+    int32_t modulation = 0;   // controller 1
+    int32_t reverbSend = 40;  // controller 91
+    int32_t chorusSend = 0;   // controller 93
+    int32_t pressure = 0;     // channel pressure
 };
 
 enum class VoiceState : uint8_t { Free = 0, Playing = 1, Sustained = 2, Releasing = 3, Dying = 4 };
@@ -54,6 +61,7 @@ struct Voice {
     int32_t blockCountdown = 0;
     int32_t pan = 0;
     PanMode panMode = PanMode::Panned;
+    StandardVoice standard;
 };
 
 }  // namespace tz

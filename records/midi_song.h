@@ -15,6 +15,8 @@ namespace tz {
 
 class InstrumentBank;
 struct InstrumentConfiguration;
+struct Reverb;
+struct Chorus;
 
 // The output sample format: a code with the bits per sample in its low byte,
 // kSigned for signed samples and kBigEndian for the high byte first, and the
@@ -36,10 +38,24 @@ struct SampleFormat {
     constexpr bool mono() const { return channels == 1; }
 };
 
+// The two sounds: the classic engine, and the standard one, which plays a
+// bank as the DLS and General-MIDI standards define it.
+enum class SoundProfile : uint8_t { Classic, Standard };
+
+// What the engine does beyond the output format, chosen per song at open.
+struct EngineSettings {
+    SoundProfile sound = SoundProfile::Classic;
+    int32_t voices = 0;       // voice slots; 0: the sound's own (32 classic, 64 standard)
+    int32_t tailFrames = 0;   // the standard sound rings on this long after the last event
+    float reverb = 0.0f;      // the standard sound's effects, 0 (off) to 1
+    float chorus = 0.0f;
+};
+
 struct SongOptions {
     int32_t rate = 44100;
     SampleFormat format;
     uint16_t bufferFrames = 1024;
+    EngineSettings engine;
 };
 
 enum class EventOpcode : uint8_t {
@@ -59,6 +75,12 @@ enum class EventOpcode : uint8_t {
     ResetControllers = 13,
     AllNotesOff = 14,
     BankSelect = 15,
+    // Read for the standard sound alone; the classic sound ignores them.
+    ModulationWheel = 16,  // controller 1
+    ReverbSend = 17,       // controller 91
+    ChorusSend = 18,       // controller 93
+    ChannelPressure = 19,
+    SystemReset = 20,  // a General-MIDI, GS or XG reset: every channel
     EndOfSong = 99,
 };
 
@@ -70,7 +92,11 @@ struct MidiEvent {
     uint8_t b = 0;
 };
 
-constexpr int kMaxVoices = 48;
+// Voice slots a song has: 48 as the classic engine was built, and room for
+// the standard sound's 256.
+constexpr int kMaxVoices = 256;
+constexpr int kClassicVoices = 32;
+constexpr int kStandardVoices = 64;
 
 // Converts `count` mixed values (interleaved when stereo) to output samples.
 // The mix buffer holds the exact sum of the voices in 64 bits, so any number
@@ -89,6 +115,7 @@ struct SongData {
     int32_t controlRatio = 0;  // output frames per control block
     int32_t voiceCount = 0;    // voice slots in use, at most kMaxVoices
     uint32_t drumChannelMask = 0;
+    EngineSettings engine;
     // The bank the song's instruments come from first (a DLS collection or a
     // SoundFont), shared with the other songs on it. Null: patches only.
     std::shared_ptr<const InstrumentBank> bank;
@@ -116,6 +143,11 @@ struct PlaybackState {
     Voice voices[kMaxVoices] = {};
     int32_t lostNoteCount = 0;
     int32_t stolenNoteCount = 0;
+    int32_t stolenAudibleCount = 0;  // voices stolen while louder than -40 dB
+    // The standard sound's effects, made at creation when they are on; their
+    // delay lines are what playing changes.
+    std::shared_ptr<Reverb> reverb;
+    std::shared_ptr<Chorus> chorus;
 };
 
 // The render loop's work memory, sized at creation; what it holds between
@@ -126,6 +158,12 @@ struct MixBuffers {
     // 2 x bufferFrames values: the 32-bit sums of a group of voices on their
     // way into mixBuffer.
     std::vector<int32_t> groupMix;
+    // The standard sound's: the filtered frames of a voice (bufferFrames
+    // values), and the reverb's and chorus's sends, a group's 32-bit sums and
+    // the chunk's 64-bit bus (2 x bufferFrames values each).
+    std::vector<int16_t> filterBuffer;
+    std::vector<int32_t> reverbGroup, chorusGroup;
+    std::vector<int64_t> reverbBus, chorusBus;
 };
 
 // The per-song record every part of the engine works on.

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Bank report: converts each SoundFont with `tzmidi bank` and compares the bank
-# with FluidSynth playing the SoundFont: pitch, level and length of every
+# Bank report: converts each SoundFont with `tzmidi bank` and compares the bank,
+# in the classic and the standard sound, with FluidSynth playing the
+# SoundFont: pitch, level, velocity/CC7/CC11 law and length of every
 # General-MIDI program and drum note, clipped samples in every OpenMSX song
 # and in a dense generated song, and the loudness envelope of five OpenMSX
 # songs. The per-note tables are written to build-bench/bank-report/NAME.txt.
+# (scripts/sound-report.sh adds SpessaSynth, a bank with tuning in the wave
+# samples and the song figures.)
 #   scripts/bank-report.sh [SOUNDFONT.sf2 ...]   (default: TimGM6mb and FluidR3_GM)
 # Extra `tzmidi bank` options (for example --gain -6) may be given in
 # BANK_OPTIONS.
@@ -26,7 +29,7 @@ for sf2 in "${sf2s[@]}"; do
   name=$(basename "$sf2" .sf2)
   # shellcheck disable=SC2086
   "$root/build/tzmidi" bank "$sf2" -o "$out/$name.dls" ${BANK_OPTIONS:-} | sed -n 's/^  //p'
-  "$root/build-bench/bench/bank_report" --sf2 "$sf2" --bank "$out/$name.dls" --tzmidi "$root/build/tzmidi" \
+  "$root/build-bench/bench/bank_report" --sf2 "$sf2" --bank "$out/$name.dls" \
     --out "$out/$name.txt" --dense --song "${songs[@]}" --compare "${compare[@]}" | sed -n '/^== /,$p'
   echo "(table: $out/$name.txt)"
   echo

@@ -1,6 +1,8 @@
 #include "song/settings.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdio>
 #include <mutex>
 #include <optional>
 
@@ -60,6 +62,25 @@ bool parseFilePath(std::string_view value, const std::string& baseDirectory, std
     return true;
 }
 
+bool parseNumber(std::string_view value, double low, double high, double& out, std::string& why) {
+    double v = 0;
+    auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), v);
+    if (value.empty() || error != std::errc() || end != value.data() + value.size() || !(v >= low && v <= high)) {
+        char range[64];
+        std::snprintf(range, sizeof range, "must be a number from %g to %g", low, high);
+        why = range;
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+std::string number(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
 struct KeyRule {
     SettingKey key;
     const char* name;
@@ -81,6 +102,44 @@ constexpr KeyRule kRules[kSettingKeyCount] = {
      },
      [](const Settings& s) { return s.patches.empty() ? std::string("(none)") : utf16ToUtf8(s.patches); },
      [](const Settings& s) { return s.patches.empty(); }},
+    {SettingKey::Sound, "sound",
+     [](std::string_view v, const std::string&, Settings& s, std::string& why) {
+         const std::string lower = lowerCase(v);
+         if (lower == "classic") s.sound = SoundProfile::Classic;
+         else if (lower == "standard") s.sound = SoundProfile::Standard;
+         else return why = "must be classic or standard", false;
+         return true;
+     },
+     [](const Settings& s) { return std::string(s.sound == SoundProfile::Standard ? "standard" : "classic"); },
+     [](const Settings& s) { return s.sound == SoundProfile::Classic; }},
+    {SettingKey::Voices, "voices",
+     [](std::string_view v, const std::string&, Settings& s, std::string& why) {
+         double n = 0;
+         if (!parseNumber(v, kMinVoices, kMaxVoiceSetting, n, why) || n != double(int32_t(n)))
+             return why = "must be a whole number from 16 to 256", false;
+         s.voices = int32_t(n);
+         return true;
+     },
+     [](const Settings& s) { return s.voices == 0 ? std::string("(32 classic, 64 standard)") : std::to_string(s.voices); },
+     [](const Settings& s) { return s.voices == 0; }},
+    {SettingKey::Tail, "tail",
+     [](std::string_view v, const std::string&, Settings& s, std::string& why) {
+         return parseNumber(v, 0.0, kMaxTailSeconds, s.tail, why);
+     },
+     [](const Settings& s) { return number(s.tail); },
+     [](const Settings& s) { return s.tail == kDefaultTailSeconds; }},
+    {SettingKey::Reverb, "reverb",
+     [](std::string_view v, const std::string&, Settings& s, std::string& why) {
+         return parseNumber(v, 0.0, 1.0, s.reverb, why);
+     },
+     [](const Settings& s) { return s.reverb < 0 ? std::string("(default)") : number(s.reverb); },
+     [](const Settings& s) { return s.reverb < 0; }},
+    {SettingKey::Chorus, "chorus",
+     [](std::string_view v, const std::string&, Settings& s, std::string& why) {
+         return parseNumber(v, 0.0, 1.0, s.chorus, why);
+     },
+     [](const Settings& s) { return s.chorus < 0 ? std::string("(default)") : number(s.chorus); },
+     [](const Settings& s) { return s.chorus < 0; }},
 };
 
 const KeyRule& rule(SettingKey key) { return kRules[size_t(key)]; }

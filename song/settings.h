@@ -18,19 +18,39 @@
 #include <string_view>
 #include <vector>
 
+#include "records/midi_song.h"
+
 namespace tz {
 
+// Defaults of the standard sound.
+constexpr double kDefaultTailSeconds = 1.0;
+constexpr double kMaxTailSeconds = 5.0;
+constexpr int32_t kMinVoices = 16;
+constexpr int32_t kMaxVoiceSetting = 256;
+
 struct Settings {
-    // The bank (a DLS file) to play from instead of the system's; empty: the
-    // system's. Absolute, with environment references expanded.
+    // The bank (a SoundFont or a DLS bank) to play from instead of the
+    // system's; empty: the system's. Absolute, with environment references
+    // expanded.
     std::u16string bank;
     // A patch configuration naming GUS patches for banks and drum sets;
     // empty: none.
     std::u16string patches;
+    SoundProfile sound = SoundProfile::Classic;
+    // Voices that sound at once; 0: the sound's own (32 classic, 64
+    // standard).
+    int32_t voices = 0;
+    // The standard sound lets notes ring this long after the song's last
+    // event; the classic sound ends there.
+    double tail = kDefaultTailSeconds;
+    // The standard sound's reverb and chorus, 0 (off) to 1; negative: the
+    // default level.
+    double reverb = -1.0;
+    double chorus = -1.0;
 };
 
-enum class SettingKey : uint8_t { Bank, Patches };
-constexpr int kSettingKeyCount = 2;
+enum class SettingKey : uint8_t { Bank, Patches, Sound, Voices, Tail, Reverb, Chorus };
+constexpr int kSettingKeyCount = 7;
 
 // The key's name as written in a file, and its value as a setting shows it.
 const char* settingName(SettingKey key);

@@ -11,8 +11,11 @@
 #include "midi/smf_reader.h"
 #include "midi/song_facts.h"
 #include "platform/error.h"
+#include "synth/chorus.h"
 #include "synth/output_convert.h"
 #include "synth/render.h"
+#include "synth/reverb.h"
+#include "synth/standard_voice.h"
 
 namespace tz {
 
@@ -46,10 +49,17 @@ std::unique_ptr<MidiSong> readSong(const SongOptions& options, std::span<const u
         // Event-list building reads defaultProgram as every channel's start
         // program, so the default instrument comes after it.
         SmfReaderState state;
+        const bool standard = song->engine.sound == SoundProfile::Standard;
+        state.standardEvents = standard;
         int32_t division = 0;
         if (Error error = readTrackEventList(file, *song, state, division); error != Error::None) return fail(error);
         if (facts) *facts = songFacts(file, state.trackEvents);
         if (!buildEventList(*song, state.trackEvents, division)) return fail(Error::SongTooLong);
+        // The standard sound rings on after the last event.
+        if (standard) {
+            MidiEvent& end = song->events.back();
+            end.time = int32_t(std::min<int64_t>(int64_t(end.time) + song->engine.tailFrames, kMaxSongSamples - 1));
+        }
 
         song->defaultInstrument.reset();
         song->defaultProgram = 0;
@@ -81,7 +91,11 @@ void prepareSong(MidiSong& song, const SongOptions& options) {
     // A song is created at 70 % and raised to full level (100 %) when
     // playback starts, before anything sounds: the 70 is never heard.
     song.amplification = 70;
-    song.voiceCount = 32;
+    song.engine = options.engine;
+    const bool standard = song.engine.sound == SoundProfile::Standard;
+    song.voiceCount = song.engine.voices > 0 ? std::clamp(song.engine.voices, 1, kMaxVoices)
+                      : standard           ? kStandardVoices
+                                           : kClassicVoices;
     song.drumChannelMask = 0x8200;  // channels 10 and 16
     song.outputRate = options.rate;
 
@@ -97,6 +111,20 @@ void prepareSong(MidiSong& song, const SongOptions& options) {
     song.controlRatio = std::clamp(song.outputRate / 1000, 1, 255);
     song.lostNoteCount = 0;
     song.stolenNoteCount = 0;
+
+    if (standard) {
+        const size_t values = 2 * size_t(options.bufferFrames);
+        song.filterBuffer.assign(standardLaneValues(options.bufferFrames), 0);
+        prepareStandardSound(song.outputRate);
+        song.reverbGroup.assign(values, 0);
+        song.chorusGroup.assign(values, 0);
+        song.reverbBus.assign(values, 0);
+        song.chorusBus.assign(values, 0);
+        auto reverb = std::make_shared<Reverb>();
+        if (!options.format.mono() && initReverb(*reverb, song.outputRate, song.engine.reverb)) song.reverb = reverb;
+        auto chorus = std::make_shared<Chorus>();
+        if (!options.format.mono() && initChorus(*chorus, song.outputRate, song.engine.chorus)) song.chorus = chorus;
+    }
 }
 
 void startSong(MidiSong& song) {
@@ -106,6 +134,8 @@ void startSong(MidiSong& song) {
     if (song.currentTime > 0) song.currentTime = 0;
     resetPlaybackState(song, song);
     song.currentEvent = 0;
+    if (song.reverb) clearReverb(*song.reverb, 0);
+    if (song.chorus) clearChorus(*song.chorus, 0);
 }
 
 }  // namespace tz

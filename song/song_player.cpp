@@ -1,5 +1,6 @@
 #include "song/song_player.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -11,7 +12,9 @@
 #include "platform/byte_source.h"
 #include "platform/paths.h"
 #include "song/song_assembly.h"
+#include "synth/chorus.h"
 #include "synth/render.h"
+#include "synth/reverb.h"
 
 namespace tz {
 
@@ -79,6 +82,18 @@ OpenBank chooseBank(const Settings& settings, std::u16string& path, Error& why) 
 
 }  // namespace
 
+EngineSettings engineSettings(const Settings& settings, int32_t rate) {
+    EngineSettings engine;
+    engine.sound = settings.sound;
+    engine.voices = settings.voices;
+    if (settings.sound == SoundProfile::Standard) {
+        engine.tailFrames = int32_t(std::clamp(settings.tail, 0.0, kMaxTailSeconds) * rate);
+        engine.reverb = settings.reverb < 0 ? kDefaultReverbLevel : float(std::min(settings.reverb, 1.0));
+        engine.chorus = settings.chorus < 0 ? kDefaultChorusLevel : float(std::min(settings.chorus, 1.0));
+    }
+    return engine;
+}
+
 uint32_t samplesToMilliseconds(int32_t samples, int32_t rate) {
     if (rate <= 0) return 0;
     // Formed in 64 bits: the whole-second part times 1000 no longer wraps for
@@ -101,6 +116,7 @@ std::unique_ptr<SongPlayer> SongPlayer::assemble(std::span<const uint8_t> file, 
     options.format.code = uint16_t(SampleFormat::kSigned | kFormat.bitsPerSample);
     options.rate = kFormat.sampleRate;
     options.bufferFrames = uint16_t(sizeof player->block_ / (kFormat.channels * kFormat.bitsPerSample / 8));
+    options.engine = engineSettings(settings, kFormat.sampleRate);
 
     player->song_ = readSong(options, file, player->configuration_, &why, &player->facts_);
     if (!player->song_) return nullptr;

@@ -92,6 +92,9 @@ private:
     int32_t blockPos_ = 0;
 };
 
+// What the settings ask of the engine, at an output rate.
+EngineSettings engineSettings(const Settings& settings, int32_t rate);
+
 // Milliseconds of t samples at a rate, as the host is told positions.
 uint32_t samplesToMilliseconds(int32_t samples, int32_t rate);
 

@@ -23,7 +23,7 @@ std::vector<uint8_t> waveSampleChunk(const DlsWaveSampleDesc& ws) {
     putU32le(d, uint32_t(ws.attenuation));
     putU32le(d, ws.options);
     putU32le(d, uint32_t(ws.loops.size()));
-    for (const DlsLoopDesc& loop : ws.loops) {
+    for (const DlsLoop& loop : ws.loops) {
         putU32le(d, 16);
         putU32le(d, loop.type);
         putU32le(d, loop.start);
@@ -32,11 +32,11 @@ std::vector<uint8_t> waveSampleChunk(const DlsWaveSampleDesc& ws) {
     return riffChunk("wsmp", d);
 }
 
-std::vector<uint8_t> articulationChunk(const std::vector<DlsConnectionDesc>& blocks, bool level2) {
+std::vector<uint8_t> articulationChunk(const std::vector<DlsConnection>& blocks, bool level2) {
     std::vector<uint8_t> d;
     putU32le(d, 8);
     putU32le(d, uint32_t(blocks.size()));
-    for (const DlsConnectionDesc& c : blocks) {
+    for (const DlsConnection& c : blocks) {
         putU16le(d, c.source);
         putU16le(d, c.control);
         putU16le(d, c.destination);
@@ -46,7 +46,7 @@ std::vector<uint8_t> articulationChunk(const std::vector<DlsConnectionDesc>& blo
     return riffChunk(level2 ? "art2" : "art1", d);
 }
 
-std::vector<uint8_t> articulationList(const std::vector<DlsConnectionDesc>& blocks, bool level2) {
+std::vector<uint8_t> articulationList(const std::vector<DlsConnection>& blocks, bool level2) {
     return riffList("LIST", level2 ? "lar2" : "lart", articulationChunk(blocks, level2));
 }
 

@@ -16,14 +16,7 @@ namespace tz {
 // ulBank bit that marks a drum kit.
 constexpr uint32_t kDlsDrumBank = kDlsDrumBit;
 
-// One connection block of an articulation.
-struct DlsConnectionDesc {
-    uint16_t source = 0;
-    uint16_t control = 0;
-    uint16_t destination = 0;
-    uint16_t transform = 0;
-    int32_t scale = 0;
-};
+// Connection blocks and loops are the reader's records (DlsConnection, DlsLoop).
 
 // Transform curves of a Level 2 block.
 enum DlsCurve : uint16_t { DlsCurveLinear = 0, DlsCurveConcave = 1, DlsCurveConvex = 2, DlsCurveSwitch = 3 };
@@ -37,11 +30,6 @@ constexpr uint16_t dlsTransform(uint16_t sourceCurve, bool sourceBipolar, bool s
                     (controlCurve & 0xF) << 4 | uint16_t(controlBipolar) << 8 | uint16_t(controlInvert) << 9);
 }
 
-struct DlsLoopDesc {
-    uint32_t type = 0;  // 0: forward
-    uint32_t start = 0;   // in samples
-    uint32_t length = 0;  // in samples
-};
 
 // A "wsmp" chunk.
 struct DlsWaveSampleDesc {
@@ -49,7 +37,7 @@ struct DlsWaveSampleDesc {
     int16_t fineTune = 0;
     int32_t attenuation = 0;
     uint32_t options = 0;
-    std::vector<DlsLoopDesc> loops;
+    std::vector<DlsLoop> loops;
 };
 
 struct DlsRegionDesc {
@@ -64,11 +52,11 @@ struct DlsRegionDesc {
     DlsWaveSampleDesc waveSample;
     bool hasArticulation = false;  // write a region "lart"/"art1"
     bool articulationLevel2 = false;  // as "lar2"/"art2" instead
-    std::vector<DlsConnectionDesc> articulation;
+    std::vector<DlsConnection> articulation;
     // Blocks the classic sound reads in place of `articulation`, in a
     // "LIST" of type kDlsClassicArticulationList holding an "art1": other
     // players skip a list they do not know. Not written when empty.
-    std::vector<DlsConnectionDesc> classicArticulation;
+    std::vector<DlsConnection> classicArticulation;
 };
 
 struct DlsInstrumentDesc {
@@ -78,7 +66,7 @@ struct DlsInstrumentDesc {
     std::vector<DlsRegionDesc> regions;
     bool hasArticulation = false;  // write an instrument "lart"/"art1"
     bool articulationLevel2 = false;  // as "lar2"/"art2" instead
-    std::vector<DlsConnectionDesc> articulation;
+    std::vector<DlsConnection> articulation;
 };
 
 struct DlsWaveDesc {

@@ -15,9 +15,9 @@ using namespace dls;
 // whole values up to +-32767.
 int32_t fixed(double value) { return int32_t(std::lround(std::clamp(value, -32767.0, 32767.0) * 65536.0)); }
 
-DlsConnectionDesc block(uint16_t source, uint16_t control, uint16_t destination, double value,
+DlsConnection block(uint16_t source, uint16_t control, uint16_t destination, double value,
                         uint16_t transform = 0) {
-    DlsConnectionDesc c;
+    DlsConnection c;
     c.source = source;
     c.control = control;
     c.destination = destination;
@@ -26,7 +26,7 @@ DlsConnectionDesc block(uint16_t source, uint16_t control, uint16_t destination,
     return c;
 }
 
-DlsConnectionDesc constant(uint16_t destination, double value) { return block(SrcNone, SrcNone, destination, value); }
+DlsConnection constant(uint16_t destination, double value) { return block(SrcNone, SrcNone, destination, value); }
 
 // The LFOs swing from -1 to 1.
 constexpr uint16_t kBipolar = dlsTransform(DlsCurveLinear, true, false);
@@ -43,7 +43,7 @@ constexpr int32_t kLongestDelay = 5000, kLongestHold = 5000, kLongestStage = 800
 
 // A stage time with its key scaling: the SoundFont adds perKey x (60 - key)
 // timecents, DLS adds scale x key / 128, so the base takes 60 x perKey.
-void scaledStage(std::vector<DlsConnectionDesc>& out, uint16_t destination, int32_t timecents, int32_t perKey,
+void scaledStage(std::vector<DlsConnection>& out, uint16_t destination, int32_t timecents, int32_t perKey,
                  int32_t longest) {
     if (perKey == 0) {
         out.push_back(constant(destination, std::clamp(timecents, kShortest, longest)));
@@ -53,7 +53,7 @@ void scaledStage(std::vector<DlsConnectionDesc>& out, uint16_t destination, int3
     out.push_back(block(SrcKeyNumber, SrcNone, destination, -128.0 * perKey));
 }
 
-void envelope(std::vector<DlsConnectionDesc>& out, const Sf2EnvelopeGenerators& e, int32_t sustainPermille,
+void envelope(std::vector<DlsConnection>& out, const Sf2EnvelopeGenerators& e, int32_t sustainPermille,
               const EnvelopeDestinations& d) {
     out.push_back(constant(d.delay, std::clamp(e.delay, kShortest, kLongestDelay)));
     out.push_back(constant(d.attack, std::clamp(e.attack, kShortest, kLongestStage)));
@@ -67,9 +67,9 @@ int32_t within(int32_t value, int32_t limit) { return std::clamp(value, -limit, 
 
 }  // namespace
 
-std::vector<DlsConnectionDesc> sf2ArticulationConnections(const Sf2ZoneArticulation& z, int32_t pan,
+std::vector<DlsConnection> sf2ArticulationConnections(const Sf2ZoneArticulation& z, int32_t pan,
                                                           double referenceKey) {
-    std::vector<DlsConnectionDesc> out;
+    std::vector<DlsConnection> out;
     // Volume envelope: a sustain of c centibels holds the level 1 - c/1000.
     envelope(out, z.volume, 1000 - std::clamp(z.volume.sustain, 0, 1440), kEg1);
     out.push_back(constant(DstPan, std::clamp(pan, -500, 500)));

@@ -59,7 +59,7 @@ struct Sf2ZoneArticulation {
 // fine tune and wave rate give the zone's pitch: a zone whose keys are not
 // 100 cents apart gets its own key-to-pitch block and a constant pitch block
 // that keeps that key where it is.
-std::vector<DlsConnectionDesc> sf2ArticulationConnections(const Sf2ZoneArticulation& zone, int32_t pan,
+std::vector<DlsConnection> sf2ArticulationConnections(const Sf2ZoneArticulation& zone, int32_t pan,
                                                           double referenceKey);
 
 }  // namespace tz

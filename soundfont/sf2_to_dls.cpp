@@ -624,9 +624,9 @@ struct Converter {
         }
         const uint32_t length = z.end - z.start;
         if (z.loops)
-            ws.loops.push_back(DlsLoopDesc{0, z.loopStart - z.start, z.loopEnd - z.loopStart});
+            ws.loops.push_back(DlsLoop{0, z.loopStart - z.start, z.loopEnd - z.loopStart});
         else if (!tuningInWaveSample)
-            ws.loops.push_back(DlsLoopDesc{0, length + kSilentLoopOffset, kSilentTailValues - kSilentLoopOffset});
+            ws.loops.push_back(DlsLoop{0, length + kSilentLoopOffset, kSilentTailValues - kSilentLoopOffset});
         d.waveIndex = waveFor(r, ws);
         d.hasArticulation = true;
         d.articulationLevel2 = true;
@@ -731,8 +731,8 @@ int32_t timeScale(double timecents) {
     return tc == 0 ? 1 : tc * 65536;
 }
 
-DlsConnectionDesc connection(uint16_t destination, int32_t scale) {
-    DlsConnectionDesc c;
+DlsConnection connection(uint16_t destination, int32_t scale) {
+    DlsConnection c;
     c.destination = destination;
     c.scale = scale;
     return c;
@@ -789,7 +789,7 @@ bool sf2ScalePoints(const uint8_t* points, size_t count, double scale, int16_t* 
     return saturated;
 }
 
-std::vector<DlsConnectionDesc> volumeEnvelopeConnections(const Sf2VolumeEnvelope& env, int32_t pan) {
+std::vector<DlsConnection> volumeEnvelopeConnections(const Sf2VolumeEnvelope& env, int32_t pan) {
     // The sustain level in decibels maps onto the engine's 36 dB range; a
     // quieter sustain ends at the engine's floor.
     double sustainDb = std::clamp(env.sustain, 0, 1440) / 10.0;
@@ -803,7 +803,7 @@ std::vector<DlsConnectionDesc> volumeEnvelopeConnections(const Sf2VolumeEnvelope
     double decay = env.decay + 1200.0 * std::log2(decayDb / kSf2FullChangeDb);
     double release = env.release + 1200.0 * std::log2(releaseDb / kSf2FullChangeDb);
 
-    std::vector<DlsConnectionDesc> blocks;
+    std::vector<DlsConnection> blocks;
     blocks.push_back(connection(kDlsDestAttackTime, timeScale(env.attack)));
     blocks.push_back(connection(kDlsDestHoldTime, timeScale(env.hold)));
     blocks.push_back(connection(kDlsDestDecayTime, timeScale(decay)));

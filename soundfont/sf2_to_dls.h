@@ -97,7 +97,7 @@ struct Sf2VolumeEnvelope {
 
 // The art1 connection blocks (attack, hold, decay, sustain, release, pan)
 // that make the engine play `env` and `pan` (-500..500, tenths of a percent).
-std::vector<DlsConnectionDesc> volumeEnvelopeConnections(const Sf2VolumeEnvelope& env, int32_t pan);
+std::vector<DlsConnection> volumeEnvelopeConnections(const Sf2VolumeEnvelope& env, int32_t pan);
 
 // Converts the bank parsed from memory (parseSf2). Fails (with `error`
 // saying why) only when no preset yields an instrument.

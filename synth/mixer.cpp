@@ -409,4 +409,14 @@ void addGroupToMix(int64_t* mix, int32_t* group, int32_t count, bool first) {
 
 void updateGains(Voice& voice) { computeGains(voice); }
 
+void addFrames(int32_t* mix, const int16_t* in, int32_t n, int32_t left, int32_t right, bool mono) {
+    if (n <= 0) return;
+    if (mono)
+        mixLoops().mono(mix, in, n, left);
+    else
+        mixLoops().stereo(mix, in, n, left, right);
+}
+
+int32_t gainOfAmplitude(float amplitude) { return gainOf(amplitude); }
+
 }  // namespace tz

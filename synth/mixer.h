@@ -35,4 +35,11 @@ void addGroupToMix(int64_t* mix, int32_t* group, int32_t count, bool first);
 // level, as the mixer does at the start of every control block.
 void updateGains(Voice& voice);
 
+// Adds n frames times the gains into the sums: mono (left gain alone) or
+// interleaved stereo, with the loops of the SIMD path in use.
+void addFrames(int32_t* mix, const int16_t* in, int32_t n, int32_t left, int32_t right, bool mono);
+// The integer gain of a linear amplitude (4096 for 1.0), bounded to what the
+// loops take.
+int32_t gainOfAmplitude(float amplitude);
+
 }  // namespace tz

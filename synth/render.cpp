@@ -4,8 +4,12 @@
 #include <cstring>
 
 #include "records/midi_song.h"
+#include "synth/chorus.h"
+#include "synth/filter_lanes.h"
 #include "synth/mixer.h"
 #include "synth/recompute.h"
+#include "synth/reverb.h"
+#include "synth/standard_voice.h"
 #include "synth/voice_control.h"
 
 namespace tz {
@@ -20,6 +24,23 @@ int32_t chunkFrames(const MidiSong& song) {
     const int64_t byMix = int64_t(std::min(song.mixBuffer.size(), song.groupMix.size())) / outputChannels(song);
     const int64_t byResample = int64_t(song.resampleBuffer.size());
     return int32_t(std::max<int64_t>(0, std::min({int64_t(song.bufferFrames), byMix, byResample})));
+}
+
+// A channel as playback starts it.
+void startChannel(Channel& channel, int32_t program) {
+    channel.bank = 0;
+    channel.program = program;
+    channel.volume = 90;
+    channel.sustain = 0;
+    channel.panning = -1;
+    channel.pitchBend = 8192;
+    channel.expression = 127;
+    channel.bendRange = 2;
+    channel.bendFactor = 0.0f;
+    channel.modulation = 0;
+    channel.reverbSend = 40;
+    channel.chorusSend = 0;
+    channel.pressure = 0;
 }
 
 // The part of an event that only changes the channel's controllers; the same
@@ -51,8 +72,19 @@ void applyChannelState(MidiSong& song, const MidiEvent& event) {
             channel.bendFactor = 0.0f;
             channel.sustain = 0;
             channel.pitchBend = 8192;
+            channel.modulation = 0;
+            channel.pressure = 0;
+            channel.reverbSend = 40;
+            channel.chorusSend = 0;
             break;
         case EventOpcode::BankSelect: channel.bank = event.a; break;
+        case EventOpcode::ModulationWheel: channel.modulation = event.a; break;
+        case EventOpcode::ReverbSend: channel.reverbSend = event.a; break;
+        case EventOpcode::ChorusSend: channel.chorusSend = event.a; break;
+        case EventOpcode::ChannelPressure: channel.pressure = event.a; break;
+        case EventOpcode::SystemReset:
+            for (Channel& each : song.channels) startChannel(each, song.defaultProgram);
+            break;
         default: break;
     }
 }
@@ -78,6 +110,19 @@ void applyEvent(MidiSong& song, const MidiEvent& event) {
         case EventOpcode::PitchBend: refreshChannelPitch(song, event); break;
         case EventOpcode::AllSoundsOff: allSoundsOff(song, event); break;
         case EventOpcode::AllNotesOff: allNotesOff(song, event); break;
+        // The standard sound's voices follow these as they sound.
+        case EventOpcode::Panning:
+        case EventOpcode::ModulationWheel:
+        case EventOpcode::ReverbSend:
+        case EventOpcode::ChorusSend:
+        case EventOpcode::ChannelPressure:
+        case EventOpcode::ResetControllers:
+            if (song.engine.sound == SoundProfile::Standard) refreshStandardChannel(song, event.channel);
+            break;
+        case EventOpcode::SystemReset:
+            if (song.engine.sound == SoundProfile::Standard)
+                for (int c = 0; c < 16; ++c) refreshStandardChannel(song, c);
+            break;
         default: break;
     }
 }
@@ -111,6 +156,75 @@ void mixFrames(MidiSong& song, int32_t frames) {
     song.currentTime += frames;
 }
 
+// The standard sound's chunk: its voices (and any classic ones) into the dry
+// sums and the effects' sends, the effects added, and the last frames of
+// the song faded out.
+void mixStandardFrames(MidiSong& song, int32_t frames) {
+    const int32_t values = frames * outputChannels(song);
+    int64_t* mix = song.mixBuffer.data();
+    int32_t* group = song.groupMix.data();
+    const MixContext context = mixContext(song);
+    StandardSends sends;
+    sends.reverb = song.reverb ? song.reverbGroup.data() : nullptr;
+    sends.chorus = song.chorus ? song.chorusGroup.data() : nullptr;
+    bool first = true, reverbFirst = true, chorusFirst = true;
+    int inGroup = 0;
+    auto flush = [&] {
+        addGroupToMix(mix, group, values, first);
+        first = false;
+        if (sends.reverbUsed) {
+            addGroupToMix(song.reverbBus.data(), sends.reverb, values, reverbFirst);
+            reverbFirst = false;
+            sends.reverbUsed = false;
+        }
+        if (sends.chorusUsed) {
+            addGroupToMix(song.chorusBus.data(), sends.chorus, values, chorusFirst);
+            chorusFirst = false;
+            sends.chorusUsed = false;
+        }
+        inGroup = 0;
+    };
+    // Voices with their filter open mix one by one; those whose filter runs
+    // go after them, side by side.
+    static_assert(kFilterLanes <= kVoicesPerGroup);
+    Voice* filtered[kMaxVoices];
+    int filteredCount = 0;
+    for (int i = 0; i < activeVoiceCount(song); ++i) {
+        Voice& voice = song.voices[i];
+        if (voice.state == VoiceState::Free) continue;
+        if (voice.standard.active && voice.state != VoiceState::Dying) {
+            if (standardVoiceFiltered(voice)) {
+                filtered[filteredCount++] = &voice;
+                continue;
+            }
+            mixStandardVoice(voice, context, group, sends, song.currentTime, frames);
+        } else {
+            mixVoice(voice, context, group, frames);
+        }
+        if (++inGroup == kVoicesPerGroup) flush();
+    }
+    for (int i = 0; i < filteredCount; i += kFilterLanes) {
+        const int count = std::min(kFilterLanes, filteredCount - i);
+        if (inGroup + count > kVoicesPerGroup) flush();
+        mixFilteredVoices(filtered + i, count, context, song.filterBuffer, group, sends, song.currentTime, frames);
+        inGroup += count;
+        if (inGroup == kVoicesPerGroup) flush();
+    }
+    if (inGroup > 0 || first) flush();
+    if (song.reverb) runReverb(*song.reverb, reverbFirst ? nullptr : song.reverbBus.data(), mix, frames);
+    if (song.chorus) runChorus(*song.chorus, chorusFirst ? nullptr : song.chorusBus.data(), mix, frames);
+
+    // Whatever still sounds at the very end fades out over its last frames.
+    const int64_t end = song.events.empty() ? 0 : song.events.back().time;
+    const int64_t fade = std::max<int64_t>(1, song.outputRate / 100);
+    const int channels = outputChannels(song);
+    for (int32_t f = std::max<int32_t>(0, int32_t(end - fade - song.currentTime)); f < frames; ++f) {
+        const int64_t left = std::max<int64_t>(0, end - (song.currentTime + f));
+        for (int c = 0; c < channels; ++c) mix[f * channels + c] = mix[f * channels + c] * left / fade;
+    }
+    song.currentTime += frames;
+}
+
 // Mixes and converts `frames` frames in chunks of at most bufferFrames,
 // advancing out past what was written.
 void renderFrames(MidiSong& song, int32_t frames, uint8_t*& out) {
@@ -125,7 +239,10 @@ void renderFrames(MidiSong& song, int32_t frames, uint8_t*& out) {
             song.currentTime += frames;
             return;
         }
-        mixFrames(song, count);
+        if (song.engine.sound == SoundProfile::Standard)
+            mixStandardFrames(song, count);
+        else
+            mixFrames(song, count);
         if (song.convertOutput != nullptr)
             song.convertOutput(out, song.mixBuffer.data(), count * channels);
         else
@@ -168,17 +285,7 @@ void startPlayback(MidiSong& song) {
 }
 
 void resetPlaybackState(PlaybackState& state, const SongData& song) {
-    for (Channel& channel : state.channels) {
-        channel.bank = 0;
-        channel.program = song.defaultProgram;
-        channel.volume = 90;
-        channel.sustain = 0;
-        channel.panning = -1;
-        channel.pitchBend = 8192;
-        channel.expression = 127;
-        channel.bendRange = 2;
-        channel.bendFactor = 0.0f;
-    }
+    for (Channel& channel : state.channels) startChannel(channel, song.defaultProgram);
     freeAllVoices(state);
 }
 
@@ -222,6 +329,10 @@ void seekPlayback(MidiSong& song, uint32_t milliseconds) {
     resetPlaybackState(song, song);
     song.currentEvent = 0;
     if (target != 0) applyEventsSilently(song, int32_t(target));
+    // The effects' delay lines hold what was played before: what follows the
+    // seek sounds as it does when played to there, once that tail has gone.
+    if (song.reverb) clearReverb(*song.reverb, song.currentTime);
+    if (song.chorus) clearChorus(*song.chorus, song.currentTime);
 }
 
 }  // namespace tz

@@ -8,6 +8,7 @@
 #include "synth/envelope.h"
 #include "synth/mixer.h"
 #include "synth/recompute.h"
+#include "synth/standard_voice.h"
 
 namespace tz {
 
@@ -56,6 +57,10 @@ int findPlayingKey(const MidiSong& song, const MidiEvent& event) {
 // an envelope.
 void beginRelease(Voice& voice) {
     voice.state = VoiceState::Releasing;
+    if (voice.standard.active) {
+        releaseStandardVoice(voice);
+        return;
+    }
     if (hasEnvelope(voice)) {
         voice.envStage = 3;
         advanceEnvelopeStage(voice);
@@ -128,6 +133,7 @@ void startNote(Voice& voice, MidiSong& song, const MidiEvent& event) {
     voice.channel = uint8_t(channelIndex);
     voice.note = event.a;
     voice.velocity = event.b;
+    voice.standard.active = false;
     voice.position = 0;
     voice.step = 0;
     voice.tremoloPhase = 0;
@@ -157,11 +163,124 @@ void startNote(Voice& voice, MidiSong& song, const MidiEvent& event) {
     }
 }
 
+// --- the standard sound's notes -----------------------------------------------
+
+// How readily a voice is taken for a new note when none is free: lower
+// first. A voice cut off goes first, then released ones, then those the
+// pedal holds, then held ones. Among released and pedalled voices the
+// quietest goes first, a drum voice counting as 6 dB louder than it is:
+// drums are protected, but a cymbal ringing on far below the music (drum
+// kits often release over ten seconds and more) does not outlast a bass
+// note released a moment ago. Among held ones the oldest goes first, drum
+// voices after the others.
+struct StealOrder {
+    int kind;
+    double within;
+    bool operator<(const StealOrder& o) const { return kind != o.kind ? kind < o.kind : within < o.within; }
+};
+
+constexpr double kDrumStealWeight = 2.0;  // +6 dB
+
+StealOrder stealOrder(const MidiSong& song, const Voice& v) {
+    const bool drum = isDrumChannel(song, v.channel & 15);
+    const double level = v.standard.active ? standardVoiceLevel(v) : double(loudness(v)) / 4096.0;
+    switch (v.state) {
+        case VoiceState::Dying: return {0, 0.0};
+        case VoiceState::Releasing: return {1, drum ? level * kDrumStealWeight : level};
+        case VoiceState::Sustained: return {2, drum ? level * kDrumStealWeight : level};
+        default: return {drum ? 4 : 3, double(v.standard.startTime)};
+    }
+}
+
+// A slot for a new note: a free one, else the one stealOrder puts first.
+int standardSlot(MidiSong& song) {
+    int chosen = -1;
+    StealOrder best{};
+    for (int i = 0; i < activeVoiceCount(song); ++i) {
+        const Voice& v = song.voices[i];
+        if (v.state == VoiceState::Free) return i;
+        const StealOrder order = stealOrder(song, v);
+        if (chosen < 0 || order < best) {
+            chosen = i;
+            best = order;
+        }
+    }
+    if (chosen >= 0) {
+        Voice& stolen = song.voices[chosen];
+        ++song.stolenNoteCount;
+        const double level = stolen.standard.active ? standardVoiceLevel(stolen) : double(loudness(stolen)) / 4096.0;
+        if (stolen.state != VoiceState::Dying && level > 0.01) ++song.stolenAudibleCount;
+        stolen.state = VoiceState::Free;
+    }
+    return chosen;
+}
+
+// A note of the standard sound: the region's exclusive class cuts the
+// others of its class on the channel, the same key on the channel is
+// released (unless the region lets it overlap), and the note takes a free
+// voice or the one most readily given up. Samples without an articulation
+// (patches) play as the classic sound plays them, in a voice found the same
+// way.
+void standardNoteOn(MidiSong& song, const MidiEvent& event) {
+    const int channelIndex = event.channel & 15;
+    const Channel& channel = song.channels[channelIndex];
+    const bool drum = isDrumChannel(song, channelIndex);
+    const Instrument* instrument = instrumentForNote(song, channel, drum, event.a);
+    if (instrument == nullptr) return;
+
+    Voice probe;
+    const uint8_t fixedNote = instrument->samples[0].fixedNote;
+    probe.baseFrequency = noteFrequencyTable[(fixedNote != 0 ? fixedNote : event.a) & 127];
+    selectSample(*instrument, probe, event.b);
+    const Sample* sample = probe.sample;
+    const Articulation* art = sample->articulation.get();
+
+    for (int i = 0; i < activeVoiceCount(song); ++i) {
+        Voice& v = song.voices[i];
+        if (v.state == VoiceState::Free || v.state == VoiceState::Dying || v.channel != channelIndex) continue;
+        if (art && art->keyGroup != 0 && v.standard.active && v.standard.keyGroup == art->keyGroup) {
+            cutStandardVoice(v, song.outputRate);
+        } else if (v.note == event.a && (v.state == VoiceState::Playing || v.state == VoiceState::Sustained) &&
+                   !(art && art->selfNonExclusive)) {
+            beginRelease(v);
+        }
+    }
+
+    const int slot = standardSlot(song);
+    if (slot < 0) {
+        ++song.lostNoteCount;
+        return;
+    }
+    Voice& voice = song.voices[slot];
+    if (!art) {
+        startNote(voice, song, event);
+        return;
+    }
+    voice.sample = sample;
+    voice.baseFrequency = probe.baseFrequency;
+    voice.frequency = probe.baseFrequency;
+    voice.state = VoiceState::Playing;
+    voice.channel = uint8_t(channelIndex);
+    startStandardVoice(voice, song, channel, event.a, event.b, song.currentTime);
+}
+
 }  // namespace
 
 int activeVoiceCount(const MidiSong& song) { return std::clamp(song.voiceCount, 0, kMaxVoices); }
 
+void refreshStandardChannel(MidiSong& song, int channel) {
+    for (int i = 0; i < activeVoiceCount(song); ++i) {
+        Voice& voice = song.voices[i];
+        if (voice.state != VoiceState::Free && voice.standard.active && voice.channel == channel)
+            refreshStandardVoice(voice, song.channels[channel & 15], song.outputRate);
+    }
+}
+
 void noteOn(MidiSong& song, const MidiEvent& event) {
+    if (song.engine.sound == SoundProfile::Standard) {
+        standardNoteOn(song, event);
+        return;
+    }
     int candidate = -1;
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
         Voice& voice = song.voices[i];
@@ -204,6 +323,7 @@ void keyPressure(MidiSong& song, const MidiEvent& event) {
     const int slot = findPlayingKey(song, event);
     if (slot < 0) return;
     Voice& voice = song.voices[slot];
+    if (voice.standard.active) return;  // no connection takes it by default
     voice.velocity = event.b;
     recomputeAmplitude(voice, song);
     updateGains(voice);
@@ -235,7 +355,10 @@ void allSoundsOff(MidiSong& song, const MidiEvent& event) {
 void refreshChannelPitch(MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
         Voice& voice = song.voices[i];
-        if (voice.state != VoiceState::Free && voice.channel == event.channel)
+        if (voice.state == VoiceState::Free || voice.channel != event.channel) continue;
+        if (voice.standard.active)
+            refreshStandardVoice(voice, channelOf(song, voice), song.outputRate);
+        else
             recomputeFrequency(voice, channelOf(song, voice), song.outputRate);
     }
 }
@@ -243,6 +366,11 @@ void refreshChannelPitch(MidiSong& song, const MidiEvent& event) {
 void refreshChannelVolume(MidiSong& song, const MidiEvent& event) {
     for (int i = activeVoiceCount(song) - 1; i >= 0; --i) {
         Voice& voice = song.voices[i];
+        if (voice.standard.active) {
+            if (voice.state != VoiceState::Free && voice.channel == event.channel)
+                refreshStandardVoice(voice, channelOf(song, voice), song.outputRate);
+            continue;
+        }
         const bool keyDown = voice.state == VoiceState::Playing || voice.state == VoiceState::Sustained;
         if (keyDown && voice.channel == event.channel) {
             recomputeAmplitude(voice, song);

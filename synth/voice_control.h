@@ -22,5 +22,7 @@ void refreshChannelVolume(MidiSong& song, const MidiEvent& event);
 
 // Number of voice slots that take part in allocation and mixing.
 int activeVoiceCount(const MidiSong& song);
+// The standard sound's voices on the channel take its controllers again.
+void refreshStandardChannel(MidiSong& song, int channel);
 
 }  // namespace tz

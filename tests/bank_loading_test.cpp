@@ -15,6 +15,16 @@
 namespace tz {
 namespace {
 
+// The loaders with the default configuration, as a song without one uses.
+int32_t loadMarkedInstruments(MidiSong& song) {
+    DlsWaveAccess access;
+    return tz::loadMarkedInstruments(song, *defaultInstrumentConfiguration(), access);
+}
+int32_t loadBankInstruments(MidiSong& song, bool drum, int bank) {
+    DlsWaveAccess access;
+    return tz::loadBankInstruments(song, drum, bank, *defaultInstrumentConfiguration(), access);
+}
+
 std::unique_ptr<DlsCollection> loadBytes(const std::vector<uint8_t>& bytes) {
     return indexDlsCollection(bytes);
 }
@@ -131,20 +141,6 @@ TEST(DlsBankLoading, PatchesServeWhatTheBankLacks) {
     EXPECT_TRUE(f.melodic(8, 51).empty());
     EXPECT_TRUE(f.melodic(0, 51).empty());
     std::filesystem::remove_all(dir);
-}
-
-TEST(DlsBankLoading, FreeingEmptiesEverySlot) {
-    SongFixture f(generalBank());
-    f.melodic(0, 5).needsLoading = true;
-    loadMarkedInstruments(*f.song);
-    f.melodic(8, 9).needsLoading = true;  // marked, never loaded
-    freeSongInstruments(*f.song);
-    for (int n : {0, 8})
-        for (int p = 0; p < 128; ++p) {
-            ASSERT_TRUE(f.melodic(n, p).empty());
-            ASSERT_TRUE(f.drums(n, p).empty());
-        }
-    EXPECT_TRUE(f.song->melodicBanks[0]);
 }
 
 // Every prefix of a bank and many random corruptions of it load (or fail)

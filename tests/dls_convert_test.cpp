@@ -53,7 +53,7 @@ DlsBankDesc oneInstrument(std::vector<DlsRegionDesc> regions, size_t values = 40
     return bank;
 }
 
-DlsConnectionDesc block(uint16_t destination, int32_t scale) { return {0, 0, destination, 0, scale}; }
+DlsConnection block(uint16_t destination, int32_t scale) { return {0, 0, destination, 0, scale}; }
 
 std::unique_ptr<Instrument> melodic(Loaded& l, int bank, int program) {
     return loadDlsInstrument(*l.song, *l.dls, false, bank, program);

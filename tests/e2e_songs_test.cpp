@@ -63,9 +63,9 @@ std::vector<int16_t> readWav(const fs::path& path) {
     return pcm;
 }
 
-double infoLength(const std::string& song, const std::string& bank) {
+double infoLength(const std::string& song, const std::string& bank, const std::string& sound = "classic") {
     std::string out;
-    if (run(tzmidi() + " info '" + song + "' --bank " + bank, &out) != 0) {
+    if (run(tzmidi() + " info '" + song + "' --bank " + bank + " --sound " + sound, &out) != 0) {
         ADD_FAILURE() << out;
         return -1;
     }
@@ -121,7 +121,9 @@ TEST_P(EndToEndSong, ReportsItsLengthAndSoundsThroughout) {
 
     fs::path wav = scratch() / (GetParam() + ".wav");
     std::string out;
-    ASSERT_EQ(run(tzmidi() + " render '" + song + "' -o " + wav.string() + " --quiet --bank " + bank, &out), 0) << out;
+    ASSERT_EQ(run(tzmidi() + " render '" + song + "' -o " + wav.string() + " --quiet --sound classic --bank " + bank, &out),
+              0)
+        << out;
     std::vector<int16_t> pcm = readWav(wav);
     fs::remove(wav);
     // Every sample up to the end is delivered.
@@ -137,6 +139,20 @@ TEST_P(EndToEndSong, ReportsItsLengthAndSoundsThroughout) {
     }
     // Loud passages may clip for a moment, never for long.
     EXPECT_LT(longestFullScaleRun(pcm), 441u);
+
+    // The standard sound: a second of tail after the last event, the whole
+    // of it delivered, sounding, and without clipping.
+    const double standardLength = infoLength(song, bank, "standard");
+    EXPECT_NEAR(standardLength, length + 1.0, 0.002);
+    ASSERT_EQ(run(tzmidi() + " render '" + song + "' -o " + wav.string() + " --quiet --sound standard --bank " + bank, &out),
+              0)
+        << out;
+    std::vector<int16_t> standard = readWav(wav);
+    fs::remove(wav);
+    EXPECT_NEAR(double(standard.size() / 2) / 44100.0, standardLength, 0.001);
+    EXPECT_GT(rms(standard, 0, standard.size() / 2), 100.0);
+    EXPECT_LE(std::count_if(standard.begin(), standard.end(), [](int16_t v) { return v == 32767 || v == -32768; }),
+              100);
 }
 
 INSTANTIATE_TEST_SUITE_P(OpenMsx, EndToEndSong, ::testing::ValuesIn(songs()),
@@ -153,10 +169,12 @@ protected:
         bank = testBank();
         ASSERT_FALSE(bank.empty());
     }
-    std::vector<int16_t> render(const std::string& song, const std::string& extra) {
+    std::vector<int16_t> render(const std::string& song, const std::string& extra, const std::string& sound = "classic") {
         fs::path wav = scratch() / ("render-" + std::to_string(::getpid()) + ".wav");
         std::string out;
-        EXPECT_EQ(run(tzmidi() + " render '" + song + "' -o " + wav.string() + " --quiet --bank " + bank + " " + extra, &out), 0)
+        EXPECT_EQ(run(tzmidi() + " render '" + song + "' -o " + wav.string() + " --quiet --sound " + sound + " --bank " + bank + " " + extra,
+                      &out),
+                  0)
             << out;
         std::vector<int16_t> pcm = readWav(wav);
         fs::remove(wav);
@@ -175,17 +193,20 @@ TEST_F(EndToEnd, RendersAreDeterministicWhateverTheReadSize) {
 
 TEST_F(EndToEnd, ASoundFontPlaysExactlyAsTheBankMadeFromIt) {
     // Played directly, its presets converted as the song needs them, and from
-    // the bank `tzmidi bank` wrote: the same bytes, whole and after a seek.
+    // the bank `tzmidi bank` wrote: the same bytes in both sounds, whole and
+    // after a seek.
     for (const char* name : {"tttheme2.mid", "chuggachugga.mid", "harp_harmony.mid", "5432gone_redfarn.mid"}) {
         const std::string song = std::string(kSongDir) + "/" + name;
-        for (const std::string extra : {"", "--seek 20.5"}) {
-            const std::vector<int16_t> fromBank = render(song, extra);
-            const std::string direct = std::string("--bank ") + kSoundFont + " " + extra;
-            fs::path wav = scratch() / ("direct-" + std::to_string(::getpid()) + ".wav");
-            std::string out;
-            ASSERT_EQ(run(tzmidi() + " render '" + song + "' -o " + wav.string() + " --quiet " + direct, &out), 0) << out;
-            EXPECT_TRUE(readWav(wav) == fromBank) << name << " " << extra;
-            fs::remove(wav);
+        for (const std::string sound : {"classic", "standard"}) {
+            for (const std::string extra : {"", "--seek 20.5"}) {
+                const std::vector<int16_t> fromBank = render(song, extra, sound);
+                const std::string direct = "--sound " + sound + " --bank " + kSoundFont + " " + extra;
+                fs::path wav = scratch() / ("direct-" + std::to_string(::getpid()) + ".wav");
+                std::string out;
+                ASSERT_EQ(run(tzmidi() + " render '" + song + "' -o " + wav.string() + " --quiet " + direct, &out), 0) << out;
+                EXPECT_TRUE(readWav(wav) == fromBank) << name << " " << sound << " " << extra;
+                fs::remove(wav);
+            }
         }
     }
 }
@@ -253,7 +274,8 @@ TEST(EndToEndPatches, FreepatsAloneOpensAndPlaysEverySong) {
     for (const std::string& name : songs()) {
         const std::vector<int16_t> pcm = readWav(out / (name.substr(0, name.size() - 4) + ".wav"));
         const test::SongTiming timing = test::readSongTiming(std::string(kSongDir) + "/" + name);
-        EXPECT_NEAR(double(pcm.size() / 2) / 44100.0, timing.lengthSeconds, 0.005) << name;
+        // The standard sound, tzmidi's default: a second of tail.
+        EXPECT_NEAR(double(pcm.size() / 2) / 44100.0, timing.lengthSeconds + 1.0, 0.005) << name;
         // At the patches' level songs sound without clipping.
         EXPECT_GT(rms(pcm, 0, pcm.size() / 2), 300.0) << name;
         EXPECT_LE(std::count_if(pcm.begin(), pcm.end(), [](int16_t v) { return v == 32767 || v == -32768; }), 100)

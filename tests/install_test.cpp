@@ -37,8 +37,9 @@ TEST(Install, TzmidiFindsTheInstalledPluginFromAnyFolder) {
         "cd / && '" + (prefix / "bin" / "tzmidi").string() + "' render '" + (work / "song.mid").string() + "' -o '" +
         (work / "song.wav").string() + "' --bank '" + (work / "bank.dls").string() + "' --quiet");
     EXPECT_EQ(rendered.status, 0) << rendered.output;
-    // Half a second at 120 bpm, 44 bytes of header.
-    EXPECT_EQ(fs::file_size(work / "song.wav"), 44u + 22050u * 4u);
+    // Half a second at 120 bpm and the standard sound's second of tail, 44
+    // bytes of header.
+    EXPECT_EQ(fs::file_size(work / "song.wav"), 44u + (22050u + 44100u) * 4u);
     fs::remove_all(work);
 }
 

@@ -42,6 +42,22 @@ TEST(PortableMath, Exp2IsExactOnIntegersAndCloseElsewhere) {
     EXPECT_LE(worst, 1);
 }
 
+TEST(PortableMath, Log2IsCloseToTheLibraryAndExactOnPowersOfTwo) {
+    EXPECT_EQ(portableLog2(1.0), 0.0);
+    EXPECT_EQ(portableLog2(0x1p-1074), -1074.0);
+    EXPECT_EQ(portableLog2(0x1p+1023), 1023.0);
+    EXPECT_TRUE(std::isinf(portableLog2(0.0)));
+    EXPECT_TRUE(std::isnan(portableLog2(-1.0)));
+    std::mt19937_64 random(13);
+    std::uniform_real_distribution<double> exponent(-60.0, 60.0);
+    int64_t worst = 0;
+    for (int i = 0; i < 200000; ++i) {
+        const double x = std::exp2(exponent(random));
+        worst = std::max(worst, ulpDistance(portableLog2(x), std::log2(x)));
+    }
+    EXPECT_LE(worst, 4);
+}
+
 TEST(PortableMath, SinIsCloseToTheLibraryOverTheUsefulRange) {
     EXPECT_EQ(portableSin(0.0), 0.0);
     EXPECT_EQ(portableSin(-0.0), -0.0);

@@ -154,8 +154,8 @@ double silentAfterMs(const std::vector<int16_t>& pcm, int threshold = 8) {
 }
 
 // The constant block for `destination` among the classic sound's blocks.
-int32_t scaleOf(const std::vector<DlsConnectionDesc>& blocks, uint16_t destination) {
-    for (const DlsConnectionDesc& c : blocks)
+int32_t scaleOf(const std::vector<DlsConnection>& blocks, uint16_t destination) {
+    for (const DlsConnection& c : blocks)
         if (c.destination == destination && c.source == 0 && c.control == 0 && c.transform == 0) return c.scale;
     ADD_FAILURE() << "no block for destination " << destination;
     return 0;
@@ -558,7 +558,7 @@ TEST(Sf2Convert, EnvelopeBlocksInTheReadersUnits) {
     env.decay = 2400;    // 4 s per 100 dB
     env.sustain = 180;   // 18 dB down: half of the engine's 36 dB range
     env.release = -12000;
-    std::vector<DlsConnectionDesc> r = volumeEnvelopeConnections(env, -250);
+    std::vector<DlsConnection> r = volumeEnvelopeConnections(env, -250);
     EXPECT_EQ(scaleOf(r, kDlsDestAttackTime), -1200 * 65536);
     EXPECT_EQ(scaleOf(r, kDlsDestHoldTime), 1);
     EXPECT_EQ(scaleOf(r, kDlsDestSustainLevel), 500 * 65536);

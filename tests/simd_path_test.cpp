@@ -45,9 +45,11 @@ Bytes renderToEnd(MidiSong& song) {
     }
 }
 
-Bytes renderMidi(const Bytes& midi, const DlsCollection& bank, uint8_t channels) {
+Bytes renderMidi(const Bytes& midi, const DlsCollection& bank, uint8_t channels,
+                 SoundProfile sound = SoundProfile::Classic) {
     SongOptions options;
     options.format.channels = channels;
+    options.engine.sound = sound;
     std::unique_ptr<MidiSong> song = test::assembleSong(options, midi, &bank);
     if (!song) return {};
     return renderToEnd(*song);
@@ -108,6 +110,7 @@ TEST_F(SynthMixPaths, DenseSong) {
     for (uint8_t channels : {2, 1})
         expectSameOnEveryPath("channels " + std::to_string(channels),
                               [&] { return renderMidi(midi, *bank, channels); });
+    expectSameOnEveryPath("standard", [&] { return renderMidi(midi, *bank, 2, SoundProfile::Standard); });
 }
 
 // Full-scale noise, so that any slip in a product or a sum shows.
@@ -236,6 +239,9 @@ TEST_F(SynthMixPaths, RealSongs) {
         ASSERT_FALSE(midi.empty()) << name;
         expectSameOnEveryPath(name, [&] { return renderMidi(midi, *bank, 2); });
     }
+    // The standard sound: its filters, envelopes, LFOs, reverb and chorus.
+    const Bytes midi = test::readFileBytes(songs / "tttheme2.mid");
+    expectSameOnEveryPath("tttheme2, standard", [&] { return renderMidi(midi, *bank, 2, SoundProfile::Standard); });
 }
 
 }  // namespace

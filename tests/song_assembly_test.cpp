@@ -36,7 +36,7 @@ protected:
 };
 
 TEST_F(MidiSongTest, DemuxerOptions) {
-    auto song = create(simpleFile(), SongOptions{44100, 0x8010, 2, 1024});
+    auto song = create(simpleFile(), SongOptions{44100, 0x8010, 2, 1024, {}});
     ASSERT_TRUE(song);
     EXPECT_EQ(song->format.code, 0x8010);
     EXPECT_FALSE(song->format.mono());
@@ -82,13 +82,13 @@ TEST_F(MidiSongTest, OtherFormats) {
         int32_t bytesPerFrame, controlRatio;
     };
     const Case cases[] = {
-        {{44100, 0x0008, 1, 512}, true, 1, 44},
-        {{44100, 0x8008, 2, 512}, false, 2, 44},
-        {{500, 0x8010, 2, 16}, false, 4, 1},
-        {{300000, 0x8010, 1, 16}, true, 2, 255},
-        {{999, 0x9010, 2, 16}, false, 4, 1},
-        {{1000, 0x1234, 2, 16}, false, 2, 1},
-        {{1, 0x0010, 3, 1}, false, 4, 1},
+        {{44100, 0x0008, 1, 512, {}}, true, 1, 44},
+        {{44100, 0x8008, 2, 512, {}}, false, 2, 44},
+        {{500, 0x8010, 2, 16, {}}, false, 4, 1},
+        {{300000, 0x8010, 1, 16, {}}, true, 2, 255},
+        {{999, 0x9010, 2, 16, {}}, false, 4, 1},
+        {{1000, 0x1234, 2, 16, {}}, false, 2, 1},
+        {{1, 0x0010, 3, 1, {}}, false, 4, 1},
     };
     for (const Case& c : cases) {
         auto song = create(simpleFile(), c.options);
@@ -109,9 +109,9 @@ TEST_F(MidiSongTest, CreationFails) {
     EXPECT_FALSE(create({}, {}, &why));
     EXPECT_EQ(why, Error::NotMidi);
     // No rate to count time in, or no room to mix in.
-    EXPECT_FALSE(create(simpleFile(), SongOptions{0, 0x8010, 2, 1024}));
-    EXPECT_FALSE(create(simpleFile(), SongOptions{-44100, 0x8010, 2, 1024}));
-    EXPECT_FALSE(create(simpleFile(), SongOptions{44100, 0x8010, 2, 0}));
+    EXPECT_FALSE(create(simpleFile(), SongOptions{0, 0x8010, 2, 1024, {}}));
+    EXPECT_FALSE(create(simpleFile(), SongOptions{-44100, 0x8010, 2, 1024, {}}));
+    EXPECT_FALSE(create(simpleFile(), SongOptions{44100, 0x8010, 2, 0, {}}));
 }
 
 TEST_F(MidiSongTest, ReadsRmiFiles) {

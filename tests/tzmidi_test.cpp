@@ -66,7 +66,9 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     std::string path(const std::string& name) const { return "'" + (dir / name).string() + "'"; }
-    std::string bank() const { return " --bank " + path("bank.dls"); }
+    // The plug-in's own sound: the lengths and bytes below are the classic
+    // sound's.
+    std::string bank() const { return " --bank " + path("bank.dls") + " --sound classic"; }
 
     const std::string tzmidi = std::string(TZ_BINARY_DIR) + "/tzmidi";
     fs::path dir;
@@ -135,7 +137,7 @@ TEST_F(Tzmidi, SettingsShowWhereEachValueComesFromAndThePlugInIgnoresWhatItCanno
                                    std::string(":4: patches cannot open")})
         EXPECT_NE(r.output.find(line), std::string::npos) << line << " in\n" << r.output;
     // The plug-in plays with the bank the file names, the other lines ignored.
-    EXPECT_EQ(runCommand(env + tzmidi + " render " + path("song.mid") + " -o " + path("a.wav") + " -q").status, 0);
+    EXPECT_EQ(runCommand(env + tzmidi + " render " + path("song.mid") + " -o " + path("a.wav") + " -q --sound classic").status, 0);
     ASSERT_EQ(runCommand(tzmidi + " render " + path("song.mid") + " -o " + path("b.wav") + bank() + " -q").status, 0);
     EXPECT_TRUE(pcmOfWav(dir / "a.wav") == pcmOfWav(dir / "b.wav"));
     // The command line comes first.
@@ -288,7 +290,7 @@ TEST_F(Tzmidi, PlayerKeysOnATerminalAndTheTerminalPutBack) {
     if (!plays) GTEST_SKIP() << "tzmidi built without SDL2";
     ASSERT_TRUE(test::writeFileBytes(dir / "long.mid", chordSong(40)));
     const std::vector<std::string> songs{(dir / "long.mid").string(), (dir / "song.mid").string(), "--bank",
-                                         (dir / "bank.dls").string()};
+                                         (dir / "bank.dls").string(), "--sound", "classic"};
     {
         PlayerOnTerminal player(tzmidi, songs, dir / "device.raw");
         ASSERT_TRUE(player.waitFor("0:00 / 0:40")) << player.screen();

@@ -136,6 +136,43 @@ TEST_F(SynthControlVoice, StealingTakesTheQuietestReleasedVoiceHighestSlotOnTies
     EXPECT_EQ(voice(4).state, VoiceState::Sustained);
 }
 
+TEST(SynthControlStandardVoice, StealingTakesTheQuietestReleasedVoiceDrumsProtectedBySixDecibels) {
+    auto song = std::make_unique<MidiSong>();
+    SongOptions options;
+    options.engine.sound = SoundProfile::Standard;
+    prepareSong(*song, options);
+    song->melodicBanks[0] = std::make_unique<ToneBank>();
+    song->drumSets[0] = std::make_unique<ToneBank>();
+    song->events = {MidiEvent{0, 0, EventOpcode::None, 0, 0}, MidiEvent{0, 0, EventOpcode::EndOfSong, 0, 0}};
+    Sample tone = toneSample();
+    tone.articulation = std::make_shared<Articulation>();
+    putInstrument(*song, false, 0, 0, {tone});
+    startSong(*song);
+    const int slots = activeVoiceCount(*song);
+    ASSERT_EQ(slots, 64);
+    for (int i = 0; i < slots; ++i) noteOn(*song, event(0, 1, EventOpcode::NoteOn, uint8_t(i), 100));
+    auto released = [&](int i, uint8_t channel, double level) {
+        Voice& v = song->voices[i];
+        ASSERT_TRUE(v.standard.active);
+        v.state = VoiceState::Releasing;
+        v.channel = channel;
+        v.standard.amplitude = level;
+    };
+    // A bass note released a moment ago, a cymbal ringing on 46 dB down and
+    // a snare just under the bass.
+    released(10, 1, 0.4);
+    released(11, 9, 0.005);
+    released(12, 9, 0.3);
+    noteOn(*song, event(0, 2, EventOpcode::NoteOn, 100, 100));
+    EXPECT_EQ(song->voices[11].channel, 2);
+    EXPECT_EQ(song->stolenAudibleCount, 0);
+    noteOn(*song, event(0, 2, EventOpcode::NoteOn, 101, 100));
+    EXPECT_EQ(song->voices[10].channel, 2);  // 0.4 against the snare's 0.3 counted double
+    EXPECT_EQ(song->voices[12].state, VoiceState::Releasing);
+    EXPECT_EQ(song->stolenNoteCount, 2);
+    EXPECT_EQ(song->lostNoteCount, 0);
+}
+
 TEST_F(SynthControlVoice, StolenSlotStaysFreeWhenTheInstrumentIsMissing) {
     fillAllSlots();
     voice(7).state = VoiceState::Releasing;

@@ -54,6 +54,23 @@ void addHostOptions(CLI::App& cmd, HostOptions& o) {
         ->option_text("FILE.cfg");
     cmd.add_option("--plugin", o.plugin, "the plug-in library to load (default: the one next to tzmidi)")
         ->option_text("PATH");
+    cmd.add_option("--sound", o.sound,
+                   "classic (the plug-in's default, byte for byte) or standard (the bank as the DLS and "
+                   "General-MIDI standards play it; tzmidi's default)")
+        ->check(CLI::IsMember({"classic", "standard"}))
+        ->option_text("SOUND");
+    cmd.add_option("--reverb", o.reverb, "the standard sound's reverb, 0 (off) to 1")
+        ->check(CLI::Range(0.0, 1.0))
+        ->option_text("LEVEL");
+    cmd.add_option("--chorus", o.chorus, "the standard sound's chorus, 0 (off) to 1")
+        ->check(CLI::Range(0.0, 1.0))
+        ->option_text("LEVEL");
+    cmd.add_option("--voices", o.voices, "voices that sound at once, 16 to 256 (default 32 classic, 64 standard)")
+        ->check(CLI::Range(16, 256))
+        ->option_text("N");
+    cmd.add_option("--tail", o.tail, "seconds the standard sound rings on after the song's last event (0 to 5)")
+        ->check(CLI::Range(0.0, 5.0))
+        ->option_text("SECONDS");
 }
 
 bool hostSettings(const HostOptions& o, HostSettings& out, std::string& error) {
@@ -78,6 +95,22 @@ bool hostSettings(const HostOptions& o, HostSettings& out, std::string& error) {
     };
     if (!override(SettingKey::Bank, o.bank, out.settings.bank, "bank")) return false;
     if (!override(SettingKey::Patches, o.patches, out.settings.patches, "patch configuration")) return false;
+    auto set = [&](SettingKey key, bool given, const char* origin) {
+        if (!given) return false;
+        out.origins[size_t(key)] = origin;
+        out.changed = true;
+        return true;
+    };
+    if (set(SettingKey::Sound, !o.sound.empty(), "--sound")) {
+        out.settings.sound = o.sound == "standard" ? SoundProfile::Standard : SoundProfile::Classic;
+    } else if (out.file.lines[size_t(SettingKey::Sound)] == 0 && o.listenerSound != out.settings.sound) {
+        out.settings.sound = o.listenerSound;
+        set(SettingKey::Sound, true, "tzmidi's default for listening");
+    }
+    if (set(SettingKey::Reverb, o.reverb >= 0, "--reverb")) out.settings.reverb = o.reverb;
+    if (set(SettingKey::Chorus, o.chorus >= 0, "--chorus")) out.settings.chorus = o.chorus;
+    if (set(SettingKey::Voices, o.voices > 0, "--voices")) out.settings.voices = o.voices;
+    if (set(SettingKey::Tail, o.tail >= 0, "--tail")) out.settings.tail = o.tail;
     if (out.settings.bank.empty() && out.settings.patches.empty() && !systemBankExists()) {
         std::string tried;
         for (const std::string& bank : defaultBankPaths()) {

@@ -29,9 +29,18 @@ struct HostOptions {
     std::string plugin;   // empty: the plug-in next to tzmidi, else the installed one
     std::string bank;     // empty: the settings' bank, the system's, else the default bank
     std::string patches;  // empty: the settings' patch configuration
+    std::string sound;    // classic or standard; empty: the settings', else listenerSound
+    double reverb = -1.0;  // 0..1; negative: the settings'
+    double chorus = -1.0;
+    int32_t voices = 0;    // 0: the settings'
+    double tail = -1.0;    // seconds; negative: the settings'
+    // The sound when neither the command line nor the settings file names
+    // one: the standard sound for a listener's commands (play, render, info),
+    // the plug-in's own default (classic) for settings.
+    SoundProfile listenerSound = SoundProfile::Standard;
 };
 
-// Adds --plugin, --bank and --patches to a command.
+// Adds --plugin, --bank, --patches and the sound's options to a command.
 void addHostOptions(CLI::App& cmd, HostOptions& o);
 
 // The banks tzmidi plays with when neither the command line, the settings

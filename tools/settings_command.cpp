@@ -21,7 +21,9 @@ struct SettingsOptions {
     HostOptions host;
 };
 
-int showSettings(const SettingsOptions& o) {
+int showSettings(SettingsOptions o) {
+    // What the plug-in plays with as any host loads it.
+    o.host.listenerSound = SoundProfile::Classic;
     HostSettings s;
     std::string error;
     if (!hostSettings(o.host, s, error)) {
