@@ -8,7 +8,7 @@
 #   4. under ThreadSanitizer, the host-level test (demuxers on two threads)
 #      and the tests of songs sharing one bank from many threads;
 #   5. each fuzz target for a bounded time on top of its seeds and kept inputs.
-# FUZZ_SECONDS sets the time per fuzz target (default 45; 0 skips fuzzing).
+# FUZZ_SECONDS sets the time per fuzz target (default 30; 0 skips fuzzing).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh" build player data win fuzz
@@ -51,7 +51,7 @@ echo "== ThreadSanitizer build, threaded tests"
 TSAN_OPTIONS=halt_on_error=1 \
   ctest --test-dir "$root/build-tsan" --output-on-failure -j "$jobs" -R '^(host_abi|BankSharing\.)'
 
-seconds=${FUZZ_SECONDS:-45}
+seconds=${FUZZ_SECONDS:-30}
 if [ "$seconds" -gt 0 ]; then
   echo "== Fuzzing, ${seconds}s per target"
   "$root/scripts/fuzz.sh" "$seconds"
