@@ -53,7 +53,7 @@ if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   for attempt in $(seq 1 "$attempts"); do
     if [ "$attempt" -gt 1 ]; then
       echo "deps.sh: attempt $attempt of $attempts, with fresh package indexes" >&2
-      sleep $((attempt * 15))
+      sleep $((attempt * 10))
       $SUDO rm -rf /var/lib/apt/lists/partial/* 2>/dev/null || true
       $SUDO apt-get clean || true
     fi
