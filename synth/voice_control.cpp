@@ -181,9 +181,14 @@ struct StealOrder {
 
 constexpr double kDrumStealWeight = 2.0;  // +6 dB
 
+// The linear level a voice sounds at, in either sound's terms.
+double soundingLevel(const Voice& v) {
+    return v.standard.active ? standardVoiceLevel(v) : double(loudness(v)) / 4096.0;
+}
+
 StealOrder stealOrder(const MidiSong& song, const Voice& v) {
     const bool drum = isDrumChannel(song, v.channel & 15);
-    const double level = v.standard.active ? standardVoiceLevel(v) : double(loudness(v)) / 4096.0;
+    const double level = soundingLevel(v);
     switch (v.state) {
         case VoiceState::Dying: return {0, 0.0};
         case VoiceState::Releasing: return {1, drum ? level * kDrumStealWeight : level};
@@ -208,8 +213,7 @@ int standardSlot(MidiSong& song) {
     if (chosen >= 0) {
         Voice& stolen = song.voices[chosen];
         ++song.stolenNoteCount;
-        const double level = stolen.standard.active ? standardVoiceLevel(stolen) : double(loudness(stolen)) / 4096.0;
-        if (stolen.state != VoiceState::Dying && level > 0.01) ++song.stolenAudibleCount;
+        if (stolen.state != VoiceState::Dying && soundingLevel(stolen) > 0.01) ++song.stolenAudibleCount;
         stolen.state = VoiceState::Free;
     }
     return chosen;
